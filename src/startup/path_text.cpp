@@ -1,0 +1,79 @@
+#include "startup/path_text.h"
+
+#include <string.h>
+
+bool IsLeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool IsTrailByteAt(const char* text, int index)
+{
+    int i = 0;
+    while (i < index) {
+        if (IsLeadByte((unsigned char)text[i]) && text[i + 1] != '\0')
+            i += 2;
+        else
+            i += 1;
+    }
+    return i > index;
+}
+
+// Only the byte before the last is tested (not a full scan from the start): that is the rule
+// every caller of these two functions was written against.
+static bool EndsWithSeparator(const char* path, size_t length)
+{
+    if (length == 0 || path[length - 1] != '\\')
+        return false;
+    return length == 1 || !IsLeadByte((unsigned char)path[length - 2]);
+}
+
+char* StripTrailingBackslash(char* path)
+{
+    size_t length = strlen(path);
+    if (EndsWithSeparator(path, length))
+        path[length - 1] = '\0';
+    return path;
+}
+
+char* EnsureTrailingBackslash(char* path)
+{
+    size_t length = strlen(path);
+    if (!EndsWithSeparator(path, length)) {
+        path[length] = '\\';
+        path[length + 1] = '\0';
+    }
+    return path;
+}
+
+void CopyText(char* destination, const char* source, int size)
+{
+    if (size <= 0)
+        return;
+    strncpy(destination, source, (size_t)size - 1);
+    destination[size - 1] = '\0';
+}
+
+int FolderPartLength(const char* path)
+{
+    int end = 0;
+    for (int i = 0; path[i] != '\0'; ++i) {
+        unsigned char byte = (unsigned char)path[i];
+        if (IsLeadByte(byte) && path[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (byte == '\\' || byte == '/' || (byte == ':' && i == 1))
+            end = i + 1;
+    }
+    return end;
+}
+
+void ComposeMatchPath(char* result, int size, const char* pattern, const char* name)
+{
+    int folder = FolderPartLength(pattern);
+    if (folder > size - 1)
+        folder = size - 1;
+    memcpy(result, pattern, (size_t)folder);
+    CopyText(result + folder, name, size - folder);
+}

@@ -1,0 +1,6 @@
+#include "child.h"
+
+int main(int argc, char** argv)
+{
+    return RunTestProgram(argc, argv);
+}

@@ -1,0 +1,86 @@
+#include "startup/path_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// 表 in code page 932 is 0x95 0x5C: its second byte looks like a backslash.
+const std::string kOmote = "\x95\x5C";
+
+struct PathCase {
+    std::string input;
+    std::string stripped;
+    std::string ensured;
+};
+
+class TrailingBackslash : public testing::TestWithParam<PathCase> {};
+
+TEST_P(TrailingBackslash, StripAndEnsure)
+{
+    const PathCase& c = GetParam();
+    char buffer[300];
+    snprintf(buffer, sizeof buffer, "%s", c.input.c_str());
+    EXPECT_EQ(StripTrailingBackslash(buffer), c.stripped);
+    snprintf(buffer, sizeof buffer, "%s", c.input.c_str());
+    EXPECT_EQ(EnsureTrailingBackslash(buffer), c.ensured);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, TrailingBackslash,
+    testing::Values(PathCase{"C:\\Games\\", "C:\\Games", "C:\\Games\\"},
+                    PathCase{"C:\\Games\\\\", "C:\\Games\\", "C:\\Games\\\\"},
+                    PathCase{"C:\\", "C:", "C:\\"},
+                    PathCase{"C:\\Temp", "C:\\Temp", "C:\\Temp\\"},
+                    PathCase{kOmote, kOmote, kOmote + "\\"},
+                    PathCase{"C:\\Temp\\" + kOmote, "C:\\Temp\\" + kOmote, "C:\\Temp\\" + kOmote + "\\"},
+                    PathCase{"C:\\" + kOmote + "\\", "C:\\" + kOmote, "C:\\" + kOmote + "\\"},
+                    PathCase{"", "", "\\"},
+                    PathCase{"\\", "", "\\"}));
+
+TEST(LeadByte, MarksExactlyTheTwoRanges)
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        bool expected = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        EXPECT_EQ(IsLeadByte((unsigned char)byte), expected) << "byte " << byte;
+    }
+}
+
+TEST(TrailByte, FoundByScanningFromTheStart)
+{
+    // ソ (0x83 0x5C) then a real backslash.
+    const char text[] = "a\x83\x5C\\b";
+    EXPECT_FALSE(IsTrailByteAt(text, 0));
+    EXPECT_FALSE(IsTrailByteAt(text, 1));
+    EXPECT_TRUE(IsTrailByteAt(text, 2));
+    EXPECT_FALSE(IsTrailByteAt(text, 3));
+}
+
+TEST(MatchPath, KeepsThePatternsFolderWhateverItsLastByte)
+{
+    struct {
+        std::string pattern, name, expected;
+    } cases[] = {
+        {"*.*", "a.txt", "a.txt"},
+        {"save\\*.dat", "1.dat", "save\\1.dat"},
+        {kOmote + "\\*.dat", "x.dat", kOmote + "\\x.dat"},
+        {"C:*.dat", "x.dat", "C:x.dat"},
+        {"C:\\g\\" + kOmote + "*.dat", "y.dat", "C:\\g\\y.dat"},
+        {"d/e/*.*", "f", "d/e/f"},
+    };
+    for (const auto& c : cases) {
+        char result[260];
+        ComposeMatchPath(result, sizeof result, c.pattern.c_str(), c.name.c_str());
+        EXPECT_EQ(result, c.expected) << c.pattern;
+    }
+}
+
+TEST(CopyText, CutsAndTerminates)
+{
+    char buffer[4] = {'x', 'x', 'x', 'x'};
+    CopyText(buffer, "abcdef", sizeof buffer);
+    EXPECT_STREQ(buffer, "abc");
+}
+
+}  // namespace
