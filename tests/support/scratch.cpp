@@ -99,3 +99,14 @@ uint64_t LastWriteTime(const std::string& path)
         throw driver::DriverError("cannot stat " + path);
     return (uint64_t)data.ftLastWriteTime.dwLowDateTime | ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32);
 }
+
+std::string WinePath(const std::string& unixPath)
+{
+    if (unixPath.empty() || unixPath[0] != '/')
+        return unixPath;
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}

@@ -29,5 +29,7 @@ bool FolderExists(const std::string& path);
 void RemoveTree(const std::string& path);
 std::string CurrentFolder();
 uint64_t LastWriteTime(const std::string& path);
+// A path of the Linux build tree (as CMake passes it in) as a Windows path under Wine (Z:).
+std::string WinePath(const std::string& unixPath);
 
 #endif
