@@ -22,7 +22,7 @@ static int64_t FileTell(void* context)
 
 ByteStream FileByteStream(FILE* file)
 {
-    ByteStream stream = {file, FileRead, FileSeek, FileTell};
+    ByteStream stream = {file, FileRead, FileSeek, FileTell, -1};
     return stream;
 }
 
@@ -59,12 +59,17 @@ static int64_t MemoryTell(void* context)
 
 ByteStream MemoryByteStream(MemoryStream* memory)
 {
-    ByteStream stream = {memory, MemoryRead, MemorySeek, MemoryTell};
+    ByteStream stream = {memory, MemoryRead, MemorySeek, MemoryTell, -1};
     return stream;
 }
 
 bool ReadExactly(ByteStream* stream, void* buffer, size_t size)
 {
+    if (stream->limit >= 0) {
+        int64_t position = stream->tell(stream->context);
+        if (position < 0 || position > stream->limit || (uint64_t)(stream->limit - position) < size)
+            return false;
+    }
     return stream->read(stream->context, buffer, size) == size;
 }
 

@@ -12,6 +12,9 @@ struct ByteStream {
     size_t (*read)(void* context, void* buffer, size_t size);  // bytes actually read
     int (*seek)(void* context, int64_t offset, int origin);    // 0 on success; SEEK_SET/CUR/END
     int64_t (*tell)(void* context);                            // -1 on failure
+    // ReadExactly refuses to read at or past this position (-1: no limit). The package reader
+    // sets it to the trailer, so a truncated package never borrows the trailer's bytes.
+    int64_t limit = -1;
 };
 
 struct MemoryStream {
@@ -23,7 +26,7 @@ struct MemoryStream {
 ByteStream FileByteStream(FILE* file);
 ByteStream MemoryByteStream(MemoryStream* memory);
 
-// True when exactly size bytes were read.
+// True when exactly size bytes were read (and, with a limit, all of them lie before it).
 bool ReadExactly(ByteStream* stream, void* buffer, size_t size);
 
 uint16_t GetUi16(const unsigned char* bytes);

@@ -5,6 +5,7 @@
 int LocatePackage(ByteStream* stream, int32_t* packageSize)
 {
     unsigned char trailer[4];
+    stream->limit = -1;
     if (stream->seek(stream->context, -4, SEEK_END) != 0)
         return PACKAGE_DAMAGED;
     int64_t trailerPosition = stream->tell(stream->context);
@@ -16,6 +17,7 @@ int LocatePackage(ByteStream* stream, int32_t* packageSize)
     if (stream->seek(stream->context, (int64_t)firstEntry, SEEK_SET) != 0)
         return PACKAGE_DAMAGED;
     *packageSize = (int32_t)(trailerPosition - (int64_t)firstEntry);
+    stream->limit = trailerPosition;
     return PACKAGE_ENTRY;
 }
 
@@ -56,6 +58,11 @@ bool IsFolderEntry(const PackageEntry* entry)
 
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry)
 {
+    if (stream->limit >= 0) {
+        int64_t position = stream->tell(stream->context);
+        if (position < 0 || position + (int64_t)entry->compressedSize + 8 > stream->limit)
+            return PACKAGE_DAMAGED;
+    }
     if (stream->seek(stream->context, (int64_t)entry->compressedSize + 8, SEEK_CUR) != 0)
         return PACKAGE_DAMAGED;
     return PACKAGE_ENTRY;

@@ -27,7 +27,7 @@ struct PackageEntry {
 
 // Reads the trailer, leaves the stream at the first entry and sets the package size:
 // (file length - 4) - first entry offset. PACKAGE_DAMAGED when the trailer cannot be read or
-// points outside the file.
+// points outside the file. From then on ReadExactly stops at the trailer.
 int LocatePackage(ByteStream* stream, int32_t* packageSize);
 
 // Reads nameLength and, unless it is the end marker, the name and both sizes. Refuses a
