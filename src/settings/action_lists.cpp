@@ -1,0 +1,277 @@
+#include "settings/action_lists.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "settings/action_reader.h"
+#include "startup/path_text.h"
+
+namespace {
+
+struct SectionInfo {
+    const char* header;
+    const char* name;
+};
+
+const SectionInfo kSections[SECTION_COUNT] = {
+    {NULL, NULL},
+    {"[delfiles]", "delfiles"},
+    {"[delfiles_user]", "delfiles_user"},
+    {"[ini]", "ini"},
+    {"[reg]", "reg"},
+    {"[delfiles_afterinst]", "delfiles_afterinst"},
+};
+
+const char kRegSeparator[] = "\"=\"";
+const char kNoCdromRoot[] = "E:\\";
+
+ActionEntry* g_listHeads[SECTION_COUNT];
+ActionEntry* g_listTails[SECTION_COUNT];
+char g_installPath[INSTALL_PATH_SIZE];
+
+const char* DefaultDriveRoot(void)
+{
+    return kNoCdromRoot;
+}
+
+const char* (*g_findDriveRoot)(void) = DefaultDriveRoot;
+
+char g_unescaped[ENTRY_BUFFER_SIZE];
+char g_iniExpanded[ENTRY_BUFFER_SIZE];
+char g_regExpanded[ENTRY_BUFFER_SIZE];
+
+bool BeginsWith(const char* line, const char* prefix)
+{
+    return strncmp(line, prefix, strlen(prefix)) == 0;
+}
+
+void ClearList(int section)
+{
+    ActionEntry* entry = g_listHeads[section];
+    while (entry != NULL) {
+        ActionEntry* next = entry->next;
+        free(entry->text);
+        free(entry);
+        entry = next;
+    }
+    g_listHeads[section] = g_listTails[section] = NULL;
+}
+
+void AppendEntry(int section, const char* line)
+{
+    ActionEntry* entry = (ActionEntry*)AllocateEntryMemory(sizeof(ActionEntry));
+    if (entry == NULL)
+        return;
+    entry->text = CopyEntryText(line, strlen(line));
+    entry->next = NULL;
+    if (entry->text == NULL) {
+        free(entry);
+        return;
+    }
+    if (g_listTails[section] == NULL)
+        g_listHeads[section] = entry;
+    else
+        g_listTails[section]->next = entry;
+    g_listTails[section] = entry;
+}
+
+// Replaces the first occurrence of placeholder in buffer (511 bytes of text at most) with
+// replacement; false when the result would not fit.
+bool ReplaceFirst(char* buffer, const char* placeholder, const char* replacement)
+{
+    const char* found = FindTextByCharacters(buffer, placeholder);
+    if (found == NULL)
+        return true;
+    size_t before = (size_t)(found - buffer);
+    size_t placeholderLength = strlen(placeholder);
+    size_t after = strlen(found + placeholderLength);
+    size_t replacementLength = strlen(replacement);
+    if (before + replacementLength + after > ENTRY_BUFFER_SIZE - 1)
+        return false;
+    memmove(buffer + before + replacementLength, found + placeholderLength, after + 1);
+    memcpy(buffer + before, replacement, replacementLength);
+    return true;
+}
+
+const char* Expand(char* buffer, const char* text, const char* drivePlaceholder)
+{
+    if (strlen(text) > ENTRY_BUFFER_SIZE - 1)
+        return NULL;
+    strcpy(buffer, text);
+    if (!ReplaceFirst(buffer, drivePlaceholder, g_findDriveRoot()))
+        return NULL;
+    if (!ReplaceFirst(buffer, "REP_INSTALL", g_installPath))
+        return NULL;
+    return buffer;
+}
+
+}  // namespace
+
+const char* FindTextByCharacters(const char* text, const char* pattern)
+{
+    size_t length = strlen(pattern);
+    for (const char* c = text; *c != '\0'; c++) {
+        if (strncmp(c, pattern, length) == 0)
+            return c;
+        if (IsLeadByte((unsigned char)*c) && c[1] != '\0')
+            c++;
+    }
+    return length == 0 ? text : NULL;
+}
+
+const char* GetSectionHeader(int section)
+{
+    return section > SECTION_NONE && section < SECTION_COUNT ? kSections[section].header : NULL;
+}
+
+const char* GetSectionName(int section)
+{
+    return section > SECTION_NONE && section < SECTION_COUNT ? kSections[section].name : NULL;
+}
+
+int ClassifySectionLine(char* line, int* section)
+{
+    size_t length = strlen(line);
+    while (length > 0 && IsSeparatorByte(line[length - 1]))
+        line[--length] = '\0';
+    *section = SECTION_NONE;
+    if (length == 0 || BeginsWith(line, "//") || BeginsWith(line, ";"))
+        return SECTIONLINE_SKIP;
+    if (BeginsWith(line, "EOF"))
+        return SECTIONLINE_END;
+    if (BeginsWith(line, "-"))
+        return SECTIONLINE_CLOSE;
+    for (int kind = SECTION_DELFILES; kind < SECTION_COUNT; kind++) {
+        if (BeginsWith(line, kSections[kind].header)) {
+            *section = kind;
+            return SECTIONLINE_HEADER;
+        }
+    }
+    return SECTIONLINE_ENTRY;
+}
+
+int ReadActionSections(ReadLineFunction readLine, void* context)
+{
+    char line[ENTRY_BUFFER_SIZE];
+    int current = SECTION_NONE;
+    while (readLine(line, sizeof line, context) != NULL) {
+        int header = SECTION_NONE;
+        switch (ClassifySectionLine(line, &header)) {
+        case SECTIONLINE_END:
+            return current;
+        case SECTIONLINE_CLOSE:
+            current = SECTION_NONE;
+            break;
+        case SECTIONLINE_HEADER:
+            ClearList(header);
+            current = header;
+            break;
+        case SECTIONLINE_ENTRY:
+            if (current != SECTION_NONE)
+                AppendEntry(current, line);
+            break;
+        default:
+            break;
+        }
+    }
+    return current;
+}
+
+void FreeActionLists(void)
+{
+    for (int section = 0; section < SECTION_COUNT; section++)
+        ClearList(section);
+}
+
+ActionEntry* GetActionList(int section)
+{
+    return section >= 0 && section < SECTION_COUNT ? g_listHeads[section] : NULL;
+}
+
+void SetInstallPath(const char* path)
+{
+    CopyText(g_installPath, path, sizeof g_installPath);
+}
+
+const char* GetInstallPath(void)
+{
+    return g_installPath;
+}
+
+void SetDriveRootFinder(const char* (*findDriveRoot)(void))
+{
+    g_findDriveRoot = findDriveRoot != NULL ? findDriveRoot : DefaultDriveRoot;
+}
+
+const char* UnescapeBackslashes(const char* text)
+{
+    if (strlen(text) > ENTRY_BUFFER_SIZE - 1)
+        return NULL;
+    strcpy(g_unescaped, text);
+    char* c = g_unescaped;
+    while (*c != '\0') {
+        if (*c == '\\') {
+            memmove(c, c + 1, strlen(c + 1) + 1);
+            // The byte that moved into place stays, whatever it is.
+            if (*c == '\0')
+                break;
+            c++;
+        } else if (IsLeadByte((unsigned char)*c) && c[1] != '\0') {
+            c += 2;
+        } else {
+            c++;
+        }
+    }
+    return g_unescaped;
+}
+
+const char* ExpandIniPlaceholders(const char* text)
+{
+    return Expand(g_iniExpanded, text, "REP_CDROMDRIVE");
+}
+
+const char* ExpandRegPlaceholders(const char* text)
+{
+    return Expand(g_regExpanded, text, "REP_CDROM");
+}
+
+int ParseIniEntry(const char* text, char* key, char* value)
+{
+    if (FindTextByCharacters(text, "=") == NULL)
+        return -1;
+    const char* expanded = ExpandIniPlaceholders(text);
+    if (expanded == NULL)
+        return -1;  // cut short it would write a wrong value: skip it like a malformed entry
+    const char* equals = FindTextByCharacters(expanded, "=");
+    if (equals == NULL)
+        return -1;
+    size_t keyLength = (size_t)(equals - expanded);
+    memcpy(key, expanded, keyLength);
+    key[keyLength] = '\0';
+    strcpy(value, equals + 1);
+    return 0;
+}
+
+int ParseRegEntry(const char* text, char* name, char* data)
+{
+    if (FindTextByCharacters(text, kRegSeparator) == NULL)
+        return -1;
+    const char* unescaped = UnescapeBackslashes(text);
+    const char* expanded = unescaped != NULL ? ExpandRegPlaceholders(unescaped) : NULL;
+    if (expanded == NULL || expanded[0] == '\0')
+        return -1;
+    // The opening quote is dropped whatever it is; the name ends at the separator after it.
+    const char* separator = FindTextByCharacters(expanded, kRegSeparator);
+    if (separator == expanded)
+        separator = FindTextByCharacters(expanded + 1, kRegSeparator);
+    if (separator == NULL)
+        return -1;
+    size_t nameLength = (size_t)(separator - (expanded + 1));
+    memcpy(name, expanded + 1, nameLength);
+    name[nameLength] = '\0';
+    const char* dataStart = separator + strlen(kRegSeparator);
+    size_t dataLength = strlen(dataStart);
+    memcpy(data, dataStart, dataLength);
+    data[dataLength > 0 ? dataLength - 1 : 0] = '\0';
+    return 0;
+}

@@ -1,0 +1,24 @@
+// LoadSettings: the key/value reader over install.env opened through the data-file opener.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "package/data_file.h"
+#include "settings/settings.h"
+#include "settings/settings_reader.h"
+#include "startup/notices.h"
+
+int LoadSettings(const char* fileName)
+{
+    static bool s_freeRegistered = false;
+    if (!s_freeRegistered) {
+        atexit(FreeSettings);
+        s_freeRegistered = true;
+    }
+    SetEntryAllocator(CheckedAlloc);
+    FILE* file = OpenDataFile(fileName, "rt");
+    ReadSettingsLines(ReadFileLine, file);
+    fclose(file);
+    return 0;
+}

@@ -1,0 +1,35 @@
+// The key/value reader of install.env, apart from the file: the updater's LoadSettings, the
+// builder's lint and the tests all feed it lines through a ReadLineFunction.
+#ifndef UPDATER_SETTINGS_SETTINGS_READER_H
+#define UPDATER_SETTINGS_SETTINGS_READER_H
+
+#include "settings/text_mode.h"
+
+#define SETTINGS_LINE_SIZE 512
+#define SETTINGS_MAX_LINES 400
+#define SETTINGS_MAX_GAP 99
+#define SETTINGS_VALUE_SIZE 128
+
+enum KeyLineKind {
+    KEYLINE_PAIR = 0,       // key and value found
+    KEYLINE_IGNORED = 1,    // blank, comment, or starts with a separator
+    KEYLINE_NO_VALUE = 2,   // a key and nothing after it
+    KEYLINE_GAP_TOO_LONG = 3,  // the value stands more than 99 separators after the key
+};
+
+struct KeyLine {
+    int keyLength;   // the key is line[0, keyLength)
+    int valueStart;  // the value is line[valueStart, valueStart + valueLength)
+    int valueLength;
+};
+
+// Splits one line (as read, line feed included) by the key-line rules.
+int SplitKeyLine(const char* line, KeyLine* parts);
+// True when the line ends the key lines ("[EOF]" in its first five bytes).
+bool IsSettingsEndLine(const char* line);
+// Turns every "|" character (not a second byte 0x7C) into a space.
+void ReplaceBarsWithSpaces(char* value);
+// Reads key lines until the end, "[EOF]" or 400 lines, appending each pair to the table.
+void ReadSettingsLines(ReadLineFunction readLine, void* context);
+
+#endif
