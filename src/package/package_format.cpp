@@ -32,8 +32,10 @@ int ReadPackageEntry(ByteStream* stream, PackageEntry* entry)
         return PACKAGE_END;
     if (entry->nameLength > PACKAGE_NAME_SIZE)
         return PACKAGE_DAMAGED;
-    if (!ReadExactly(stream, entry->name, (size_t)entry->nameLength))
+    if (!ReadExactly(stream, entry->name, (size_t)entry->nameLength)) {
+        entry->name[0] = '\0';
         return PACKAGE_DAMAGED;
+    }
     if (entry->name[entry->nameLength - 1] != '\0') {
         entry->name[0] = '\0';
         return PACKAGE_DAMAGED;

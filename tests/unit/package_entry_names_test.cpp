@@ -1,0 +1,131 @@
+#include "package/entry_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Code page 932 characters whose second byte looks like a separator or a letter.
+const std::string kOmote = "\x95\x5C";         // 表: second byte is a backslash
+const std::string kSo = "\x83\x5C";            // ソ
+const std::string kFullWidthT = "\x82\x73";    // Ｔ
+const std::string kFullWidthTLower = "\x82\x94";  // ｔ
+
+PackageEntry Entry(const std::string& name, bool folder)
+{
+    PackageEntry entry{};
+    snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
+    entry.nameLength = (int)name.size() + 1;
+    entry.originalSize = folder ? PACKAGE_FOLDER_SIZE : 10;
+    return entry;
+}
+
+TEST(LowerCp932, LowersWholeCharactersOnly)
+{
+    struct Case {
+        std::string input, lowered;
+    } cases[] = {
+        {"README.TXT", "readme.txt"},
+        {kFullWidthT + "X", kFullWidthTLower + "x"},
+        // 0x83 0x41 is ア: its trail byte is 'A' and must not become 'a'.
+        {"\x83" "A", "\x83" "A"},
+        {"\x84\x40\x84\x4F", "\x84\x70\x84\x80"},  // Cyrillic А and П across the gap at 0x847F
+        {"\x83\x9F", "\x83\xBF"},                  // Greek Α
+        {"Z\x95", "z\x95"},                        // a lone lead byte at the end stays
+    };
+    for (const Case& c : cases) {
+        std::string text = c.input;
+        LowerCp932(&text[0]);
+        EXPECT_EQ(text, c.lowered) << c.input;
+    }
+}
+
+TEST(FindCp932, MatchesStartOnCharacterBoundaries)
+{
+    EXPECT_EQ(FindCp932("abc\\def", "\\"), 3);
+    EXPECT_EQ(FindCp932((kOmote + "a").c_str(), "\\"), -1);
+    EXPECT_EQ(FindCp932((kOmote + "\\x").c_str(), "\\"), 2);
+    // "\x5C" "txt" hides inside ソ followed by "txt": no match may begin on the trail byte.
+    EXPECT_EQ(FindCp932((kSo + "txt").c_str(), "\\txt"), -1);
+    EXPECT_EQ(FindSeparator((kSo + "\\a").c_str()), 2);
+}
+
+TEST(IsSetupFileName, MarkerAnywhereCaseIgnored)
+{
+    struct Case {
+        std::string name;
+        bool setup;
+    } cases[] = {
+        {"install.env", true},      {"INSTALL.ENV", true},      {"install.env.old", true},
+        {"insttscr.rct", true},     {"InstTscr.RCT", true},     {"README.TXT", true},
+        {"notes.txt.bak", true},    {"data\\readme.txt", true}, {"payload.dat", false},
+        {"install.en", false},      {"txt", false},             {"insttscr.png", false},
+        // ソtxt: the bytes 0x5C 't' 'x' 't' are there, but no '.' at all.
+        {kSo + "txt", false},
+        // 0x83 0x69 is one katakana, so "install.env" does not begin on a boundary.
+        {"\x83" "install.env", false},
+        {"\x83" "Xinstall.env", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsSetupFileName(c.name.c_str()), c.setup) << c.name;
+}
+
+TEST(SetupPassStep, FoldersAndFiles)
+{
+    struct Case {
+        std::string name;
+        bool folder;
+        int step;
+    } cases[] = {
+        {"movie\\", true, SETUP_SKIP},
+        {kOmote + "\\", true, SETUP_SKIP},          // top level: the 0x5C inside 表 is no separator
+        {"movie\\sub\\", true, SETUP_END},
+        {kOmote + "\\" + kSo + "\\", true, SETUP_END},
+        {"oddfolder", true, SETUP_SKIP},            // no separator at all: nothing to create
+        {"install.env", false, SETUP_EXTRACT},
+        {"movie\\op.dat", false, SETUP_SKIP},
+        {"movie\\readme.txt", false, SETUP_EXTRACT},  // the pass then fails to create it
+    };
+    for (const Case& c : cases) {
+        PackageEntry entry = Entry(c.name, c.folder);
+        EXPECT_EQ(SetupPassStep(&entry), c.step) << c.name;
+    }
+}
+
+TEST(IsSafeEntryName, RefusesNamesThatLeaveTheFolder)
+{
+    struct Case {
+        std::string name;
+        bool safe;
+    } cases[] = {
+        {"a.dat", true},
+        {"movie\\op.dat", true},
+        {"movie\\", true},
+        {kOmote + "\\" + kSo + ".txt", true},
+        {"..a\\b..\\.c", true},      // dots inside a name are fine
+        {"C:\\Windows\\x.dll", false},
+        {"C:x.dll", false},
+        {"a.dat:stream", false},
+        {"\\Windows\\x.dll", false},
+        {"/etc/x", false},
+        {"..\\x.dll", false},
+        {"movie\\..\\..\\x.dll", false},
+        {"movie\\..", false},
+        {"movie/../x.dll", false},
+        {"... \\x.dll", false},       // Windows trims the dots and spaces into ".."
+        {kOmote + "\\..\\x", false},  // the 0x5C inside 表 does not hide the separator after it
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsSafeEntryName("C:\\Game", c.name.c_str()), c.safe) << c.name;
+}
+
+TEST(IsSafeEntryName, DestinationPathLimit)
+{
+    std::string folder = "C:\\" + std::string(246, 'f');  // 249 bytes
+    // folder + backslash + name: 259 bytes fit, 260 do not.
+    EXPECT_TRUE(IsSafeEntryName(folder.c_str(), std::string(9, 'n').c_str()));
+    EXPECT_FALSE(IsSafeEntryName(folder.c_str(), std::string(10, 'n').c_str()));
+}
+
+}  // namespace
