@@ -13,10 +13,16 @@ struct Surface {
     HBITMAP bitmap;
 };
 
+// A black surface of that size; NULL for a non-positive size, one whose pixel memory would pass
+// RCT_MAX_PIXEL_BYTES, or when the platform hands out no bitmap section.
 Surface* CreateSurface(int width, int height);
+// Nothing happens for NULL.
 void FreeSurface(Surface* surface);
 
-// Decodes an RCT file into a new Surface; NULL when it is no RCT image.
+// Decodes an RCT file into a new Surface. A scrambled payload without its trailer gives a black
+// surface of the header's size. NULL when the magic is none of the four, the payload size is 0,
+// the size is not supported, or the file stays shorter than its header says after a few tries.
+// A damaged pixel stream yields the part decoded before the damage, the rest black.
 Surface* LoadRctImage(const char* name);
 
 #endif

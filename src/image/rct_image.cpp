@@ -1,0 +1,95 @@
+// LoadRctImage: reads insttscr.rct through the data-file opener and decodes it straight into the
+// pixel memory of a new Surface.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "image/rct_decoder.h"
+#include "image/surface.h"
+#include "package/data_file.h"
+#include "startup/notices.h"
+
+// The first read and three restarts: a file that another process is still writing gets a few
+// chances, one that stays short cannot keep the loader going for ever.
+#define RCT_LOAD_ATTEMPTS 4
+
+enum ReadOutcome { READ_DONE, READ_SHORT, READ_REFUSED };
+
+static bool ReadExactly(FILE* file, void* buffer, size_t size)
+{
+    return fread(buffer, 1, size, file) == size;
+}
+
+// True when at least `size` bytes remain after the current position, so a damaged header cannot
+// make us allocate a payload the file does not hold.
+static bool FileHoldsAtLeast(FILE* file, uint32_t size)
+{
+    long here = ftell(file);
+    if (here < 0 || fseek(file, 0, SEEK_END) != 0)
+        return false;
+    long end = ftell(file);
+    if (end < 0 || fseek(file, here, SEEK_SET) != 0)
+        return false;
+    return end >= here && (unsigned long)(end - here) >= size;
+}
+
+// Steps 2 to 5 of one attempt: header, name field, payload. The caller closes the stream.
+static int ReadRctFile(FILE* file, RctHeader* header, unsigned char** payload)
+{
+    unsigned char headerBytes[RCT_HEADER_SIZE];
+    if (!ReadExactly(file, headerBytes, RCT_HEADER_SIZE))
+        return READ_SHORT;
+    if (!ParseRctHeader(headerBytes, header))
+        return READ_REFUSED;
+    if (RctVariantHasName(header->variant)) {
+        unsigned char length[RCT_NAME_LENGTH_SIZE];
+        if (!ReadExactly(file, length, RCT_NAME_LENGTH_SIZE))
+            return READ_SHORT;
+        if (fseek(file, length[0] | length[1] << 8, SEEK_CUR) != 0)
+            return READ_SHORT;
+    }
+    if (header->payloadSize == 0 || !RctSizeIsSupported(header->width, header->height))
+        return READ_REFUSED;
+    if (!FileHoldsAtLeast(file, header->payloadSize))
+        return READ_SHORT;
+    *payload = (unsigned char*)CheckedAlloc(header->payloadSize);
+    if (!ReadExactly(file, *payload, header->payloadSize)) {
+        free(*payload);
+        *payload = NULL;
+        return READ_SHORT;
+    }
+    return READ_DONE;
+}
+
+// Steps 7 to 13: descramble and check the trailer, then decode into a new surface.
+static Surface* DecodeRctImage(const RctHeader* header, unsigned char* payload)
+{
+    if (RctVariantIsScrambled(header->variant)) {
+        DescrambleRctPayload(payload, header->payloadSize);
+        if (!HasTsTrailer(payload, header->payloadSize))
+            return CreateSurface((int)header->width, (int)header->height);
+    }
+    Surface* surface = CreateSurface((int)header->width, (int)header->height);
+    if (surface != NULL)
+        DecodeRctPayload(payload, header->payloadSize, (unsigned char*)surface->pixels, header->width,
+                         header->height, (size_t)surface->stride);
+    return surface;
+}
+
+Surface* LoadRctImage(const char* name)
+{
+    for (int attempt = 0; attempt < RCT_LOAD_ATTEMPTS; ++attempt) {
+        FILE* file = OpenDataFile(name, "rb");
+        RctHeader header;
+        unsigned char* payload = NULL;
+        int outcome = ReadRctFile(file, &header, &payload);
+        fclose(file);
+        if (outcome == READ_REFUSED)
+            return NULL;
+        if (outcome == READ_SHORT)
+            continue;
+        Surface* surface = DecodeRctImage(&header, payload);
+        free(payload);
+        return surface;
+    }
+    return NULL;
+}
