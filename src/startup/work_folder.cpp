@@ -1,7 +1,6 @@
 #include "startup/work_folder.h"
 
 #include <windows.h>
-#include <mmsystem.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -69,6 +68,20 @@ void DeleteMatchingFiles(const char* folder, const char* pattern)
     SetCurrentDirectoryA(remembered);
 }
 
+typedef DWORD(WINAPI* TimeGetTimeFunction)(void);
+
+// winmm is no known system DLL: linking it would let a planted copy beside the updater load
+// before anything runs, so it is loaded from the system folder when first needed.
+static DWORD ReadTickCount(void)
+{
+    HMODULE winmm = LoadLibraryExA("winmm.dll", NULL, 0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    if (winmm == NULL)
+        winmm = LoadLibraryA("winmm.dll");
+    TimeGetTimeFunction timeGetTimeFunction =
+        winmm != NULL ? (TimeGetTimeFunction)(void*)GetProcAddress(winmm, "timeGetTime") : NULL;
+    return timeGetTimeFunction != NULL ? timeGetTimeFunction() : GetTickCount();
+}
+
 void CreateWorkFolder(void)
 {
     char temporary[MAX_PATH];
@@ -78,7 +91,7 @@ void CreateWorkFolder(void)
     EnsureTrailingBackslash(temporary);
     // A second copy started within the same millisecond must not share our folder: on a clash
     // take the next tick's name.
-    DWORD tick = timeGetTime();
+    DWORD tick = ReadTickCount();
     for (int attempt = 0; attempt < 1000; ++attempt, ++tick) {
         snprintf(workFolder, MAX_PATH, "%sVaruVIRazudarIdezor_%09d", temporary, (int)tick);
         if (CreateDirectoryA(workFolder, NULL) || GetLastError() != ERROR_ALREADY_EXISTS)
