@@ -1,0 +1,93 @@
+#include "target/target_location.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "package/data_file.h"
+#include "settings/product_key.h"
+#include "settings/settings.h"
+#include "startup/notices.h"
+#include "startup/path_text.h"
+#include "target/key_file.h"
+
+#define FOLDER_PATH_SIZE 260
+#define REMEMBERED_FOLDER_SIZE 520
+
+// The folder read from "InstTo", used as stored.
+static char g_installedFolder[FOLDER_PATH_SIZE];
+
+bool KeyFileFound(const char* folder)
+{
+    const char* keyFile = GetKeyFile();
+    if (keyFile == NULL)
+        return true;
+    // Formed in room for both parts: a cut path could name some other file, so a path that does
+    // not fit counts as not found.
+    char keyPath[FOLDER_PATH_SIZE * 2 + 2];
+    int length = snprintf(keyPath, sizeof keyPath, "%s\\%s", folder, keyFile);
+    if (length < 0 || length > FOLDER_PATH_SIZE - 1)
+        return false;
+    return DataFileExists(keyPath);
+}
+
+bool CheckVersionGate(void)
+{
+    const char* valueName = GetChkReg();
+    if (valueName == NULL)
+        return true;
+    int version = ReadProductInt(GetRegGlobal(), GetRegLocal(), valueName, 0);
+    if (version < GetChkRegVer()) {
+        ShowError("アップデート元のバージョンが不適合です");
+        return false;
+    }
+    if (version > GetChkRegVerHigh()) {
+        ShowError("既にアップデート適応済みです");
+        return false;
+    }
+    return true;
+}
+
+// The folder is made current only for the moment of the test, so the question and the notices
+// never hold the installed folder open.
+static bool CanEnterFolder(const char* folder, const char* remembered)
+{
+    if (!SetCurrentDirectoryA(folder))
+        return false;
+    SetCurrentDirectoryA(remembered);
+    return true;
+}
+
+static bool IsUsableInstalledFolder(const char* folder, const char* remembered)
+{
+    return folder[0] != '\0' && KeyFileFound(folder) && CanEnterFolder(folder, remembered);
+}
+
+static int FindInstalledFolder(const char* remembered)
+{
+    if (!CheckVersionGate())
+        return LOCATE_STOP;
+    if (ReadMachineInt(GetRegGlobal(), GetRegLocal(), "IsInst", 0) == 0) {
+        ShowError("本体がインストールされていません");
+        return LOCATE_NOT_FOUND;
+    }
+    ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", "", g_installedFolder, sizeof g_installedFolder);
+    if (!IsUsableInstalledFolder(g_installedFolder, remembered)) {
+        ShowError("インストール先が特定できませんでした\n本体プログラムをインストールしてから実行してください");
+        return LOCATE_NOT_FOUND;
+    }
+    return LOCATE_FOUND;
+}
+
+int LocateTargetFolder(char* path)
+{
+    char remembered[REMEMBERED_FOLDER_SIZE] = "";
+    GetCurrentDirectoryA(sizeof remembered, remembered);
+    int result = FindInstalledFolder(remembered);
+    SetCurrentDirectoryA(remembered);
+    if (result != LOCATE_FOUND)
+        return result;
+    if (!AskYesNo("[%s]をアップデートします", g_installedFolder))
+        return LOCATE_STOP;
+    CopyText(path, g_installedFolder, FOLDER_PATH_SIZE);
+    return LOCATE_FOUND;
+}
