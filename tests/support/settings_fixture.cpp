@@ -1,0 +1,38 @@
+#include "settings_fixture.h"
+
+#include <sstream>
+
+#include "driver.h"
+#include "scratch.h"
+
+void WriteSettingsFile(const std::string& path, const SettingLines& settings)
+{
+    std::string text = "// written by a test\r\n";
+    for (const auto& [key, value] : settings)
+        text += key + "\t" + value + "\r\n";
+    text += "[EOF]\r\n";
+    WriteFileBytes(path, text);
+}
+
+void WriteReport(const std::string& path, const Report& report)
+{
+    std::string text;
+    for (const auto& [name, value] : report)
+        text += name + "=" + value + "\n";
+    WriteFileBytes(path, text);
+}
+
+Report ReadReport(const std::string& path)
+{
+    if (!FileExists(path))
+        throw driver::DriverError("the child wrote no report to " + path);
+    Report report;
+    std::istringstream lines(ReadFileBytes(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            report[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return report;
+}
