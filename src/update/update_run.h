@@ -13,6 +13,7 @@ int GetReadmeFlag(void);
 
 // Removes the [delfiles_afterinst] patterns, relative to the target folder.
 void RemoveAfterInstallFiles(const char* targetFolder);
-void RemoveListedEntry(const char* targetFolder, const char* entry);
+// 0, or 1 when the line was refused or its first folder level could not be removed.
+int RemoveListedEntry(const char* targetFolder, const char* entry);
 
 #endif
