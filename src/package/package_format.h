@@ -25,10 +25,15 @@ struct PackageEntry {
     uint32_t compressedSize;       // meaningless for a folder
 };
 
-// Reads the trailer, leaves the stream at the first entry and sets the package size:
-// (file length - 4) - first entry offset. PACKAGE_DAMAGED when the trailer cannot be read or
+// Reads the trailer (the last 4 bytes, or the 4 bytes before a certificate table that ends the
+// file), leaves the stream at the first entry and sets the package size: trailer position -
+// first entry offset. PACKAGE_DAMAGED when the trailer cannot be read or
 // points outside the file. From then on ReadExactly stops at the trailer.
 int LocatePackage(ByteStream* stream, int32_t* packageSize);
+
+// The file offset of an Authenticode certificate table that ends the file, as the executable's
+// security directory names it, or -1 (no such table, or no executable image at all).
+int64_t FindCertificateTable(ByteStream* stream, int64_t fileLength);
 
 // Reads nameLength and, unless it is the end marker, the name and both sizes. Refuses a
 // nameLength above 260, a name without its terminator, a file entry size of 2^31 or more.

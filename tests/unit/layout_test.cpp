@@ -257,3 +257,60 @@ TEST(PackageLayout, SkippingPastTheTrailerIsDamage)
 }
 
 }  // namespace
+
+namespace {
+
+// A minimal PE32 image whose security directory can be set; nothing else of it is read.
+Bytes PeImage()
+{
+    Bytes image(0x200, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    SetUi32(&image[0x3C], 0x40);
+    image[0x40] = 'P';
+    image[0x41] = 'E';
+    SetUi16(&image[0x40 + 20], 224);     // SizeOfOptionalHeader
+    SetUi16(&image[0x40 + 24], 0x10B);   // PE32
+    SetUi32(&image[0x40 + 24 + 92], 16); // NumberOfRvaAndSizes
+    return image;
+}
+
+void SetSecurityDirectory(Bytes& file, uint32_t offset, uint32_t size)
+{
+    SetUi32(&file[0x40 + 24 + 96 + 4 * 8], offset);
+    SetUi32(&file[0x40 + 24 + 96 + 4 * 8 + 4], size);
+}
+
+TEST(SignedPackage, TrailerStandsBeforeACertificateTableThatEndsTheFile)
+{
+    Bytes file = BuildPackageFile(PeImage(), {{"install.env", "TITLEBAR\tx\n", 5, false}});
+    uint32_t table = (uint32_t)file.size();
+    Bytes certificate(24, 0xC5);
+    file.insert(file.end(), certificate.begin(), certificate.end());
+    SetSecurityDirectory(file, table, (uint32_t)certificate.size());
+
+    Walked walked = Walk(file);
+    EXPECT_EQ(walked.result, PACKAGE_END);
+    ASSERT_EQ(walked.entries.size(), 1u);
+    EXPECT_STREQ(walked.entries[0].name, "install.env");
+    EXPECT_EQ(walked.packageSize, (int32_t)(table - 4 - PeImage().size()));
+}
+
+TEST(SignedPackage, OtherwiseTheLastFourBytesAreTheTrailer)
+{
+    Bytes unsigned_file = BuildPackageFile(PeImage(), {{"a.txt", "a", 1, false}});
+    EXPECT_EQ(Walk(unsigned_file).result, PACKAGE_END) << "no security directory";
+
+    Bytes not_at_end = unsigned_file;
+    SetSecurityDirectory(not_at_end, 0x100, 0x20);  // a table that does not end the file
+    EXPECT_EQ(Walk(not_at_end).result, PACKAGE_END);
+
+    Bytes past_end = unsigned_file;
+    SetSecurityDirectory(past_end, (uint32_t)past_end.size() - 8, 0x7FFFFFFF);
+    EXPECT_EQ(Walk(past_end).result, PACKAGE_END);
+
+    Bytes no_image = BuildPackageFile({'x', 'y'}, {{"a.txt", "a", 1, false}});
+    EXPECT_EQ(Walk(no_image).result, PACKAGE_END) << "not an executable at all";
+}
+
+}  // namespace
