@@ -244,26 +244,30 @@ Box ReadBox(HWND box)
     return seen;
 }
 
-Box AnswerBox(DWORD processId, int button, int timeoutMs)
+HWND WaitForMessageBox(DWORD processId, int timeoutMs)
 {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         // A message box is the dialog that carries the static 0xFFFF.
         for (const TopWindow& window : VisibleWindows(processId)) {
-            if (window.className == kDialogClass && GetDlgItem(window.window, kMessageBoxTextId) != nullptr) {
-                Box seen = ReadBox(window.window);
-                Press(window.window, button);
-                WaitForWindowGone(window.window, timeoutMs);
-                return seen;
-            }
+            if (window.className == kDialogClass && GetDlgItem(window.window, kMessageBoxTextId) != nullptr)
+                return window.window;
         }
         if (Clock::now() > deadline)
             throw DriverError("timed out after " + std::to_string(timeoutMs) + " ms waiting for a message box of process " +
                               std::to_string(processId == 0 ? GetCurrentProcessId() : processId) +
-                              " to press button " + std::to_string(button) + "; visible windows: " +
-                              DescribeWindows(processId));
+                              "; visible windows: " + DescribeWindows(processId));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+Box AnswerBox(DWORD processId, int button, int timeoutMs)
+{
+    HWND box = WaitForMessageBox(processId, timeoutMs);
+    Box seen = ReadBox(box);
+    Press(box, button);
+    WaitForWindowGone(box, timeoutMs);
+    return seen;
 }
 
 }  // namespace driver

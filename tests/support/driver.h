@@ -98,6 +98,8 @@ struct Box {
     HWND owner = nullptr;
 };
 Box ReadBox(HWND box);
+// Waits for a message box of the process (a dialog with the static 0xFFFF).
+HWND WaitForMessageBox(DWORD processId, int timeoutMs = kDefaultTimeoutMs);
 // Waits for a message box of the process, reads it, presses `button`, waits until it is gone.
 Box AnswerBox(DWORD processId, int button, int timeoutMs = kDefaultTimeoutMs);
 
