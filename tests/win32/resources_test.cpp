@@ -671,7 +671,7 @@ TEST(CopyClip, PlaysInTheAnimationControlWithMagentaTransparent)
     int distinct = 0;
     for (size_t i = 1; i < samples.size(); ++i)
         distinct += samples[i] != samples[i - 1];
-    EXPECT_GE(distinct, 3) << "the picture changes while the clip plays";
+    EXPECT_GE(distinct, 2) << "the picture changes while the clip plays";
     for (const std::vector<COLORREF>& pixels : samples) {
         EXPECT_GT(std::count(pixels.begin(), pixels.end(), RGB(255, 255, 0)), 200) << "the yellow folders are drawn";
         EXPECT_EQ(std::count(pixels.begin(), pixels.end(), RGB(255, 0, 255)), 0) << "magenta is transparent";

@@ -48,8 +48,3 @@ class Canvas:
     def box(self, left, top, right, bottom, inside, edge):
         self.fill(left, top, right, bottom, inside)
         self.frame(left, top, right, bottom, edge)
-
-    def copy(self):
-        other = Canvas(self.width, self.height, 0)
-        other.pixels = [row[:] for row in self.pixels]
-        return other
