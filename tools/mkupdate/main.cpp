@@ -8,6 +8,7 @@ namespace {
 // Add a command here once it exists.
 const Command kCommands[] = {
     {"help", "show this help", nullptr},
+    {"lint", "check an install.env the way the updater reads it", RunLint},
 };
 
 int PrintUsage(std::FILE* out)

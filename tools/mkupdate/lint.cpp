@@ -1,0 +1,739 @@
+// mkupdate lint: the updater's two readers replayed over install.env, with a finding for every
+// line that they would silently skip or take differently from what the author meant.
+#include "lint.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+#include "settings/action_reader.h"
+#include "settings/settings.h"
+#include "settings/settings_reader.h"
+#include "startup/path_text.h"
+#include "text_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Piece {
+    std::string text;  // as the updater's fgets delivers it
+    int line;          // physical line number, from 1
+};
+
+struct SettingLine {
+    std::string value;
+    int line;
+};
+
+struct EntryLine {
+    int section;
+    std::string text;
+    int line;
+};
+
+const char* const kTextKeys[] = {"REG_GLOBAL", "REG_LOCAL", "INI_FILE", "INI_SECTION", "TITLEBAR", "INSTTO",
+                                 "INSTFOL",    "KEYFILE",   "CHKREG",   "INSTREADME",  "INSTREADMEFL"};
+const char* const kIntegerKeys[] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"};
+// Carried by the settings files of this format for other tools; the updater never reads them.
+const char* const kForeignKeys[] = {"INST_GROUP", "EXENAME"};
+const char* const kSetupMarkers[] = {"insttscr.rct", "install.env", ".txt"};
+const char kSampleInstallPath[] = "C:\\Program Files\\Game";
+
+class Linter {
+public:
+    explicit Linter(std::string file) : file_(std::move(file)) {}
+
+    void Warn(int line, const std::string& message) { findings_.push_back({file_, line, false, message}); }
+    void Fail(int line, const std::string& message) { findings_.push_back({file_, line, true, message}); }
+    std::vector<LintFinding> Take()
+    {
+        std::stable_sort(findings_.begin(), findings_.end(),
+                         [](const LintFinding& a, const LintFinding& b) { return a.line < b.line; });
+        return std::move(findings_);
+    }
+
+private:
+    std::string file_;
+    std::vector<LintFinding> findings_;
+};
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = (char)std::toupper((unsigned char)c);
+    return text;
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = (char)std::tolower((unsigned char)c);
+    return text;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> previous(b.size() + 1), current(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++)
+        previous[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        current[0] = i;
+        for (size_t j = 1; j <= b.size(); j++)
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] != b[j - 1])});
+        std::swap(previous, current);
+    }
+    return previous[b.size()];
+}
+
+// The closest of the candidates when it is close enough to be a slip of the keyboard.
+std::string Suggest(const std::string& word, const std::vector<std::string>& candidates)
+{
+    std::string best;
+    size_t bestDistance = 3;
+    for (const std::string& candidate : candidates) {
+        size_t distance = EditDistance(Upper(word), Upper(candidate));
+        if (distance < bestDistance) {
+            best = candidate;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+bool IsWellFormedInteger(const std::string& value)
+{
+    size_t start = (!value.empty() && (value[0] == '+' || value[0] == '-')) ? 1 : 0;
+    return value.size() > start &&
+           std::all_of(value.begin() + (long)start, value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The pieces the updater's readers see, each with the physical line it came from.
+std::vector<Piece> ReadPieces(const std::string& bytes)
+{
+    std::vector<Piece> pieces;
+    TextModeReader reader;
+    InitTextModeReader(&reader, bytes.data(), bytes.size());
+    char buffer[SETTINGS_LINE_SIZE];
+    int line = 1;
+    while (ReadTextModeLine(buffer, sizeof buffer, &reader) != nullptr) {
+        // fgets may deliver a zero byte; the readers stop at it, and so does strlen here.
+        std::string text(buffer);
+        pieces.push_back({text, line});
+        if (!text.empty() && text.back() == '\n')
+            line++;
+    }
+    return pieces;
+}
+
+// Physical lines after text-mode translation (without the line feed), for length and encoding.
+std::vector<std::string> PhysicalLines(const std::string& bytes, bool* cutByCtrlZ)
+{
+    size_t end = bytes.find('\x1A');
+    *cutByCtrlZ = end != std::string::npos && bytes.find_first_not_of("\r\n\x1A", end) != std::string::npos;
+    std::string text = bytes.substr(0, end);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t newline = text.find('\n', start);
+        size_t stop = newline == std::string::npos ? text.size() : newline;
+        std::string line = text.substr(start, stop - start);
+        if (newline != std::string::npos && !line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = stop + 1;
+    }
+    return lines;
+}
+
+// Offset of the first byte that is not valid code page 932, or npos.
+size_t FindInvalidCp932(const std::string& line)
+{
+    for (size_t i = 0; i < line.size(); i++) {
+        unsigned char byte = (unsigned char)line[i];
+        if (IsLeadByte(byte)) {
+            unsigned char trail = i + 1 < line.size() ? (unsigned char)line[i + 1] : 0;
+            if (trail < 0x40 || trail == 0x7F || trail > 0xFC)
+                return i;
+            i++;
+        } else if (byte == 0x80 || byte == 0xA0 || byte >= 0xFD) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+bool ContainsSeparator(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return IsSeparatorByte(c); });
+}
+
+std::string Quoted(const std::string& cp932)
+{
+    return "\"" + Cp932ToUtf8(cp932) + "\"";
+}
+
+// The update's files as relative paths with backslashes, in the same encoding as the entries.
+std::vector<std::string> UpdateFiles(const fs::path& folder)
+{
+    std::vector<std::string> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (!it->is_regular_file(error))
+            continue;
+        std::string relative = fs::relative(it->path(), folder, error).generic_string();
+        std::replace(relative.begin(), relative.end(), '/', '\\');
+        files.push_back(relative);
+    }
+    // The title image is made from insttscr.png when the update is built.
+    files.push_back("insttscr.rct");
+    return files;
+}
+
+bool WildcardMatch(const char* pattern, const char* name)
+{
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*')
+        return WildcardMatch(pattern + 1, name) || (*name != '\0' && WildcardMatch(pattern, name + 1));
+    if (*name == '\0')
+        return false;
+    if (*pattern != '?' && std::tolower((unsigned char)*pattern) != std::tolower((unsigned char)*name))
+        return false;
+    return WildcardMatch(pattern + 1, name + 1);
+}
+
+bool PatternMatchesAny(const std::string& pattern, const std::vector<std::string>& files)
+{
+    int folderLength = FolderPartLength(pattern.c_str());
+    std::string folder = Lower(pattern.substr(0, (size_t)folderLength));
+    std::string name = pattern.substr((size_t)folderLength);
+    for (const std::string& file : files) {
+        int fileFolderLength = FolderPartLength(file.c_str());
+        if (Lower(file.substr(0, (size_t)fileFolderLength)) == folder &&
+            WildcardMatch(name.c_str(), file.c_str() + fileFolderLength))
+            return true;
+    }
+    return false;
+}
+
+#ifdef _WIN32
+std::string EntryNameOnDisk(const std::string& cp932)
+{
+    return cp932;
+}
+#else
+std::string EntryNameOnDisk(const std::string& cp932)
+{
+    return Cp932ToUtf8(cp932);
+}
+#endif
+
+class SettingsLint {
+public:
+    SettingsLint(const std::string& path, const std::string& bytes) : path_(path), bytes_(bytes), lint_(path) {}
+
+    std::vector<LintFinding> Run()
+    {
+        CheckPhysicalLines();
+        for (const Piece& piece : ReadPieces(bytes_))
+            ReadPiece(piece);
+        if (sectionReaderActive_ && current_ != SECTION_NONE)
+            lint_.Fail(currentLine_, "section " + std::string(GetSectionHeader(current_)) +
+                                         " is never closed with a \"-\" line: the updater stops with a notice");
+        for (const EntryLine& entry : entries_)
+            CheckEntry(entry);
+        CheckSettingsTogether();
+        return lint_.Take();
+    }
+
+private:
+    void CheckPhysicalLines()
+    {
+        bool cutByCtrlZ = false;
+        std::vector<std::string> lines = PhysicalLines(bytes_, &cutByCtrlZ);
+        for (size_t i = 0; i < lines.size(); i++) {
+            int number = (int)i + 1;
+            if (lines[i].size() > SETTINGS_LINE_SIZE - 1)
+                lint_.Fail(number, "line is " + std::to_string(lines[i].size()) +
+                                       " bytes long; the updater reads at most 511 bytes a line and takes the rest "
+                                       "as further lines");
+            size_t bad = FindInvalidCp932(lines[i]);
+            if (bad != std::string::npos) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "0x%02X", (unsigned char)lines[i][bad]);
+                lint_.Fail(number, "byte " + std::string(hex) + " at column " + std::to_string(bad + 1) +
+                                       " is not valid code page 932 (Shift-JIS) text");
+            }
+        }
+        if (cutByCtrlZ)
+            lint_.Warn((int)lines.size() + (lines.empty() ? 1 : 0),
+                       "a byte 0x1A ends the file for the updater; nothing after it is read");
+    }
+
+    void ReadPiece(const Piece& piece)
+    {
+        // The key/value reader: 400 lines (pieces) at most, and it stops at "[EOF]".
+        if (keyReaderActive_) {
+            keyLinesRead_++;
+            if (keyLinesRead_ > SETTINGS_MAX_LINES) {
+                keyReaderActive_ = false;
+                keyStopReason_ = "after line 400";
+            } else if (IsSettingsEndLine(piece.text.c_str())) {
+                keyReaderActive_ = false;
+                keyStopReason_ = "after \"[EOF]\" on line " + std::to_string(piece.line);
+            }
+        }
+        char line[ENTRY_BUFFER_SIZE];
+        std::snprintf(line, sizeof line, "%s", piece.text.c_str());
+        int header = SECTION_NONE;
+        int kind = ClassifySectionLine(line, &header);
+        if (!sectionReaderActive_) {
+            if (kind == SECTIONLINE_HEADER)
+                lint_.Warn(piece.line, "section " + std::string(GetSectionHeader(header)) + " stands after the " +
+                                           "\"EOF\" line on line " + std::to_string(sectionStopLine_) +
+                                           ": the updater never reads it");
+            if (kind == SECTIONLINE_ENTRY)
+                CheckKeyLine(piece);
+            return;
+        }
+        switch (kind) {
+        case SECTIONLINE_END:
+            if (current_ != SECTION_NONE)
+                lint_.Fail(currentLine_, "section " + std::string(GetSectionHeader(current_)) +
+                                             " is not closed before the \"EOF\" line on line " +
+                                             std::to_string(piece.line) + ": the updater stops with a notice");
+            sectionReaderActive_ = false;
+            sectionStopLine_ = piece.line;
+            break;
+        case SECTIONLINE_CLOSE:
+            current_ = SECTION_NONE;
+            break;
+        case SECTIONLINE_HEADER:
+            if (sectionSeen_.count(header) != 0) {
+                lint_.Warn(piece.line, "a second " + std::string(GetSectionHeader(header)) +
+                                           " section replaces the entries of the one on line " +
+                                           std::to_string(sectionSeen_[header]));
+                entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                              [header](const EntryLine& e) { return e.section == header; }),
+                               entries_.end());
+            }
+            sectionSeen_[header] = piece.line;
+            current_ = header;
+            currentLine_ = piece.line;
+            break;
+        case SECTIONLINE_ENTRY:
+            if (current_ != SECTION_NONE)
+                entries_.push_back({current_, line, piece.line});
+            else
+                CheckKeyLine(piece);
+            break;
+        default:
+            break;
+        }
+    }
+
+    void CheckKeyLine(const Piece& piece)
+    {
+        const std::string& text = piece.text;
+        KeyLine parts;
+        int kind = SplitKeyLine(text.c_str(), &parts);
+        if (kind == KEYLINE_IGNORED) {
+            size_t first = text.find_first_not_of(" \t");
+            if ((text[0] == ' ' || text[0] == '\t') && first != std::string::npos && !IsSeparatorByte(text[first]) &&
+                text.compare(first, 2, "//") != 0)
+                lint_.Warn(piece.line, "line starts with a blank: the updater ignores it (a key begins in the first "
+                                       "column)");
+            return;
+        }
+        size_t keyLength = 0;
+        while (keyLength < text.size() && !IsSeparatorByte(text[keyLength]))
+            keyLength++;
+        std::string key = text.substr(0, keyLength);
+        if (!keyReaderActive_) {
+            if (kind == KEYLINE_PAIR)
+                lint_.Warn(piece.line, "key " + Quoted(key) + " stands " + keyStopReason_ +
+                                           ", where the updater has stopped reading keys: it is never read");
+            return;
+        }
+        if (kind == KEYLINE_NO_VALUE) {
+            lint_.Warn(piece.line, "key " + Quoted(key) + " has no value: the updater ignores the line");
+            return;
+        }
+        if (kind == KEYLINE_GAP_TOO_LONG) {
+            lint_.Warn(piece.line, "the value of " + Quoted(key) +
+                                       " stands more than 99 blanks after the key: the updater ignores the line");
+            return;
+        }
+        std::string value = text.substr((size_t)parts.valueStart, (size_t)parts.valueLength);
+        CheckKnownKey(key, value, piece.line);
+        if (settings_.count(key) != 0)
+            lint_.Warn(piece.line, "key " + Quoted(key) + " is given again; the first value, on line " +
+                                       std::to_string(settings_[key].line) + ", wins");
+        else
+            settings_[key] = {value, piece.line};
+    }
+
+    void CheckKnownKey(const std::string& key, const std::string& value, int line)
+    {
+        std::vector<std::string> known(std::begin(kTextKeys), std::end(kTextKeys));
+        known.insert(known.end(), std::begin(kIntegerKeys), std::end(kIntegerKeys));
+        if (std::find(known.begin(), known.end(), key) != known.end()) {
+            if (std::find(std::begin(kIntegerKeys), std::end(kIntegerKeys), key) != std::end(kIntegerKeys) &&
+                !IsWellFormedInteger(value))
+                lint_.Warn(line, "value " + Quoted(value) + " of " + key + " is not a whole number; the updater reads " +
+                                     std::to_string(GetSettingIntOf(value)));
+            return;
+        }
+        if (std::find(std::begin(kForeignKeys), std::end(kForeignKeys), key) != std::end(kForeignKeys)) {
+            lint_.Warn(line, "key " + key + " is not read by the updater (it is kept for other tools)");
+            return;
+        }
+        std::string suggestion = Suggest(key, known);
+        lint_.Warn(line, "key " + Quoted(key) + " is not read by any part of the updater" +
+                             (suggestion.empty() ? std::string() : "; did you mean " + suggestion + "?"));
+    }
+
+    static int GetSettingIntOf(const std::string& value)
+    {
+        // The updater's own reading of an integer value.
+        FreeSettings();
+        std::string line = "K\t" + value + "\n";
+        TextModeReader reader;
+        InitTextModeReader(&reader, line.data(), line.size());
+        ReadSettingsLines(ReadTextModeLine, &reader);
+        int number = GetSettingInt("K", 0);
+        FreeSettings();
+        return number;
+    }
+
+    void CheckPlaceholders(const EntryLine& entry, const std::vector<std::string>& known)
+    {
+        const std::string& text = entry.text;
+        const std::string section = GetSectionHeader(entry.section);
+        for (const std::string& placeholder : known) {
+            const char* first = FindTextByCharacters(text.c_str(), placeholder.c_str());
+            if (first == nullptr)
+                continue;
+            // "REP_CDROM" is found inside "REP_CDROMDRIVE" too; only count where it stands alone.
+            if (FindTextByCharacters(first + placeholder.size(), placeholder.c_str()) != nullptr)
+                lint_.Warn(entry.line, placeholder + " stands twice in this " + section +
+                                           " entry; only the first is replaced");
+        }
+        const std::string upper = Upper(text);
+        for (size_t at = upper.find("REP_"); at != std::string::npos; at = upper.find("REP_", at + 1)) {
+            if (IsTrailByteAt(text.c_str(), (int)at))
+                continue;
+            size_t end = at + 4;
+            while (end < text.size() && (std::isalpha((unsigned char)text[end]) || text[end] == '_'))
+                end++;
+            std::string word = text.substr(at, end - at);
+            if (entry.section == SECTION_REG && word.rfind("REP_CDROMDRIVE", 0) == 0) {
+                lint_.Warn(entry.line, "[reg] knows only REP_CDROM: REP_CDROMDRIVE becomes the drive root followed "
+                                       "by \"DRIVE\"");
+                continue;
+            }
+            bool isKnown = std::any_of(known.begin(), known.end(),
+                                       [&](const std::string& p) { return word.rfind(p, 0) == 0; });
+            if (isKnown)
+                continue;
+            std::string suggestion = Suggest(word, known);
+            if (suggestion.empty())
+                suggestion = known.back();
+            lint_.Warn(entry.line, word + " is not a placeholder of " + section + " and stays as it is; did you mean " +
+                                       suggestion + "?");
+        }
+    }
+
+    void CheckEntry(const EntryLine& entry)
+    {
+        char first[ENTRY_BUFFER_SIZE];
+        char second[ENTRY_BUFFER_SIZE];
+        SetInstallPath(kSampleInstallPath);
+        if (entry.section == SECTION_INI) {
+            if (FindTextByCharacters(entry.text.c_str(), "=") == nullptr) {
+                lint_.Warn(entry.line, "[ini] entry has no \"=\": the updater skips it");
+                return;
+            }
+            CheckPlaceholders(entry, {"REP_CDROMDRIVE", "REP_INSTALL"});
+            if (ParseIniEntry(entry.text.c_str(), first, second) != 0)
+                lint_.Warn(entry.line, "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the "
+                                       "updater then skips it");
+        } else if (entry.section == SECTION_REG) {
+            CheckRegEntry(entry, first, second);
+        } else if (entry.section == SECTION_DELFILES_AFTERINST) {
+            if (ContainsSeparator(entry.text))
+                lint_.Warn(entry.line, "text after the file name becomes part of the pattern " + Quoted(entry.text) +
+                                           " (comments go on lines of their own)");
+            else if (!PatternMatchesAny(EntryNameOnDisk(entry.text), files_))
+                lint_.Warn(entry.line, "pattern " + Quoted(entry.text) + " matches none of the update's files");
+        }
+    }
+
+    void CheckRegEntry(const EntryLine& entry, char* name, char* data)
+    {
+        const std::string& text = entry.text;
+        if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+            std::string expected = "[HKEY_CURRENT_USER\\Software\\" + Setting("REG_GLOBAL", "-") + "\\" +
+                                   Setting("REG_LOCAL", "-") + "]";
+            if (text != expected)
+                lint_.Warn(entry.line, "the values below go under the product key " +
+                                           Cp932ToUtf8(expected.substr(1, expected.size() - 2)) +
+                                           ", not under the key named here");
+            return;
+        }
+        if (FindTextByCharacters(text.c_str(), "\"=\"") == nullptr) {
+            lint_.Warn(entry.line, "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it");
+            return;
+        }
+        CheckPlaceholders(entry, {"REP_CDROM", "REP_INSTALL"});
+        if (ParseRegEntry(text.c_str(), name, data) != 0)
+            lint_.Warn(entry.line, "[reg] entry cannot be split into name and data (or grows past 511 bytes): the "
+                                   "updater skips it");
+    }
+
+    std::string Setting(const std::string& key, const std::string& fallback) const
+    {
+        auto found = settings_.find(key);
+        return found == settings_.end() ? fallback : found->second.value;
+    }
+
+    int LineOf(const std::string& key) const
+    {
+        auto found = settings_.find(key);
+        return found == settings_.end() ? 0 : found->second.line;
+    }
+
+    bool IsUsed(const std::string& key) const
+    {
+        auto found = settings_.find(key);
+        return found != settings_.end() && found->second.value[0] != '-';
+    }
+
+    void CheckSettingsTogether()
+    {
+        if (IsUsed("INI_FILE") && !IsUsed("INI_SECTION"))
+            lint_.Warn(LineOf("INI_FILE"), "INI_FILE is set without INI_SECTION: the [ini] entries go to a section "
+                                           "named \"-\"");
+        if (!IsUsed("INI_FILE") && sectionSeen_.count(SECTION_INI) != 0 && HasEntries(SECTION_INI))
+            lint_.Warn(sectionSeen_[SECTION_INI], "[ini] entries are given but INI_FILE is not set");
+        if (!IsUsed("REG_GLOBAL") && HasEntries(SECTION_REG))
+            lint_.Warn(sectionSeen_[SECTION_REG], "[reg] entries are given but REG_GLOBAL is not set: the updater "
+                                                  "writes none of them");
+        if (settings_.count("CHKREG") != 0 && settings_.count("CHKREGVERHIGH") == 0)
+            lint_.Warn(LineOf("CHKREG"), "CHKREG is set without CHKREGVERHIGH: every installed version above 0 "
+                                         "would be refused");
+        if (settings_.count("CHKREGVER") != 0 && settings_.count("CHKREGVERHIGH") != 0 &&
+            GetSettingIntOf(Setting("CHKREGVER", "0")) > GetSettingIntOf(Setting("CHKREGVERHIGH", "0")))
+            lint_.Warn(LineOf("CHKREGVER"), "CHKREGVER is above CHKREGVERHIGH: no installed version can take the "
+                                            "update");
+        CheckReadme();
+    }
+
+    bool HasEntries(int section) const
+    {
+        return std::any_of(entries_.begin(), entries_.end(), [section](const EntryLine& e) { return e.section == section; });
+    }
+
+    void CheckReadme()
+    {
+        if (!IsUsed("INSTREADME"))
+            return;
+        std::string name = Setting("INSTREADMEFL", "readme.txt");
+        int line = settings_.count("INSTREADMEFL") != 0 ? LineOf("INSTREADMEFL") : LineOf("INSTREADME");
+        std::string lower = Lower(name);
+        bool extracted = std::any_of(std::begin(kSetupMarkers), std::end(kSetupMarkers),
+                                     [&](const char* marker) { return lower.find(marker) != std::string::npos; });
+        bool topLevel = name.find('\\') == std::string::npos && name.find('/') == std::string::npos;
+        std::string onDisk = Lower(EntryNameOnDisk(name));
+        bool present = std::any_of(files_.begin(), files_.end(), [&](const std::string& f) { return Lower(f) == onDisk; });
+        if (!topLevel || !present)
+            lint_.Warn(line, "readme " + Quoted(name) + " is not a file at the top of the update (beside install.env)"
+                             ": the readme button would open nothing");
+        else if (!extracted)
+            lint_.Warn(line, "readme " + Quoted(name) + " is not extracted at start-up (only names containing "
+                             "\".txt\", \"install.env\" or \"insttscr.rct\" are): the readme button would open "
+                             "nothing");
+    }
+
+public:
+    std::vector<std::string> files_;
+
+private:
+    std::string path_;
+    std::string bytes_;
+    Linter lint_;
+    bool keyReaderActive_ = true;
+    int keyLinesRead_ = 0;
+    std::string keyStopReason_;
+    bool sectionReaderActive_ = true;
+    int sectionStopLine_ = 0;
+    int current_ = SECTION_NONE;
+    int currentLine_ = 0;
+    std::map<int, int> sectionSeen_;
+    std::map<std::string, SettingLine> settings_;
+    std::vector<EntryLine> entries_;
+};
+
+}  // namespace
+
+std::string Cp932ToUtf8(const std::string& text)
+{
+    std::string out;
+#ifdef _WIN32
+    int wide = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), nullptr, 0);
+    if (wide > 0 || text.empty()) {
+        std::wstring buffer((size_t)wide, L'\0');
+        MultiByteToWideChar(932, 0, text.data(), (int)text.size(), buffer.data(), wide);
+        int size = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
+        out.resize((size_t)size);
+        WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, out.data(), size, nullptr, nullptr);
+        return out;
+    }
+    for (unsigned char c : text) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, c < 0x80 ? "%c" : "\\x%02X", c);
+        out += hex;
+    }
+    return out;
+#else
+    iconv_t converter = iconv_open("UTF-8", "CP932");
+    if (converter == (iconv_t)-1)
+        return text;
+    std::string input = text;
+    char* in = input.data();
+    size_t inLeft = input.size();
+    while (inLeft > 0) {
+        char buffer[256];
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, (size_t)(outPtr - buffer));
+        if (result == (size_t)-1 && errno != E2BIG) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)*in);
+            out += hex;
+            in++;
+            inLeft--;
+            iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(converter);
+    return out;
+#endif
+}
+
+std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath)
+{
+    std::string bytes;
+    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(installEnvPath))
+        return {{installEnvPath, 0, true, "cannot read the settings file"}};
+    SettingsLint lint(installEnvPath, bytes);
+    fs::path folder = fs::path(installEnvPath).parent_path();
+    lint.files_ = UpdateFiles(folder.empty() ? fs::path(".") : folder);
+    return lint.Run();
+}
+
+bool HasLintErrors(const std::vector<LintFinding>& findings)
+{
+    return std::any_of(findings.begin(), findings.end(), [](const LintFinding& f) { return f.error; });
+}
+
+std::string FormatLintFinding(const LintFinding& finding)
+{
+    return finding.file + ":" + std::to_string(finding.line) + ": " + (finding.error ? "error" : "warning") + ": " +
+           finding.message;
+}
+
+void PrintLintFindings(const std::vector<LintFinding>& findings, std::FILE* out)
+{
+    for (const LintFinding& finding : findings)
+        std::fprintf(out, "%s\n", FormatLintFinding(finding).c_str());
+}
+
+std::string ExplainSettingsFile(const std::string& installEnvPath)
+{
+    std::string bytes;
+    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(installEnvPath))
+        return "";
+    FreeSettings();
+    FreeActionLists();
+    TextModeReader reader;
+    InitTextModeReader(&reader, bytes.data(), bytes.size());
+    ReadSettingsLines(ReadTextModeLine, &reader);
+    InitTextModeReader(&reader, bytes.data(), bytes.size());
+    int openSection = ReadActionSections(ReadTextModeLine, &reader);
+
+    std::string out;
+    auto line = [&out](const std::string& text) { out += text + "\n"; };
+    line("title: " + Cp932ToUtf8(GetTitleText()));
+    std::string keyPath = std::string("Software\\") + GetRegGlobal() + "\\" + GetRegLocal();
+    line("product key: " + Cp932ToUtf8(keyPath) + " (install folder read from HKEY_LOCAL_MACHINE, version and [reg] "
+         "values under HKEY_CURRENT_USER)");
+    const char* keyFile = GetKeyFile();
+    line("key file: " + (keyFile != nullptr ? Cp932ToUtf8(keyFile) : std::string("(none: any folder is accepted)")));
+    std::string proposal = std::string("<program files>\\") + (GetInstFol() != nullptr ? std::string(GetInstFol()) + "\\" : "") +
+                           GetInstTo();
+    line("folder proposed when asking: " + Cp932ToUtf8(proposal));
+    if (GetChkReg() == nullptr)
+        line("version range: none (every installed version takes the update)");
+    else
+        line("version range: value " + Cp932ToUtf8(GetChkReg()) + " from " + std::to_string(GetChkRegVer()) + " to " +
+             std::to_string(GetChkRegVerHigh()) + " takes the update; above counts as already applied");
+    char readme[128];
+    GetSetting("INSTREADME", readme, sizeof readme, "-");
+    char readmeFile[128];
+    GetSetting("INSTREADMEFL", readmeFile, sizeof readmeFile, "readme.txt");
+    line(readme[0] == '-' ? std::string("readme: none")
+                          : "readme: button " + Quoted(readme) + " opens " + Cp932ToUtf8(readmeFile));
+    if (openSection != SECTION_NONE) {
+        line(std::string("section [") + GetSectionName(openSection) + "] is never closed: the updater stops at start-up");
+        FreeSettings();
+        FreeActionLists();
+        return out;
+    }
+
+    SetInstallPath(kSampleInstallPath);
+    line(std::string("with the product installed in ") + kSampleInstallPath + " and no CD-ROM drive:");
+    char first[ENTRY_BUFFER_SIZE];
+    char second[ENTRY_BUFFER_SIZE];
+    if (GetActionList(SECTION_INI) != nullptr) {
+        line("INI writes to " + Cp932ToUtf8(GetIniFile()) + " [" + Cp932ToUtf8(GetIniSection()) + "]:");
+        for (const ActionEntry* entry = GetActionList(SECTION_INI); entry != nullptr; entry = entry->next) {
+            if (ParseIniEntry(entry->text, first, second) == 0)
+                line("  " + Cp932ToUtf8(first) + "=" + Cp932ToUtf8(second));
+            else
+                line("  (skipped) " + Cp932ToUtf8(entry->text));
+        }
+    }
+    if (GetActionList(SECTION_REG) != nullptr) {
+        if (GetRegGlobal()[0] == '-')
+            line("registry writes: none (REG_GLOBAL is not set)");
+        else
+            line("registry writes under HKEY_CURRENT_USER\\" + Cp932ToUtf8(keyPath) + ":");
+        for (const ActionEntry* entry = GetActionList(SECTION_REG); entry != nullptr && GetRegGlobal()[0] != '-';
+             entry = entry->next) {
+            if (ParseRegEntry(entry->text, first, second) == 0)
+                line("  " + Quoted(first) + " = " + Quoted(second));
+            else
+                line("  (skipped) " + Cp932ToUtf8(entry->text));
+        }
+    }
+    if (GetActionList(SECTION_DELFILES_AFTERINST) != nullptr) {
+        line("removed from the product folder after the update:");
+        for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
+            line("  " + Cp932ToUtf8(entry->text));
+    }
+    FreeSettings();
+    FreeActionLists();
+    return out;
+}

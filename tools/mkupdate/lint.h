@@ -1,0 +1,30 @@
+// Checks an install.env the way the updater will read it, and explains what it will do, so a
+// game maker hears about every silently ignored mistake before shipping. `mkupdate build` runs
+// LintSettingsFile first and refuses a file with errors.
+#ifndef MKUPDATE_LINT_H
+#define MKUPDATE_LINT_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct LintFinding {
+    std::string file;
+    int line = 0;
+    bool error = false;
+    std::string message;  // UTF-8
+};
+
+// The files beside installEnvPath are taken as the update's files.
+std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath);
+bool HasLintErrors(const std::vector<LintFinding>& findings);
+// "FILE:LINE: error|warning: message"
+std::string FormatLintFinding(const LintFinding& finding);
+void PrintLintFindings(const std::vector<LintFinding>& findings, std::FILE* out);
+// What the updater will do with the file, in UTF-8; empty when the file cannot be read.
+std::string ExplainSettingsFile(const std::string& installEnvPath);
+
+// Code page 932 bytes as UTF-8 for the terminal (undecodable bytes as \xNN).
+std::string Cp932ToUtf8(const std::string& text);
+
+#endif
