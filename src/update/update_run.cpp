@@ -1,0 +1,68 @@
+#include <windows.h>
+
+#include "package/extraction.h"
+#include "settings/action_lists.h"
+#include "settings/product_key.h"
+#include "settings/settings.h"
+#include "startup/notices.h"
+#include "target/target_location.h"
+#include "update/update_run.h"
+
+// Step 1: 0 with the confirmed folder in path; nonzero when the run is to be abandoned.
+static int FindTargetFolder(char* path)
+{
+    int located = LocateTargetFolder(path);
+    if (located == LOCATE_FOUND)
+        return 0;
+    if (located != LOCATE_NOT_FOUND)
+        return -1;
+    if (!AskYesNo("[ %s ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？", GetTitleBar()))
+        return -1;
+    return ChooseTargetFolder(path) == 0 ? 0 : -1;
+}
+
+static void WriteIniEntries(char* key, char* value)
+{
+    if (GetIniFile()[0] == '-')
+        return;
+    for (ActionEntry* entry = GetActionList(SECTION_INI); entry != NULL; entry = entry->next) {
+        if (ParseIniEntry(entry->text, key, value) == 0)
+            WritePrivateProfileStringA(GetIniSection(), key, value, GetIniFile());
+    }
+}
+
+static void WriteRegistryEntries(char* name, char* data)
+{
+    if (GetRegGlobal()[0] == '-')
+        return;
+    for (ActionEntry* entry = GetActionList(SECTION_REG); entry != NULL; entry = entry->next) {
+        if (ParseRegEntry(entry->text, name, data) == 0)
+            WriteProductString(GetRegGlobal(), GetRegLocal(), name, data);
+    }
+}
+
+int RunUpdate(void)
+{
+    char targetPath[MAX_PATH] = "";
+    char first[ENTRY_BUFFER_SIZE];
+    char second[ENTRY_BUFFER_SIZE];
+
+    if (FindTargetFolder(targetPath) != 0) {
+        ShowError("アップデートを中止しました");
+        return -1;
+    }
+    // From here on nothing abandons the run: the full pass either completes or ends the process.
+    ExtractPackage(targetPath, EXTRACT_FULL_PASS);
+    SetInstallPath(targetPath);
+    WriteIniEntries(first, second);
+    WriteRegistryEntries(first, second);
+    RemoveAfterInstallFiles(targetPath);
+    ShowEndDialog();
+    SetCurrentDirectoryA(targetPath);
+    if (GetReadmeFlag()) {
+        // Relative to the target folder, where the full pass has put the packaged texts.
+        GetSetting("INSTREADMEFL", first, ENTRY_BUFFER_SIZE, "readme.txt");
+        OpenDocument(first);
+    }
+    return 0;
+}
