@@ -28,6 +28,7 @@ namespace {
 struct Piece {
     std::string text;  // as the updater's fgets delivers it
     int line;          // physical line number, from 1
+    bool continuation; // a further piece of a line longer than 511 bytes
 };
 
 struct SettingLine {
@@ -95,9 +96,14 @@ size_t EditDistance(const std::string& a, const std::string& b)
     return previous[b.size()];
 }
 
-// The closest of the candidates when it is close enough to be a slip of the keyboard.
+// The closest of the candidates when it is close enough to be a slip of the keyboard, or one
+// that the word is the start of.
 std::string Suggest(const std::string& word, const std::vector<std::string>& candidates)
 {
+    for (const std::string& candidate : candidates) {
+        if (Upper(candidate).rfind(Upper(word), 0) == 0)
+            return candidate;
+    }
     std::string best;
     size_t bestDistance = 3;
     for (const std::string& candidate : candidates) {
@@ -125,11 +131,13 @@ std::vector<Piece> ReadPieces(const std::string& bytes)
     InitTextModeReader(&reader, bytes.data(), bytes.size());
     char buffer[SETTINGS_LINE_SIZE];
     int line = 1;
+    bool continuation = false;
     while (ReadTextModeLine(buffer, sizeof buffer, &reader) != nullptr) {
         // fgets may deliver a zero byte; the readers stop at it, and so does strlen here.
         std::string text(buffer);
-        pieces.push_back({text, line});
-        if (!text.empty() && text.back() == '\n')
+        pieces.push_back({text, line, continuation});
+        continuation = text.empty() || text.back() != '\n';
+        if (!continuation)
             line++;
     }
     return pieces;
@@ -298,12 +306,17 @@ private:
         int header = SECTION_NONE;
         int kind = ClassifySectionLine(line, &header);
         if (!sectionReaderActive_) {
-            if (kind == SECTIONLINE_HEADER)
+            // Sections the updater never reaches: their entries are no key lines either.
+            if (kind == SECTIONLINE_HEADER) {
                 lint_.Warn(piece.line, "section " + std::string(GetSectionHeader(header)) + " stands after the " +
                                            "\"EOF\" line on line " + std::to_string(sectionStopLine_) +
                                            ": the updater never reads it");
-            if (kind == SECTIONLINE_ENTRY)
+                unreadSection_ = header;
+            } else if (kind == SECTIONLINE_CLOSE) {
+                unreadSection_ = SECTION_NONE;
+            } else if (kind == SECTIONLINE_ENTRY && unreadSection_ == SECTION_NONE) {
                 CheckKeyLine(piece);
+            }
             return;
         }
         switch (kind) {
@@ -344,6 +357,9 @@ private:
 
     void CheckKeyLine(const Piece& piece)
     {
+        // The rest of an overlong line is reported with the line itself.
+        if (piece.continuation)
+            return;
         const std::string& text = piece.text;
         KeyLine parts;
         int kind = SplitKeyLine(text.c_str(), &parts);
@@ -577,6 +593,7 @@ private:
     std::string keyStopReason_;
     bool sectionReaderActive_ = true;
     int sectionStopLine_ = 0;
+    int unreadSection_ = SECTION_NONE;
     int current_ = SECTION_NONE;
     int currentLine_ = 0;
     std::map<int, int> sectionSeen_;

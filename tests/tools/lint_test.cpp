@@ -1,0 +1,239 @@
+// mkupdate lint: each kind of mistake in install.env, alone in a small fixture, gives exactly
+// its own finding; the demo update is clean; the command's exit codes.
+#include "lint.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder holding install.env and the given update files.
+class Fixture {
+public:
+    Fixture(const std::string& settings, const std::map<std::string, std::string>& files = {})
+    {
+        static int counter = 0;
+        folder_ = fs::temp_directory_path() / ("lint_test_" + std::to_string(counter++) + "_" + std::to_string(std::rand()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        Write("install.env", settings);
+        for (const auto& [name, bytes] : files)
+            Write(name, bytes);
+    }
+    ~Fixture() { fs::remove_all(folder_); }
+    std::string Settings() const { return (folder_ / "install.env").string(); }
+
+private:
+    void Write(const std::string& name, const std::string& bytes)
+    {
+        fs::path path = folder_ / name;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    fs::path folder_;
+};
+
+std::string Describe(const std::vector<LintFinding>& findings)
+{
+    std::string text;
+    for (const LintFinding& finding : findings)
+        text += FormatLintFinding(finding) + "\n";
+    return text.empty() ? "(no findings)" : text;
+}
+
+struct LintCase {
+    const char* name;
+    std::string settings;
+    std::map<std::string, std::string> files;
+    int line;
+    bool error;
+    std::string message;  // a part of the message that must be there
+};
+
+std::string Repeat(const std::string& piece, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; i++)
+        text += piece;
+    return text;
+}
+
+const std::string kReadme = "INSTREADME\tRead|me\n";
+
+class LintFindings : public testing::TestWithParam<LintCase> {};
+
+TEST_P(LintFindings, ExactlyTheOneFinding)
+{
+    const LintCase& c = GetParam();
+    Fixture fixture(c.settings, c.files);
+    std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+    ASSERT_EQ(findings.size(), 1u) << Describe(findings);
+    EXPECT_EQ(findings[0].line, c.line) << Describe(findings);
+    EXPECT_EQ(findings[0].error, c.error) << Describe(findings);
+    EXPECT_NE(findings[0].message.find(c.message), std::string::npos) << Describe(findings);
+    EXPECT_EQ(findings[0].file, fixture.Settings());
+    EXPECT_EQ(HasLintErrors(findings), c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, LintFindings,
+    testing::Values(
+        // Errors
+        LintCase{"SectionLeftOpen", "REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n\"a\"=\"b\"\n", {}, 3, true, "never closed"},
+        LintCase{"SectionOpenAtEofLine", "[delfiles]\nb.dat\nEOF\n-\n", {}, 1, true, "not closed before the \"EOF\" line on line 3"},
+        LintCase{"LineTooLong", "TITLEBAR\tGame\n//" + std::string(510, 'x') + "\n", {}, 2, true, "512 bytes long"},
+        LintCase{"NotCp932", "TITLEBAR\tGa\x81\x20me\n", {}, 1, true, "0x81 at column 12"},
+        LintCase{"NotCp932SingleByte", "// \xA0\n", {}, 1, true, "0xA0"},
+        // Key lines the updater never reads or reads differently
+        LintCase{"KeyAfterLine400", Repeat("//\n", 400) + "TITLEBAR\tGame\n", {}, 401, false, "after line 400"},
+        LintCase{"KeyAfterEofMarker", "[EOF]\nTITLEBAR\tGame\n", {}, 2, false, "after \"[EOF]\" on line 1"},
+        LintCase{"KeyWithoutValue", "TITLEBAR\n", {}, 1, false, "has no value"},
+        LintCase{"ValueTooFarAway", "TITLEBAR" + std::string(100, '\t') + "Game\n", {}, 1, false, "more than 99"},
+        LintCase{"LeadingBlank", " TITLEBAR\tGame\n", {}, 1, false, "starts with a blank"},
+        LintCase{"KeyTypo", "TITLEBER\tGame\n", {}, 1, false, "did you mean TITLEBAR?"},
+        LintCase{"KeyInLowerCase", "instto\tGame\n", {}, 1, false, "did you mean INSTTO?"},
+        LintCase{"KeyForOtherTools", "EXENAME\tgame.exe\n", {}, 1, false, "not read by the updater"},
+        LintCase{"KeyTwice", "INSTTO\tFirst\nINSTTO\tSecond\n", {}, 2, false, "on line 1, wins"},
+        LintCase{"IntegerNotNumber", "CHKREGVER\t12ab\n", {}, 1, false, "reads 12"},
+        // Entries
+        LintCase{"IniWithoutEquals", "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\nPath\n-\n", {}, 4, false, "no \"=\""},
+        LintCase{"RegDword", "REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n\"V\"=dword:00000001\n-\n", {}, 4, false,
+                 "not a string value"},
+        LintCase{"RegOtherKeyHeader", "REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n[HKEY_CURRENT_USER\\Software\\X]\n-\n", {}, 4,
+                 false, "Software\\M\\G"},
+        LintCase{"PlaceholderTypo", "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\nPath=REP_INSTAL\\save\n-\n", {}, 4, false,
+                 "REP_INSTAL is not a placeholder of [ini] and stays as it is; did you mean REP_INSTALL?"},
+        LintCase{"PlaceholderLowerCase", "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\nPath=rep_install\n-\n", {}, 4, false,
+                 "did you mean REP_INSTALL?"},
+        LintCase{"IniKnowsOnlyTheLongDrive", "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\nDisc=REP_CDROM\n-\n", {}, 4, false,
+                 "did you mean REP_CDROMDRIVE?"},
+        LintCase{"RegKnowsOnlyTheShortDrive", "REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n\"D\"=\"REP_CDROMDRIVE\"\n-\n", {}, 4,
+                 false, "[reg] knows only REP_CDROM"},
+        LintCase{"PlaceholderTwice", "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\nP=REP_INSTALL;REP_INSTALL\n-\n", {}, 4,
+                 false, "REP_INSTALL stands twice"},
+        LintCase{"EntryTooLongOnceExpanded",
+                 "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\nP=" + std::string(495, 'v') + "REP_INSTALL\n-\n", {}, 4, false,
+                 "511 bytes"},
+        LintCase{"SecondSectionReplacesFirst", "INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\na=1\n-\n[ini]\nb=2\n-\n", {}, 6,
+                 false, "replaces the entries of the one on line 3"},
+        LintCase{"SectionAfterEofLine", "EOF\n[ini]\na=1\n-\n", {}, 2, false, "never reads it"},
+        LintCase{"AfterinstTrailingText", "[delfiles_afterinst]\ninstall.env  // setup file\n-\n", {}, 2, false,
+                 "becomes part of the pattern"},
+        LintCase{"AfterinstMatchesNothing", "[delfiles_afterinst]\nsave\\*.tmp\n-\n", {{"save/a.sav", "x"}}, 2, false,
+                 "matches none"},
+        // Settings that only make sense together
+        LintCase{"IniFileWithoutSection", "INI_FILE\tg.ini\n", {}, 1, false, "without INI_SECTION"},
+        LintCase{"IniEntriesWithoutFile", "[ini]\na=1\n-\n", {}, 1, false, "INI_FILE is not set"},
+        LintCase{"RegEntriesWithoutKey", "[reg]\n\"a\"=\"b\"\n-\n", {}, 1, false, "REG_GLOBAL is not set"},
+        LintCase{"ChkRegWithoutHigh", "CHKREG\tVersion\nCHKREGVER\t1\n", {}, 1, false, "without CHKREGVERHIGH"},
+        LintCase{"VersionRangeEmpty", "CHKREG\tV\nCHKREGVER\t5\nCHKREGVERHIGH\t4\n", {}, 2, false, "above CHKREGVERHIGH"},
+        LintCase{"ReadmeMissing", kReadme, {}, 1, false, "not a file at the top"},
+        LintCase{"ReadmeInSubfolder", kReadme + "INSTREADMEFL\tdoc\\readme.txt\n", {{"doc/readme.txt", "r"}}, 2, false,
+                 "not a file at the top"},
+        LintCase{"ReadmeNotExtracted", kReadme + "INSTREADMEFL\tmanual.pdf\n", {{"manual.pdf", "%PDF"}}, 2, false,
+                 "not extracted at start-up"},
+        LintCase{"CtrlZCutsTheFile", "TITLEBAR\tGame\n\x1A" "INSTTO\tX\n", {}, 1, false, "0x1A"}),
+    [](const testing::TestParamInfo<LintCase>& info) { return std::string(info.param.name); });
+
+TEST(Lint, CleanFilesGiveNoFindings)
+{
+    struct Clean {
+        std::string settings;
+        std::map<std::string, std::string> files;
+    };
+    const Clean cases[] = {
+        {"TITLEBAR\tGame\n", {}},
+        {"TITLEBAR\tGame\r\n[EOF]\r\n", {}},
+        {kReadme, {{"README.TXT", "r"}}},
+        {"[delfiles_afterinst]\ninstall.env\ninsttscr.rct\nDATA\\*.DAT\n-\n", {{"data/a.dat", "x"}}},
+        {"REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n[HKEY_CURRENT_USER\\Software\\M\\G]\n\"D\"=\"REP_INSTALL\\\\x\"\n-\n", {}},
+        {"[delfiles]\nanything at all\n-\tcomment\n[delfiles_user]\nsave\\*.sav\n- end\n", {}},
+    };
+    for (const Clean& c : cases) {
+        Fixture fixture(c.settings, c.files);
+        std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+        EXPECT_TRUE(findings.empty()) << c.settings << "\n" << Describe(findings);
+    }
+}
+
+TEST(Lint, DemoUpdateIsClean)
+{
+    std::vector<LintFinding> findings = LintSettingsFile(std::string(TEST_SOURCE_DIR) + "/../examples/demo/install.env");
+    EXPECT_TRUE(findings.empty()) << Describe(findings);
+}
+
+TEST(Lint, Cp932FixtureWithManyMistakes)
+{
+    // Shift-JIS with CR LF, as game makers write it.
+    std::vector<LintFinding> findings = LintSettingsFile(std::string(TEST_SOURCE_DIR) + "/tools/lint_fixtures/mistakes/install.env");
+    std::vector<std::pair<int, std::string>> seen;
+    for (const LintFinding& finding : findings)
+        seen.push_back({finding.line, finding.message.substr(0, 24)});
+    std::vector<std::pair<int, bool>> expected = {{3, false}, {6, false}, {7, false}, {9, false}, {10, false}, {12, true}, {12, false}};
+    ASSERT_EQ(findings.size(), expected.size()) << Describe(findings);
+    for (size_t i = 0; i < expected.size(); i++) {
+        EXPECT_EQ(findings[i].line, expected[i].first) << Describe(findings);
+        EXPECT_EQ(findings[i].error, expected[i].second) << Describe(findings);
+    }
+    EXPECT_NE(findings[0].message.find("did you mean TITLEBAR?"), std::string::npos);
+    EXPECT_NE(findings[1].message.find("CHKREGVERHIGH"), std::string::npos);
+    EXPECT_NE(findings[3].message.find("REP_INSTAL "), std::string::npos);
+}
+
+TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)
+{
+    Fixture fixture(
+        "TITLEBAR\tMy|Game\nREG_GLOBAL\tMaker\nREG_LOCAL\tGame\nINI_FILE\tg.ini\nINI_SECTION\tPaths\n"
+        "CHKREG\tVersion\nCHKREGVER\t100\nCHKREGVERHIGH\t109\n"
+        "[ini]\nPath=REP_INSTALL\\save\n-\n[reg]\n\"Dir\"=\"REP_INSTALL\\\\data\"\n-\n"
+        "[delfiles_afterinst]\ninstall.env\n-\n");
+    std::string text = ExplainSettingsFile(fixture.Settings());
+    const char* expected[] = {
+        "title: My Game \xE3\x82\xA2\xE3\x83\x83\xE3\x83\x97\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\n",
+        "Software\\Maker\\Game",
+        "from 100 to 109",
+        "INI writes to g.ini [Paths]:\n  Path=C:\\Program Files\\Game\\save\n",
+        "  \"Dir\" = \"C:\\Program Files\\Game\\data\"\n",
+        "after the update:\n  install.env\n",
+    };
+    for (const char* part : expected)
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n---\n" << text;
+}
+
+int RunMkupdate(const std::string& arguments)
+{
+    std::string command = std::string("\"") + MKUPDATE_PATH + "\" " + arguments + " > " +
+                          (fs::temp_directory_path() / "lint_test_output.txt").string() + " 2>&1";
+    int status = std::system(command.c_str());
+#ifdef _WIN32
+    return status;
+#else
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+TEST(Lint, CommandExitCodes)
+{
+    Fixture clean("TITLEBAR\tGame\n");
+    Fixture warned("TITLEBAR\n");
+    Fixture broken("[ini]\na=b\n");
+    EXPECT_EQ(RunMkupdate("lint \"" + clean.Settings() + "\""), 0);
+    EXPECT_EQ(RunMkupdate("lint \"" + warned.Settings() + "\""), 0);
+    EXPECT_EQ(RunMkupdate("lint \"" + broken.Settings() + "\""), 1);
+    EXPECT_EQ(RunMkupdate("lint --explain \"" + clean.Settings() + "\""), 0);
+    EXPECT_EQ(RunMkupdate("lint no/such/install.env"), 1);
+    EXPECT_EQ(RunMkupdate("lint --bogus"), 2);
+    EXPECT_EQ(RunMkupdate("lint a b"), 2);
+    EXPECT_EQ(RunMkupdate("lint --help"), 0);
+}
+
+}  // namespace
