@@ -9,6 +9,7 @@ namespace {
 const Command kCommands[] = {
     {"help", "show this help", nullptr},
     {"lint", "check an install.env the way the updater reads it", RunLint},
+    {"rct", "make an RCT title image from a PNG or BMP, or decode one", RunRct},
 };
 
 int PrintUsage(std::FILE* out)
