@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -211,12 +212,21 @@ TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)
 
 int RunMkupdate(const std::string& arguments)
 {
-    std::string command = std::string("\"") + MKUPDATE_PATH + "\" " + arguments + " > " +
-                          (fs::temp_directory_path() / "lint_test_output.txt").string() + " 2>&1";
-    int status = std::system(command.c_str());
+    std::string program = MKUPDATE_PATH;
 #ifdef _WIN32
+    // Under Wine the build tree's Linux path is reached through drive Z:.
+    if (!program.empty() && program[0] == '/')
+        program = "Z:" + program;
+    std::replace(program.begin(), program.end(), '/', '\\');
+#endif
+    std::string command = "\"" + program + "\" " + arguments + " > \"" +
+                          (fs::temp_directory_path() / "lint_test_output.txt").string() + "\" 2>&1";
+#ifdef _WIN32
+    // cmd /c drops the outer pair of quotes: keep the program's own.
+    int status = std::system(("\"" + command + "\"").c_str());
     return status;
 #else
+    int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
