@@ -1,0 +1,282 @@
+// Both extraction passes against packages written by the core writer, on Wine's real file
+// system. Failures end the process, so they run in a child and are checked from outside.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "child.h"
+#include "driver.h"
+#include "package/byte_stream.h"
+#include "package/extraction.h"
+#include "package/package_writer.h"
+#include "scratch.h"
+#include "startup/work_folder.h"
+
+namespace {
+
+const char kReadFailure[] = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
+const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;  // a 2022 time stamp, 100 ns resolution
+const std::vector<unsigned char> kImage(300, 0x4D);
+const int kUnit = 131072;
+
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    unsigned x = seed;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = (char)(x >> 16);
+    }
+    return bytes;
+}
+
+std::string ToText(const std::vector<unsigned char>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void WritePackage(const std::string& path, const std::vector<PackageFileEntry>& entries)
+{
+    WriteFileBytes(path, ToText(BuildPackageFile(kImage, entries)));
+}
+
+std::vector<std::string> Listing(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
+{
+    ScratchFolder scratch;
+    std::string package = scratch / "update.exe";
+    CreateDirectoryA((scratch / "work").c_str(), nullptr);
+    WritePackage(package, {{"install.env", "TITLE=t\r\n", kTime},
+                           {"insttscr.rct", "RCT", kTime},
+                           {"payload.dat", Pattern(3 * kUnit, 1), kTime},
+                           {"README.TXT", "readme", kTime},
+                           {"notes.txt.bak", "notes", kTime},
+                           {"install.env.old", "old", kTime},
+                           {"movie\\", "", 0, true},
+                           {"movie\\op.dat", "op", kTime},
+                           {"movie\\sub\\", "", 0, true},
+                           {"movie\\sub\\late.txt", "late", kTime},
+                           {"after.txt", "after", kTime}});
+    SetPackageFilePath(package.c_str());
+    ExtractPackage((scratch / "work").c_str(), EXTRACT_SETUP_PASS);
+    SetPackageFilePath(nullptr);
+
+    EXPECT_EQ(Listing(scratch / "work"),
+              (std::vector<std::string>{"README.TXT", "install.env", "install.env.old", "insttscr.rct", "notes.txt.bak"}));
+    EXPECT_EQ(ReadFileBytes(scratch / "work\\install.env"), "TITLE=t\r\n");
+    EXPECT_EQ(LastWriteTime(scratch / "work\\README.TXT"), kTime);
+}
+
+TEST(SetupPass, EndMarkerAloneExtractsNothing)
+{
+    ScratchFolder scratch;
+    WritePackage(scratch / "update.exe", {});
+    CreateDirectoryA((scratch / "out").c_str(), nullptr);
+    SetPackageFilePath((scratch / "update.exe").c_str());
+    ExtractPackage((scratch / "out").c_str(), EXTRACT_SETUP_PASS);
+    ExtractPackage((scratch / "out").c_str(), EXTRACT_FULL_PASS);
+    SetPackageFilePath(nullptr);
+    EXPECT_TRUE(Listing(scratch / "out").empty());
+}
+
+TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
+{
+    ScratchFolder scratch;
+    std::string target = scratch / "game";
+    CreateDirectoryA(target.c_str(), nullptr);
+    CreateDirectoryA((target + "\\data").c_str(), nullptr);  // an existing folder passes silently
+    WriteFileBytes(target + "\\data\\old.dat", "an older version, longer than the new one");
+
+    std::vector<PackageFileEntry> entries = {
+        {"install.env", "TITLE=t\r\n", kTime},
+        {"empty.dat", "", kTime + 1},
+        {"data\\", "", 0, true},
+        {"data\\表\\", "", 0, true},  // 表 ends in 0x5C
+        {"data\\表\\one-unit.dat", Pattern(kUnit, 2), kTime + 2},
+        {"data\\表\\two-and-a-half.dat", Pattern(kUnit * 5 / 2, 3), kTime + 3},
+        {"data\\old.dat", "new", kTime + 4},
+    };
+    WritePackage(scratch / "update.exe", entries);
+    SetPackageFilePath((scratch / "update.exe").c_str());
+    ExtractPackage(target.c_str(), EXTRACT_FULL_PASS);
+    SetPackageFilePath(nullptr);
+
+    for (const PackageFileEntry& entry : entries) {
+        std::string path = target + "\\" + entry.name;
+        if (entry.folder) {
+            EXPECT_TRUE(FolderExists(path)) << entry.name;
+            continue;
+        }
+        EXPECT_EQ(ReadFileBytes(path), entry.contents) << entry.name;
+        EXPECT_EQ(LastWriteTime(path), entry.lastWriteTime) << entry.name;
+    }
+    // Nothing but the package's own entries: no temporary file stays behind.
+    EXPECT_EQ(Listing(target), (std::vector<std::string>{"data", "empty.dat", "install.env"}));
+    EXPECT_EQ(Listing(target + "\\data"), (std::vector<std::string>{"old.dat", "表"}));
+}
+
+TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
+{
+    ScratchFolder scratch;
+    std::vector<unsigned char> file(kImage);
+    PackageWriter writer([&](const unsigned char* d, size_t n) { file.insert(file.end(), d, d + n); },
+                         (uint32_t)kImage.size());
+    std::string contents = Pattern(kUnit + 5, 4);
+    writer.AddFile("a.dat", 7, kTime, DeflateZlib(contents));
+    writer.Finish();
+    WriteFileBytes(scratch / "update.exe", ToText(file));
+    CreateDirectoryA((scratch / "out").c_str(), nullptr);
+    SetPackageFilePath((scratch / "update.exe").c_str());
+    ExtractPackage((scratch / "out").c_str(), EXTRACT_FULL_PASS);
+    SetPackageFilePath(nullptr);
+    EXPECT_EQ(ReadFileBytes(scratch / "out\\a.dat"), contents);
+}
+
+// The child makes a work folder as start-up does, records it, and runs one pass.
+TEST_CHILD(Extract)
+{
+    CreateWorkFolder();
+    WriteFileBytes(args.at(3), GetWorkFolder());
+    SetPackageFilePath(args.at(0).c_str());
+    ExtractPackage(args.at(1).c_str(), args.at(2) == "setup" ? EXTRACT_SETUP_PASS : EXTRACT_FULL_PASS);
+    return 0;
+}
+
+std::string Zlib(const std::string& contents)
+{
+    return ToText(DeflateZlib(contents));
+}
+
+// A package file with one raw entry "victim.dat" whose fields the case chooses.
+std::string RawPackage(const std::string& name, uint32_t originalSize, const std::string& data, uint32_t compressedSize)
+{
+    std::vector<unsigned char> file(kImage);
+    unsigned char field[8];
+    SetUi16(field, (uint16_t)(name.size() + 1));
+    file.insert(file.end(), field, field + 2);
+    file.insert(file.end(), name.begin(), name.end());
+    file.push_back(0);
+    SetUi32(field, originalSize);
+    file.insert(file.end(), field, field + 4);
+    SetUi32(field, compressedSize);
+    file.insert(file.end(), field, field + 4);
+    SetUi64(field, kTime);
+    file.insert(file.end(), field, field + 8);
+    file.insert(file.end(), data.begin(), data.end());
+    file.insert(file.end(), {0, 0, 0, 0});
+    SetUi32(field, (uint32_t)kImage.size());
+    file.insert(file.end(), field, field + 4);
+    return ToText(file);
+}
+
+struct FailureCase {
+    const char* label;
+    std::function<std::string()> package;  // empty: no package file at all
+    const char* pass = "full";
+    bool readOnlyVictim = false;
+};
+
+TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
+{
+    const std::string big = Pattern(kUnit * 5 / 2, 9);
+    const std::vector<FailureCase> cases = {
+        {"truncated in the data",
+         [&] {
+             std::string z = Zlib(big);
+             // compressedSize claims the whole stream but the file ends half way.
+             std::string whole = RawPackage("victim.dat", (uint32_t)big.size(), z, (uint32_t)z.size());
+             return whole.substr(0, whole.size() - 8 - z.size() / 2) + whole.substr(whole.size() - 4);
+         }},
+        {"wrong Adler-32 after whole blocks",
+         [&] {
+             std::string z = Zlib(big);
+             z.back() ^= 0x55;
+             return RawPackage("victim.dat", (uint32_t)big.size(), z, (uint32_t)z.size());
+         }},
+        {"compressedSize 0", [] { return RawPackage("victim.dat", 0, "", 0); }},
+        {"stream longer than compressedSize",
+         [&] {
+             std::string z = Zlib(big);
+             return RawPackage("victim.dat", (uint32_t)big.size(), z, (uint32_t)z.size() - 10);
+         }},
+        {"read-only destination", [] { return RawPackage("victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); },
+         "full", true},
+        {"drive in the name", [] { return RawPackage("C:\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"leading backslash", [] { return RawPackage("\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"dot-dot component", [] { return RawPackage("..\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"dot-dot inside", [] { return RawPackage("sub\\..\\..\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"destination path too long",
+         [] { return RawPackage(std::string(250, 'n'), 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"setup file inside a folder",
+         [] {
+             return ToText(BuildPackageFile(kImage, {{"doc\\", "", 0, true}, {"doc\\readme.txt", "x", kTime}}));
+         },
+         "setup"},
+        {"missing end marker",
+         [] {
+             std::string whole = ToText(BuildPackageFile(kImage, {{"ok.dat", "x", kTime}}));
+             return whole.substr(0, whole.size() - 8) + whole.substr(whole.size() - 4);
+         }},
+        {"no package file", nullptr},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScratchFolder scratch;
+        std::string target = scratch / "game";
+        std::string inner = target + "\\sub";
+        CreateDirectoryA(target.c_str(), nullptr);
+        CreateDirectoryA(inner.c_str(), nullptr);
+        // The older copies a failing entry could reach, directly or by climbing out.
+        for (const std::string& folder : {scratch.Path(), target, inner})
+            WriteFileBytes(folder + "\\victim.dat", "older copy");
+        if (c.readOnlyVictim)
+            SetFileAttributesA((inner + "\\victim.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+        std::string package = scratch / "update.exe";
+        if (c.package)
+            WriteFileBytes(package, c.package());
+        std::string marker = scratch / "workfolder.txt";
+
+        driver::Process child = StartChild("Extract", {package, inner, c.pass, marker});
+        driver::Box box;
+        try {
+            box = driver::AnswerBox(child.Id(), IDOK);
+        } catch (const driver::DriverError& e) {
+            ADD_FAILURE() << e.what() << "; the child ended with " << child.WaitForExit();
+        }
+        EXPECT_EQ(box.text, kReadFailure);
+        EXPECT_EQ(box.caption, "");
+        EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+
+        std::string workFolder = ReadFileBytes(marker);
+        EXPECT_FALSE(workFolder.empty());
+        EXPECT_FALSE(FolderExists(workFolder)) << workFolder;
+        for (const std::string& folder : {scratch.Path(), target, inner})
+            EXPECT_EQ(ReadFileBytes(folder + "\\victim.dat"), "older copy") << folder;
+        for (const std::string& name : Listing(inner))
+            EXPECT_NE(name[0], '~') << "a temporary file stays behind: " << name;
+        EXPECT_FALSE(FileExists("C:\\victim.dat"));
+        SetFileAttributesA((inner + "\\victim.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+}  // namespace
