@@ -8,6 +8,10 @@ namespace {
 // Add a command here once it exists.
 const Command kCommands[] = {
     {"help", "show this help", nullptr},
+    {"build", "pack a folder into an update executable", RunBuild},
+    {"list", "list the entries of an update", RunList},
+    {"verify", "check an update the way the updater will read it", RunVerify},
+    {"extract", "write out what the updater would write", RunExtract},
     {"lint", "check an install.env the way the updater reads it", RunLint},
     {"rct", "make an RCT title image from a PNG or BMP, or decode one", RunRct},
 };

@@ -1,0 +1,240 @@
+// mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N]
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "commands.h"
+#include "host_files.h"
+#include "lint.h"
+#include "package/package_walk.h"
+#include "package_build.h"
+#include "package_plan.h"
+#include "rct_convert.h"
+#include "text_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kBuildHelp[] =
+    "usage: mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N]\n"
+    "\n"
+    "Packs every file and folder under SRC_DIR (which must hold install.env) and appends the\n"
+    "package to the updater stub, giving a finished update executable. Names become code page\n"
+    "932 (Shift-JIS); last-write times come from the files. A title image insttscr.png or\n"
+    "insttscr.bmp at the top level is turned into insttscr.rct when there is no insttscr.rct.\n"
+    "The output is the same byte for byte whatever --jobs says.\n"
+    "\n"
+    "  -o, --output OUT.exe  the update to write (replaced only once it is complete)\n"
+    "  --stub STUB.exe       the updater stub (default: updater.exe, else updater-stub.exe,\n"
+    "                        beside mkupdate)\n"
+    "  --level N             zlib level 0-9 (default 9)\n"
+    "  --jobs N              compression threads (default: every core)\n"
+    "  --help                show this help\n"
+    "\n"
+    "exit status: 0 written, 1 a problem with the input, 2 wrong usage\n";
+
+const uint64_t kProgressThreshold = 32ull << 20;
+
+int Usage(const std::string& message)
+{
+    std::fprintf(stderr, "mkupdate build: %s\n\n%s", message.c_str(), kBuildHelp);
+    return kExitUsage;
+}
+
+int Refuse(const std::string& message)
+{
+    std::fprintf(stderr, "mkupdate build: %s\n", message.c_str());
+    return kExitInput;
+}
+
+bool ParseNumber(const std::string& text, int low, int high, int& value)
+{
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stoi(text);
+    return value >= low && value <= high;
+}
+
+fs::path DefaultStub()
+{
+    fs::path folder = ProgramFolder();
+    for (const char* name : {"updater.exe", "updater-stub.exe"}) {
+        std::error_code code;
+        if (!folder.empty() && fs::is_regular_file(folder / name, code))
+            return folder / name;
+    }
+    return {};
+}
+
+// The settings file must be there and read cleanly the way the updater reads it.
+bool CheckSettingsFile(const fs::path& sourceFolder, std::string& error)
+{
+    fs::path settings = sourceFolder / "install.env";
+    std::error_code code;
+    if (!fs::is_regular_file(settings, code)) {
+        error = PathForDisplay(settings) + ": missing; every update carries its settings file install.env";
+        return false;
+    }
+    std::vector<LintFinding> findings = LintSettingsFile(settings.string());
+    PrintLintFindings(findings, stderr);
+    if (HasLintErrors(findings)) {
+        error = PathForDisplay(settings) + " has errors (see above; 'mkupdate lint' explains it)";
+        return false;
+    }
+    return true;
+}
+
+bool IsTitlePicture(const PlannedEntry& entry)
+{
+    return !entry.folder && (entry.name == "insttscr.png" || entry.name == "insttscr.bmp");
+}
+
+// A top-level insttscr.png or .bmp becomes the title image insttscr.rct; the picture itself is
+// a source and stays out of the package.
+bool PrepareTitleImage(std::vector<PlannedEntry>& entries, std::string& error)
+{
+    bool haveRct = std::any_of(entries.begin(), entries.end(),
+                               [](const PlannedEntry& e) { return !e.folder && e.name == "insttscr.rct"; });
+    auto picture = std::find_if(entries.begin(), entries.end(), IsTitlePicture);
+    if (picture != entries.end() && !haveRct) {
+        PlannedEntry title;
+        title.name = "insttscr.rct";
+        title.generated = true;
+        title.lastWriteTime = picture->lastWriteTime;
+        if (!EncodeImageFileToRct(picture->source.string(), title.contents, error)) {
+            error = PathForDisplay(picture->source) + ": " + error;
+            return false;
+        }
+        title.size = title.contents.size();
+        entries.push_back(std::move(title));
+    } else if (picture != entries.end()) {
+        std::fprintf(stderr, "mkupdate build: note: insttscr.rct is there, so %s is left out\n",
+                     PathForDisplay(picture->source).c_str());
+    }
+    entries.erase(std::remove_if(entries.begin(), entries.end(), IsTitlePicture), entries.end());
+    return true;
+}
+
+// Reads the finished file back the way the updater will, headers only.
+bool CheckWrittenUpdate(const fs::path& path, std::string& error)
+{
+    std::FILE* file = std::fopen(path.string().c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot read back " + PathForDisplay(path);
+        return false;
+    }
+    ByteStream stream = FileByteStream(file);
+    PackageWalk walk;
+    walk.checkRules = true;
+    walk.begin = [](const WalkedEntry&) { return (int)WALK_SKIP; };
+    PackageProblem problem;
+    bool ok = WalkPackage(&stream, walk, nullptr, &problem);
+    std::fclose(file);
+    if (!ok)
+        error = "the written update breaks a package rule at offset " + std::to_string(problem.offset) + ": " +
+                Cp932ToUtf8(problem.name) + ": " + problem.text;
+    return ok;
+}
+
+}  // namespace
+
+int RunBuild(const Args& args)
+{
+    std::string source, output, stubPath;
+    int level = 9;
+    int jobs = (int)std::max(1u, std::thread::hardware_concurrency());
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        bool hasValue = i + 1 < args.size();
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kBuildHelp, stdout);
+            return kExitOk;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!hasValue)
+                return Usage(arg + " needs a file name");
+            output = args[++i];
+        } else if (arg == "--stub") {
+            if (!hasValue)
+                return Usage("--stub needs a file name");
+            stubPath = args[++i];
+        } else if (arg == "--level") {
+            if (!hasValue || !ParseNumber(args[++i], 0, 9, level))
+                return Usage("--level takes a number from 0 to 9");
+        } else if (arg == "--jobs") {
+            if (!hasValue || !ParseNumber(args[++i], 1, 256, jobs))
+                return Usage("--jobs takes a number from 1 to 256");
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage("unknown option '" + arg + "'");
+        } else if (source.empty()) {
+            source = arg;
+        } else {
+            return Usage("one source folder at a time");
+        }
+    }
+    if (source.empty())
+        return Usage("which folder? SRC_DIR is missing");
+    if (output.empty())
+        return Usage("where to? -o OUT.exe is missing");
+
+    std::error_code code;
+    fs::path sourceFolder(source);
+    if (!fs::is_directory(sourceFolder, code))
+        return Refuse(source + ": not a folder");
+    fs::path stub = stubPath.empty() ? DefaultStub() : fs::path(stubPath);
+    if (stub.empty())
+        return Refuse("no updater stub beside mkupdate (updater.exe or updater-stub.exe); name one with --stub");
+    std::string stubBytes;
+    if (!ReadWholeFile(stub.string(), stubBytes))
+        return Refuse(PathForDisplay(stub) + ": cannot read the stub");
+    if (stubBytes.empty())
+        return Refuse(PathForDisplay(stub) + ": the stub is empty");
+
+    std::string error;
+    if (!CheckSettingsFile(sourceFolder, error))
+        return Refuse(error);
+    std::vector<PlannedEntry> entries;
+    if (!CollectEntries(sourceFolder, entries, error) || !PrepareTitleImage(entries, error) ||
+        !OrderEntries(entries, error))
+        return Refuse(error);
+
+    fs::path outputPath(output);
+    fs::path partial = outputPath;
+    partial += ".part";
+    std::FILE* file = std::fopen(partial.string().c_str(), "wb");
+    if (file == nullptr)
+        return Refuse(output + ": cannot create " + PathForDisplay(partial));
+    uint64_t input = 0;
+    for (const PlannedEntry& entry : entries)
+        input += entry.size;
+    BuildOptions options;
+    options.level = level;
+    options.jobs = jobs;
+    options.progress = input >= kProgressThreshold && IsTerminal(stderr) ? stderr : nullptr;
+    BuildResult result;
+    bool written = WriteUpdate(stubBytes, entries, options, file, result, error);
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        error = "cannot write " + PathForDisplay(partial) + " (disk full?)";
+    }
+    if (written && !CheckWrittenUpdate(partial, error))
+        written = false;
+    if (written) {
+        fs::rename(partial, outputPath, code);
+        if (code) {
+            error = "cannot put the update in place as " + output + ": " + code.message();
+            written = false;
+        }
+    }
+    if (!written) {
+        fs::remove(partial, code);
+        return Refuse(error);
+    }
+    std::printf("%s: %d files, %d folders, %llu bytes packed into %llu (%.1f%%)\n", output.c_str(), result.files,
+                result.folders, (unsigned long long)result.inputBytes, (unsigned long long)result.packageBytes,
+                result.inputBytes == 0 ? 100.0 : 100.0 * (double)result.packageBytes / (double)result.inputBytes);
+    return kExitOk;
+}

@@ -1,0 +1,33 @@
+// What the builder needs from the host system: file names as code page 932 bytes and back,
+// last-write times as FILETIME values, and the folder the mkupdate program lies in. Linux uses
+// iconv and stat; Windows the wide file API and WideCharToMultiByte.
+#ifndef MKUPDATE_HOST_FILES_H
+#define MKUPDATE_HOST_FILES_H
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+// One name component in code page 932. False, with the reason in `error`, when the name has no
+// exact code page 932 form or cannot be a Windows file name.
+bool NameToCp932(const std::filesystem::path& component, std::string& cp932, std::string& error);
+
+// A backslash-separated code page 932 relative path as a host path under `base`. False when a
+// component has no host form.
+bool Cp932ToHostPath(const std::filesystem::path& base, const std::string& cp932, std::filesystem::path& path);
+
+// The host path for messages, as UTF-8.
+std::string PathForDisplay(const std::filesystem::path& path);
+
+// Last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot be read.
+bool ReadLastWriteTime(const std::filesystem::path& path, uint64_t& fileTime);
+bool WriteLastWriteTime(const std::filesystem::path& path, uint64_t fileTime);
+
+// The folder holding the running mkupdate program (empty when unknown).
+std::filesystem::path ProgramFolder();
+
+// True when the stream is a terminal (progress lines are shown only there).
+bool IsTerminal(std::FILE* stream);
+
+#endif
