@@ -1,0 +1,60 @@
+// The package reader over arbitrary bytes: trailer, entry headers, the rules and every inflated
+// stream, through the same walk the builder's verify and extract use. It must never read or
+// write outside its buffers, and a sound verdict must hold up when the package is read again
+// entry by entry with the reader alone.
+#include <stddef.h>
+#include <stdint.h>
+
+#include "package/entry_names.h"
+#include "package/package_walk.h"
+
+volatile uint64_t packageReaderSink;
+
+static void ReadHeadersOnly(const uint8_t* data, size_t size)
+{
+    MemoryStream memory{data, size, 0};
+    ByteStream stream = MemoryByteStream(&memory);
+    int32_t packageSize = 0;
+    if (LocatePackage(&stream, &packageSize) != PACKAGE_ENTRY)
+        return;
+    for (int i = 0; i < 100000; ++i) {
+        PackageEntry entry;
+        if (ReadPackageEntry(&stream, &entry) != PACKAGE_ENTRY)
+            return;
+        // Exercise the name rules on what the reader hands out.
+        IsSetupFileName(entry.name);
+        SetupPassStep(&entry);
+        IsSafeEntryName("C:\\Game", entry.name);
+        if (!IsFolderEntry(&entry) && SkipPackageData(&stream, &entry) != PACKAGE_ENTRY)
+            return;
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    ReadHeadersOnly(data, size);
+
+    MemoryStream memory{data, size, 0};
+    ByteStream stream = MemoryByteStream(&memory);
+    uint64_t inflated = 0;
+    PackageWalk walk;
+    walk.inflateAll = true;
+    walk.checkRules = (size & 1) != 0;
+    walk.data = [&](const WalkedEntry& entry, const unsigned char* bytes, size_t count) {
+        // Touch every delivered byte so the sanitizers see each one.
+        for (size_t i = 0; i < count; ++i)
+            inflated += bytes[i];
+        return entry.inflatedSize >= 0;
+    };
+    WalkSummary summary;
+    PackageProblem problem;
+    if (WalkPackage(&stream, walk, &summary, &problem)) {
+        if (!problem.text.empty() || summary.packageSize < 0)
+            __builtin_trap();
+    } else if (problem.text.empty() || problem.offset < 0 || problem.offset > (int64_t)size) {
+        // A refusal always says what and where.
+        __builtin_trap();
+    }
+    packageReaderSink = inflated;
+    return 0;
+}
