@@ -99,7 +99,7 @@ std::vector<SourceFile> MakeTree(const fs::path& root)
         {U8("empty.dat"), ""},
         {U8("data/big.dat"), Pattern(kUnit * 5 / 2, 1)},
         {U8("data/one.dat"), Pattern(kUnit, 2)},
-        {fs::path(U8("data")) / U8(kOmoteUtf8) / (std::string(kSoUtf8) + ".dat"), "so"},
+        {fs::path(U8("data")) / U8(kOmoteUtf8) / U8((std::string(kSoUtf8) + ".dat").c_str()), "so"},
         {fs::path(U8("data")) / U8(kOmoteUtf8) / U8("notes.txt"), "notes"},
     };
     for (const SourceFile& file : files)
