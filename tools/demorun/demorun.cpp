@@ -68,14 +68,21 @@ int main(int argc, char** argv)
         driver::Process updater = driver::Start(driver::Quote(argv[1]));
         Step("started the update; waiting for its main window");
         HWND main = nullptr;
-        for (int attempt = 0; attempt < 1000 && main == nullptr; ++attempt) {
+        for (int attempt = 0; attempt < 3000 && main == nullptr; ++attempt) {
             for (const driver::TopWindow& window : driver::VisibleWindows(updater.Id()))
                 if (window.className == driver::kDialogClass && GetDlgItem(window.window, 1000) != nullptr)
                     main = window.window;
             Sleep(20);
         }
-        if (main == nullptr)
-            throw driver::DriverError("the main window did not appear");
+        if (main == nullptr) {
+            std::string seen;
+            for (const driver::TopWindow& window : driver::VisibleWindows(updater.Id()))
+                seen += " [" + window.className + " \"" + window.caption + "\"]";
+            if (HWND box = driver::FindWindowOf(updater.Id(), driver::kDialogClass, nullptr))
+                if (GetDlgItem(box, driver::kMessageBoxTextId) != nullptr)
+                    seen += " message: " + driver::MessageBoxText(box);
+            throw driver::DriverError("the main window did not appear; visible:" + seen);
+        }
         Sleep(700);
         SaveWindowPicture(main, shots + "\\main.bmp");
 

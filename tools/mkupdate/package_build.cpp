@@ -192,7 +192,10 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
         std::fprintf(options.progress, "\n");
     if (!ok)
         return false;
-    writer.Finish();
+    // A length that is a multiple of 8 lets a signing tool append its certificate table without
+    // padding of its own; the extra zero bytes stand where readers never look.
+    uint64_t length = stub.size() + writer.BytesWritten() + 8;
+    writer.Finish((uint32_t)((8 - length % 8) % 8));
     result.packageBytes = writer.BytesWritten() - 4;
     if (writeFailed || std::fflush(output) != 0) {
         error = "cannot write the output file (disk full?)";
