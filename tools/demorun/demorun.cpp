@@ -27,7 +27,13 @@ void SaveWindowPicture(HWND window, const std::string& path)
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = width > 0 && height > 0 ? CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    if (bitmap == nullptr || bits == nullptr) {
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        std::printf("demorun: could not take a picture for %s\n", path.c_str());
+        return;
+    }
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, rectangle.left, rectangle.top, SRCCOPY);
     GdiFlush();
