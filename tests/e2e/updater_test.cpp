@@ -280,3 +280,32 @@ TEST_F(UpdateThroughTheWindow, AbandonedUpdateKeepsTheWindowWhichIgnoresClicksMe
 }
 
 }  // namespace
+
+namespace {
+
+// A stub whose main window template cannot be found: the dialog cannot be created at all.
+TEST_F(UpdaterTest, MainWindowThatCannotBeCreatedEndsWithANoticeNotALoop)
+{
+    // Rename the template in the resource directory (its name is stored as UTF-16).
+    std::string image = ReadFileBytes(StubPath());
+    const std::string name("M\0A\0I\0N\0D\0I\0A\0L\0O\0G\0", 20);
+    size_t at = image.find(name);
+    ASSERT_NE(at, std::string::npos);
+    image[at + 18] = 'X';
+    ASSERT_EQ(image.find(name), std::string::npos) << "one template of that name";
+
+    Update settings;
+    settings.title = "E2E窓なし";
+    std::vector<unsigned char> file =
+        BuildPackageFile(std::vector<unsigned char>(image.begin(), image.end()), Entries(settings));
+    std::string exe = folder_ / "nowindow.exe";
+    WriteFileBytes(exe, std::string(file.begin(), file.end()));
+
+    Process updater = driver::Start(driver::Quote(exe), folder_.Path());
+    Box box = AnswerBox(updater.Id(), IDOK);
+    EXPECT_EQ(box.text, "メインウィンドウを作成できませんでした。処理を中断します。");
+    EXPECT_EQ(updater.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_TRUE(temp_.WorkFolders().empty());
+}
+
+}  // namespace

@@ -2,6 +2,8 @@
 // process and read and answered through the driver.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
 #include <stdlib.h>
 
 #include <string>
@@ -61,7 +63,31 @@ void RecordMessageBoxFlags(const std::string& file)
         HookImport("user32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordingMessageBox)));
 }
 
+// What OpenDocument handed to the shell, recorded instead of opening anything.
+std::string shellFile;
+
+BOOL WINAPI RecordingShellExecuteEx(SHELLEXECUTEINFOA* info)
+{
+    char line[1024];
+    snprintf(line, sizeof line, "mask=%lu owner=%d verb=%s file=%s parameters=%s folder=%s show=%d",
+             (unsigned long)info->fMask, info->hwnd == GetOwnerWindow() && info->hwnd != nullptr,
+             info->lpVerb ? info->lpVerb : "(none)", info->lpFile ? info->lpFile : "(none)",
+             info->lpParameters ? info->lpParameters : "(none)", info->lpDirectory ? info->lpDirectory : "(none)",
+             info->nShow);
+    WriteFileBytes(shellFile, line);
+    return TRUE;
+}
+
 }  // namespace
+
+TEST_CHILD(OpenReadme)
+{
+    shellFile = args.at(0);
+    HookImport("shell32.dll", "ShellExecuteExA", reinterpret_cast<void*>(RecordingShellExecuteEx));
+    MakeOwnerWindow();
+    OpenDocument("お読みください.txt");
+    return 0;
+}
 
 TEST_CHILD(Flags)
 {
@@ -158,6 +184,16 @@ TEST(Notices, EachKindPassesItsExactFlags)
         child.WaitForExit();
         EXPECT_EQ(ReadFileBytes(file), c.flags) << c.kind;
     }
+}
+
+TEST(OpenDocument, AsksTheShellToOpenTheFileOverTheOwnerWindow)
+{
+    ScratchFolder scratch;
+    std::string record = scratch / "shell.txt";
+    driver::Process child = StartChild("OpenReadme", {record});
+    EXPECT_EQ(child.WaitForExit(), 0u);
+    EXPECT_EQ(ReadFileBytes(record), "mask=0 owner=1 verb=open file=お読みください.txt parameters=(none) folder=(none) show=" +
+                                         std::to_string(SW_SHOWNORMAL));
 }
 
 TEST(Notices, OwnerWindowGivesTheCaptionAndOwnsTheBox)
