@@ -53,15 +53,17 @@ protected:
 
     Process Start(const Update& update)
     {
-        std::string exe = folder_ / (update.title + ".exe");
-        WriteUpdate(exe, Entries(update));
-        return driver::Start(driver::Quote(exe), folder_.Path());
+        lastExe_ = folder_ / ("update" + std::to_string(++started_) + ".exe");
+        WriteUpdate(lastExe_, Entries(update));
+        return driver::Start(driver::Quote(lastExe_), folder_.Path());
     }
 
     std::string Title(const Update& update) const { return update.title + " アップデータ"; }
 
     ScratchFolder folder_{"e2e"};
     ScratchFolder tempFolder_{"tmp"};
+    std::string lastExe_;
+    int started_ = 0;
     PrivateTemp temp_;
 };
 
@@ -104,7 +106,7 @@ TEST_F(UpdaterTest, SecondCopySaysItIsRunningAndLeavesTheFirstAlone)
     Process first = Start(update);
     HWND window = WaitForMainWindow(first.Id(), Title(update));
 
-    Process second = driver::Start(driver::Quote(folder_ / (update.title + ".exe")), folder_.Path());
+    Process second = driver::Start(driver::Quote(lastExe_), folder_.Path());
     Box box = AnswerBox(second.Id(), IDOK);
     EXPECT_EQ(box.text, "[ E2E二重 アップデータ ] は既に起動中です");
     EXPECT_EQ(box.caption, "E2E二重");
@@ -306,6 +308,46 @@ TEST_F(UpdaterTest, MainWindowThatCannotBeCreatedEndsWithANoticeNotALoop)
     EXPECT_EQ(box.text, "メインウィンドウを作成できませんでした。処理を中断します。");
     EXPECT_EQ(updater.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_TRUE(temp_.WorkFolders().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdaterTest, TitleThatCannotNameAMutexEndsSilentlyWithZero)
+{
+    Update update;
+    update.title = "E2E\\mutex";  // a backslash is no character of a mutex name
+    Process updater = Start(update);
+    EXPECT_EQ(updater.WaitForExit(), 0u);
+    EXPECT_TRUE(driver::VisibleWindows(updater.Id()).empty());
+    EXPECT_TRUE(temp_.WorkFolders().empty());
+}
+
+TEST_F(UpdateThroughTheWindow, QuitMessageDuringTheCopyEndsWithItsCode)
+{
+    WriteFileBytes(target_ / "game.exe", "game");
+    key_.SetMachineText("IsInst", "1");
+    key_.SetMachineText("InstTo", target_.Path());
+    Update update = MakeUpdate("E2E終了要求");
+    // Enough incompressible data that the copy is still running when the quit message arrives.
+    std::string noise(48 << 20, '\0');
+    uint32_t state = 12345;
+    for (char& c : noise) {
+        state = state * 1664525u + 1013904223u;
+        c = (char)(state >> 24);
+    }
+    update.files.push_back({"movie.dat", noise, 0x01D2000000000000ULL, false});
+    Process updater = Start(update);
+    HWND window = WaitForMainWindow(updater.Id(), Title(update));
+    driver::Press(window, 1001);
+    AnswerBox(updater.Id(), IDYES);
+    driver::WaitForWindow(updater.Id(), driver::kDialogClass, "ファイルのコピー中...");
+    PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0);
+    EXPECT_EQ(updater.WaitForExit(), 7u);
+    EXPECT_EQ(temp_.WorkFolders().size(), 1u) << "a quit message ends the process without removing the work folder";
+    for (const std::string& folder : temp_.WorkFolders())
+        RemoveTree(folder);
 }
 
 }  // namespace
