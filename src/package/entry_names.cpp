@@ -86,42 +86,9 @@ int SetupPassStep(const PackageEntry* entry)
     return IsSetupFileName(entry->name) ? SETUP_EXTRACT : SETUP_SKIP;
 }
 
-// A component such as "..", "..." or ". ." climbs out of its folder once Windows has trimmed
-// its trailing dots and spaces.
-static bool IsClimbingComponent(const char* component, int length)
-{
-    int dots = 0;
-    for (int i = 0; i < length; ++i) {
-        if (component[i] == '.')
-            ++dots;
-        else if (component[i] != ' ')
-            return false;
-    }
-    return dots >= 2;
-}
-
 bool IsRelativeEntryName(const char* name)
 {
-    if (name[0] == '\\' || name[0] == '/')
-        return false;
-    int componentStart = 0;
-    for (int i = 0;; ++i) {
-        unsigned char byte = (unsigned char)name[i];
-        if (byte != '\0' && IsLeadByte(byte) && name[i + 1] != '\0') {
-            ++i;
-            continue;
-        }
-        // A colon names a drive, or an alternate data stream of a file.
-        if (byte == ':')
-            return false;
-        if (byte == '\\' || byte == '/' || byte == '\0') {
-            if (IsClimbingComponent(name + componentStart, i - componentStart))
-                return false;
-            componentStart = i + 1;
-        }
-        if (byte == '\0')
-            return true;
-    }
+    return IsConfinedRelativePath(name);
 }
 
 bool IsSafeEntryName(const char* destinationFolder, const char* name)

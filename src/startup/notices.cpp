@@ -31,14 +31,12 @@ const char* GetOwnerCaption(void)
     return ownerCaption;
 }
 
-static void FormatNotice(char* text, const char* format, va_list arguments)
+// Formats the notice into its 1024-byte buffer, raises it and returns the box's answer.
+static int RaiseNotice(UINT flags, bool copyToClipboard, const char* format, va_list arguments)
 {
+    char text[NOTICE_TEXT_SIZE];
     vsnprintf(text, NOTICE_TEXT_SIZE, format, arguments);
     text[NOTICE_TEXT_SIZE - 1] = '\0';
-}
-
-static int RaiseNotice(const char* text, UINT flags, bool copyToClipboard)
-{
     SetForegroundWindow(ownerWindow);
     if (copyToClipboard)
         CopyTextToClipboard(text);
@@ -47,33 +45,29 @@ static int RaiseNotice(const char* text, UINT flags, bool copyToClipboard)
 
 void ShowError(const char* format, ...)
 {
-    char text[NOTICE_TEXT_SIZE];
     va_list arguments;
     va_start(arguments, format);
-    FormatNotice(text, format, arguments);
+    RaiseNotice(MB_OK | MB_ICONERROR | MB_TOPMOST, true, format, arguments);
     va_end(arguments);
-    RaiseNotice(text, MB_OK | MB_ICONERROR | MB_TOPMOST, true);
 }
 
 void ShowRetryError(const char* format, ...)
 {
-    char text[NOTICE_TEXT_SIZE];
     va_list arguments;
     va_start(arguments, format);
-    FormatNotice(text, format, arguments);
+    int answer = RaiseNotice(MB_RETRYCANCEL | MB_ICONERROR | MB_TOPMOST, true, format, arguments);
     va_end(arguments);
-    if (RaiseNotice(text, MB_RETRYCANCEL | MB_ICONERROR | MB_TOPMOST, true) == IDCANCEL)
+    if (answer == IDCANCEL)
         exit(-1);
 }
 
 bool AskYesNo(const char* format, ...)
 {
-    char text[NOTICE_TEXT_SIZE];
     va_list arguments;
     va_start(arguments, format);
-    FormatNotice(text, format, arguments);
+    int answer = RaiseNotice(MB_YESNO | MB_ICONQUESTION, false, format, arguments);
     va_end(arguments);
-    return RaiseNotice(text, MB_YESNO | MB_ICONQUESTION, false) == IDYES;
+    return answer == IDYES;
 }
 
 // A clipboard opened without a window loses its owner when emptied and the system then refuses

@@ -77,3 +77,38 @@ void ComposeMatchPath(char* result, int size, const char* pattern, const char* n
     memcpy(result, pattern, (size_t)folder);
     CopyText(result + folder, name, size - folder);
 }
+
+static bool IsClimbingComponent(const char* component, int length)
+{
+    int dots = 0;
+    for (int i = 0; i < length; ++i) {
+        if (component[i] == '.')
+            ++dots;
+        else if (component[i] != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+bool IsConfinedRelativePath(const char* path)
+{
+    if (path[0] == '\\' || path[0] == '/')
+        return false;
+    int componentStart = 0;
+    for (int i = 0;; ++i) {
+        unsigned char byte = (unsigned char)path[i];
+        if (byte != '\0' && IsLeadByte(byte) && path[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (byte == ':')
+            return false;
+        if (byte == '\\' || byte == '/' || byte == '\0') {
+            if (IsClimbingComponent(path + componentStart, i - componentStart))
+                return false;
+            if (byte == '\0')
+                return true;
+            componentStart = i + 1;
+        }
+    }
+}

@@ -23,6 +23,11 @@ void CopyText(char* destination, const char* source, int size);
 // (a backslash or slash outside a double-byte character, or the drive's colon); 0 for none.
 int FolderPartLength(const char* path);
 
+// False for a path that would reach outside the folder it is taken relative to: a leading
+// backslash or slash, a colon (drive or stream), or a component of two or more dots (with
+// blanks: Windows trims trailing dots and blanks, so "..." and ". ." climb like "..").
+bool IsConfinedRelativePath(const char* path);
+
 // result = the drive and folder of pattern followed by name, cut to size - 1 bytes.
 void ComposeMatchPath(char* result, int size, const char* pattern, const char* name);
 
