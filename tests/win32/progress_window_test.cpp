@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "child.h"
+#include "screen.h"
 #include "driver.h"
 #include "startup/notices.h"
 #include "ui/resource_ids.h"
@@ -218,23 +219,7 @@ TEST(ProgressWindowWithoutOwner, LoadsItsTemplateFromThisModule)
 // The animation control's pixels as they stand on the screen.
 std::vector<COLORREF> CaptureAnimation(HWND window)
 {
-    HWND control = GetDlgItem(window, IDC_ANIMATION);
-    RECT area;
-    GetClientRect(control, &area);
-    HDC screen = GetDC(control);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, area.right, area.bottom, screen, 0, 0, SRCCOPY);
-    std::vector<COLORREF> pixels;
-    for (int y = 0; y < area.bottom; ++y)
-        for (int x = 0; x < area.right; ++x)
-            pixels.push_back(GetPixel(memory, x, y));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(control, screen);
-    return pixels;
+    return CaptureClientPixels(GetDlgItem(window, IDC_ANIMATION));
 }
 
 // Samples the animation while the extraction would drain the queue; counts the changes seen.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "screen.h"
 
 namespace {
 
@@ -618,27 +619,6 @@ TEST(CopyClip, KeyFrameThenDeltasShowASheetFlyingLeftToRight)
     }
 }
 
-// The control's pixels as they are on the screen.
-std::vector<COLORREF> CapturePixels(HWND control)
-{
-    RECT area;
-    GetClientRect(control, &area);
-    HDC screen = GetDC(control);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, area.right, area.bottom, screen, 0, 0, SRCCOPY);
-    std::vector<COLORREF> pixels;
-    for (int y = 0; y < area.bottom; ++y)
-        for (int x = 0; x < area.right; ++x)
-            pixels.push_back(GetPixel(memory, x, y));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(control, screen);
-    return pixels;
-}
-
 void PumpFor(DWORD milliseconds)
 {
     DWORD start = GetTickCount();
@@ -666,7 +646,7 @@ TEST(CopyClip, PlaysInTheAnimationControlWithMagentaTransparent)
     std::vector<std::vector<COLORREF>> samples;
     for (int i = 0; i < 6; ++i) {
         PumpFor(330);
-        samples.push_back(CapturePixels(animation));
+        samples.push_back(CaptureClientPixels(animation));
     }
     int distinct = 0;
     for (size_t i = 1; i < samples.size(); ++i)
