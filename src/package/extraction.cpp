@@ -18,6 +18,8 @@
 #define READ_FAILURE_TEXT "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。"
 
 static int packageSize;
+// Where the trailer stands: entry headers are never read into it.
+static int64_t packageLimit = -1;
 static char packageFilePath[ENTRY_PATH_SIZE];
 
 // The temporary file being written, so that an exit in the middle of a file (a quit message
@@ -51,6 +53,7 @@ FILE* OpenPackage(void)
         return NULL;
     }
     packageSize = size;
+    packageLimit = bytes.limit;
     return stream;
 }
 
@@ -113,16 +116,14 @@ static bool WriteBlock(HANDLE file, const unsigned char* data, DWORD size)
     return WriteFile(file, data, size, &written, NULL) && written == size;
 }
 
-static void SetLastWriteTime(const char* path, uint64_t lastWriteTime)
+// Set on the temporary file's own handle after its last write: the rename keeps the time, and
+// the file is not opened a second time. A failure here is ignored.
+static void SetLastWriteTime(HANDLE file, uint64_t lastWriteTime)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
     FILETIME time;
     time.dwLowDateTime = (DWORD)lastWriteTime;
     time.dwHighDateTime = (DWORD)(lastWriteTime >> 32);
     SetFileTime(file, NULL, NULL, &time);
-    CloseHandle(file);
 }
 
 // Inflates the stream into the open temporary file in whole blocks; 0 when it ended with a
@@ -204,6 +205,8 @@ int InflateEntry(FILE* stream, int originalSize, unsigned compressedSize, const 
     int result = InflateBlocks(stream, compressedSize, pendingHandle, input, output, window, consumed);
     free(input);
     free(output);
+    if (result == 0)
+        SetLastWriteTime(pendingHandle, GetUi64(time));
     CloseHandle(pendingHandle);
     pendingHandle = INVALID_HANDLE_VALUE;
     if (result != 0 || !MoveFileExA(pendingPath, path, MOVEFILE_REPLACE_EXISTING)) {
@@ -211,7 +214,6 @@ int InflateEntry(FILE* stream, int originalSize, unsigned compressedSize, const 
         return 1;
     }
     pendingPath[0] = '\0';
-    SetLastWriteTime(path, GetUi64(time));
     return 0;
 }
 
@@ -239,6 +241,7 @@ void ExtractPackage(const char* destinationFolder, int mode)
     HWND window = mode == EXTRACT_FULL_PASS ? OpenProgressWindow(packageSize) : NULL;
     int consumed = 0;
     ByteStream bytes = FileByteStream(stream);
+    bytes.limit = packageLimit;
     for (;;) {
         PackageEntry entry;
         int read = ReadPackageEntry(&bytes, &entry);

@@ -260,6 +260,45 @@ TEST_F(ProgressWindow, CancelStopsTheAnimationWhileTheBarsGoOn)
     EXPECT_GT(written / kUnit, 0);
 }
 
+// What a control shows once it has painted its present state from scratch.
+std::vector<COLORREF> CaptureRepainted(HWND control)
+{
+    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    return CaptureClientPixels(control);
+}
+
+// Reports arrive far faster than the bars repaint; whatever a burst left unpainted is on the
+// screen after the next report that comes once the repaint interval has passed.
+TEST_F(ProgressWindow, ScreenCatchesUpWithABurstOfReports)
+{
+    HWND window = OpenProgressWindow(64 * kUnit);
+    ASSERT_NE(window, nullptr);
+    HWND fileBar = GetDlgItem(window, IDC_FILE_BAR);
+    HWND overallBar = GetDlgItem(window, IDC_OVERALL_BAR);
+    HWND nameLine = GetDlgItem(window, IDC_FILE_NAME);
+    BeginFileProgress(window, "C:\\Game\\first.dat", 10 * kUnit);
+    ReportProgress(window, 0, 0);
+    Sleep(100);
+    ReportProgress(window, 0, 0);
+    const std::vector<COLORREF> emptyBar = CaptureClientPixels(fileBar);
+
+    BeginFileProgress(window, "C:\\Game\\second.dat", 10 * kUnit);
+    for (int block = 1; block <= 7; ++block)
+        ReportProgress(window, block * kUnit, block * 5 * kUnit);
+    EXPECT_EQ(BarPosition(window, IDC_FILE_BAR), 7);
+    EXPECT_EQ(BarPosition(window, IDC_OVERALL_BAR), 35);
+    Sleep(100);
+    ReportProgress(window, 7 * kUnit, 35 * kUnit);
+
+    const std::vector<COLORREF> shownFileBar = CaptureClientPixels(fileBar);
+    const std::vector<COLORREF> shownOverallBar = CaptureClientPixels(overallBar);
+    const std::vector<COLORREF> shownName = CaptureClientPixels(nameLine);
+    EXPECT_NE(shownFileBar, emptyBar);
+    EXPECT_EQ(shownFileBar, CaptureRepainted(fileBar));
+    EXPECT_EQ(shownOverallBar, CaptureRepainted(overallBar));
+    EXPECT_EQ(shownName, CaptureRepainted(nameLine));
+}
+
 // Shows a progress window in the middle of a file until told to stop by WM_QUIT's exit code
 // or, after the given milliseconds, ends with 0.
 TEST_CHILD(ShowProgress)
