@@ -4,175 +4,21 @@
 // against the same package without it. --large uses 1 GiB where the default uses 128 MiB.
 #include <windows.h>
 #include <psapi.h>
-#include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
 #include "package/extraction.h"
-#include "package/package_format.h"
-#include "package/package_writer.h"
+#include "winbench_package.h"
+
+using namespace winbench;
 
 namespace {
 
-const size_t kUnit = 131072;
-
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart / (double)frequency.QuadPart;
-}
-
-// Text-like contents (about 3:1 under zlib), made piece by piece so a 1 GiB file never sits in
-// memory uncompressed.
-void FillPiece(std::vector<unsigned char>& piece, unsigned& state)
-{
-    static const char* words[] = {"scene ", "actor ", "move ", "wait ", "say ", "bgm ", "fade ", "\r\n"};
-    size_t at = 0;
-    while (at < piece.size()) {
-        state = state * 1103515245u + 12345u;
-        const char* word = words[(state >> 16) & 7];
-        for (const char* c = word; *c != '\0' && at < piece.size(); ++c)
-            piece[at++] = (unsigned char)*c;
-        if (at < piece.size())
-            piece[at++] = (unsigned char)('0' + (state >> 24) % 10);
-    }
-}
-
-std::vector<unsigned char> CompressGenerated(uint64_t size, unsigned seed)
-{
-    z_stream zs{};
-    deflateInit(&zs, 6);
-    std::vector<unsigned char> out;
-    std::vector<unsigned char> piece(1 << 20);
-    unsigned state = seed;
-    uint64_t left = size;
-    int flush = Z_NO_FLUSH;
-    do {
-        size_t n = left < piece.size() ? (size_t)left : piece.size();
-        FillPiece(piece, state);
-        left -= n;
-        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
-        zs.next_in = piece.data();
-        zs.avail_in = (uInt)n;
-        do {
-            size_t before = out.size();
-            out.resize(before + (1 << 20));
-            zs.next_out = out.data() + before;
-            zs.avail_out = 1 << 20;
-            deflate(&zs, flush);
-            out.resize(before + (1 << 20) - zs.avail_out);
-        } while (zs.avail_out == 0);
-    } while (flush != Z_FINISH);
-    deflateEnd(&zs);
-    return out;
-}
-
-struct Spec {
-    std::string name;
-    uint64_t size;
-};
-
-void WritePackage(const std::string& path, const std::vector<Spec>& files)
-{
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    const unsigned char image[64] = {'M', 'Z'};
-    std::fwrite(image, 1, sizeof image, out);
-    PackageWriter writer([out](const unsigned char* d, size_t n) { std::fwrite(d, 1, n, out); }, sizeof image);
-    bool folderMade = false;
-    unsigned seed = 1;
-    for (const Spec& file : files) {
-        if (!folderMade && file.name.find('\\') != std::string::npos) {
-            writer.AddFolder(file.name.substr(0, file.name.find('\\') + 1));
-            folderMade = true;
-        }
-        writer.AddFile(file.name, (int32_t)file.size, 0x01D8000000000000ull, CompressGenerated(file.size, seed++));
-    }
-    writer.Finish();
-    std::fclose(out);
-}
-
-// The baseline: the same entries inflated straight to their files, nothing else.
-bool PlainZlibLoop(const std::string& package, const std::string& destination)
-{
-    std::FILE* in = std::fopen(package.c_str(), "rb");
-    ByteStream stream = FileByteStream(in);
-    int32_t size = 0;
-    if (LocatePackage(&stream, &size) != PACKAGE_ENTRY)
-        return false;
-    std::vector<unsigned char> input(kUnit), output(kUnit);
-    for (;;) {
-        PackageEntry entry;
-        int read = ReadPackageEntry(&stream, &entry);
-        if (read != PACKAGE_ENTRY)
-            break;
-        std::string path = destination + "\\" + entry.name;
-        if (IsFolderEntry(&entry)) {
-            CreateDirectoryA(path.c_str(), nullptr);
-            continue;
-        }
-        unsigned char time[8];
-        std::fread(time, 1, 8, in);
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        z_stream zs{};
-        inflateInit(&zs);
-        uint32_t remaining = entry.compressedSize;
-        int result = Z_OK;
-        while (result != Z_STREAM_END) {
-            if (zs.avail_in == 0 && remaining > 0) {
-                uint32_t chunk = remaining < kUnit ? remaining : (uint32_t)kUnit;
-                zs.next_in = input.data();
-                zs.avail_in = (uInt)std::fread(input.data(), 1, chunk, in);
-                remaining -= chunk;
-            }
-            zs.next_out = output.data();
-            zs.avail_out = (uInt)kUnit;
-            result = inflate(&zs, Z_NO_FLUSH);
-            if (result != Z_OK && result != Z_STREAM_END)
-                return false;
-            std::fwrite(output.data(), 1, kUnit - zs.avail_out, out);
-        }
-        inflateEnd(&zs);
-        std::fclose(out);
-    }
-    std::fclose(in);
-    return true;
-}
-
-std::string TempFolder(const char* name)
-{
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    std::string path = std::string(base) + name;
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path;
-}
-
-void EmptyFolder(const std::string& folder)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = folder + "\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            EmptyFolder(path);
-            RemoveDirectoryA(path.c_str());
-        } else {
-            DeleteFileA(path.c_str());
-        }
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-}
+const std::string kImage(64, 'M');
 
 double TimeFullPass(const std::string& package, const std::string& destination)
 {
@@ -183,20 +29,12 @@ double TimeFullPass(const std::string& package, const std::string& destination)
     return Now() - start;
 }
 
-double TimeBaseline(const std::string& package, const std::string& destination)
-{
-    EmptyFolder(destination);
-    double start = Now();
-    PlainZlibLoop(package, destination);
-    return Now() - start;
-}
-
-void CompareFullPass(const char* label, const std::vector<Spec>& files, double goal)
+void CompareFullPass(const char* label, const std::vector<BenchFile>& files, double goal)
 {
     std::string folder = TempFolder("winbench_extraction");
     std::string package = folder + "\\" + "package.exe";
     std::string destination = TempFolder("winbench_extraction_out");
-    WritePackage(package, files);
+    WritePackage(package, kImage, files);
     // Best of two, alternating, so neither side pays alone for a cold cache.
     double product = 1e9, baseline = 1e9;
     for (int round = 0; round < 2; ++round) {
@@ -254,10 +92,10 @@ int main(int argc, char** argv)
     bool large = argc > 1 && std::strcmp(argv[1], "--large") == 0;
     uint64_t big = large ? (1ull << 30) - (1 << 20) : 128ull << 20;
 
-    CompareFullPass(large ? "two files of 512 MiB" : "two files of 64 MiB", {{"a.dat", big / 2}, {"b.dat", big / 2}}, 0.9);
-    std::vector<Spec> small;
+    CompareFullPass(large ? "two files of 512 MiB" : "two files of 64 MiB", {Generated("a.dat", big / 2), Generated("b.dat", big / 2)}, 0.9);
+    std::vector<BenchFile> small;
     for (int i = 0; i < 5000; ++i)
-        small.push_back({"data\\f" + std::to_string(i) + ".dat", 4096});
+        small.push_back(Generated("data\\f" + std::to_string(i) + ".dat", 4096));
     CompareFullPass("5000 files of 4 KiB", small, 0.7);
 
     char self[MAX_PATH];
@@ -265,8 +103,8 @@ int main(int argc, char** argv)
     std::string folder = TempFolder("winbench_extraction");
     std::string destination = TempFolder("winbench_extraction_out");
     std::string smallPackage = folder + "\\small.exe", bigPackage = folder + "\\big.exe";
-    WritePackage(smallPackage, {{"a.dat", 1 << 20}});
-    WritePackage(bigPackage, {{"a.dat", big}});
+    WritePackage(smallPackage, kImage, {Generated("a.dat", 1 << 20)});
+    WritePackage(bigPackage, kImage, {Generated("a.dat", big)});
     SIZE_T smallPeak = PeakWorkingSetOfFullPass(self, smallPackage, destination);
     SIZE_T bigPeak = PeakWorkingSetOfFullPass(self, bigPackage, destination);
     std::printf("peak working set of the full pass: %llu MiB package %.2f MiB, 1 MiB package %.2f MiB, difference %.2f MiB "
@@ -275,8 +113,8 @@ int main(int argc, char** argv)
                 ((double)bigPeak - (double)smallPeak) / 1048576.0);
 
     std::string withSkip = folder + "\\with.exe", without = folder + "\\without.exe";
-    WritePackage(withSkip, {{"install.env", 4096}, {"payload.dat", big}, {"readme.txt", 4096}});
-    WritePackage(without, {{"install.env", 4096}, {"readme.txt", 4096}});
+    WritePackage(withSkip, kImage, {Generated("install.env", 4096), Generated("payload.dat", big), Generated("readme.txt", 4096)});
+    WritePackage(without, kImage, {Generated("install.env", 4096), Generated("readme.txt", 4096)});
     double plain = 1e9, skipping = 1e9;
     for (int round = 0; round < 3; ++round) {
         plain = std::min(plain, TimeSetupPass(without, destination));

@@ -9,8 +9,8 @@
 
 #define PROGRESS_UNIT 131072
 // Under Wine every repaint of a bar or the name line costs about a millisecond, more than
-// inflating a whole block, so the controls are redrawn at most this often; their positions and
-// text are always set at once.
+// inflating a whole block, so the controls are redrawn at most this often. Their positions and
+// text are always set at once; only the painting waits.
 #define REPAINT_INTERVAL_MS 40
 
 static HWND progressWindow;
@@ -22,7 +22,14 @@ static int packageSize;
 static int filePosition;
 static int overallPosition;
 static DWORD lastRepaintTick;
-static bool repaintOwed;
+static bool nameOwed;
+
+// Between repaints a bar's new position is held here, answered to PBM_GETPOS, and handed to
+// the control (which paints it) at the next repaint. Slot 0 is the per-file bar, 1 the overall.
+static WNDPROC barProcedure;
+static bool holdBarPaint;
+static bool positionHeld[2];
+static int heldPosition[2];
 
 static void SetBar(HWND window, int id, int upper, int position)
 {
@@ -31,36 +38,68 @@ static void SetBar(HWND window, int id, int upper, int position)
     SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
 }
 
-// True when the controls may repaint now; then whatever an earlier quiet change left behind
-// is invalidated too, and the next drain of the queue paints it.
+static int BarSlot(HWND bar)
+{
+    return GetDlgCtrlID(bar) == IDC_FILE_BAR ? 0 : 1;
+}
+
+static void ShowHeldPosition(HWND bar)
+{
+    int slot = BarSlot(bar);
+    if (!positionHeld[slot])
+        return;
+    positionHeld[slot] = false;
+    CallWindowProcA(barProcedure, bar, PBM_SETPOS, (WPARAM)heldPosition[slot], 0);
+}
+
+static LRESULT CALLBACK HeldBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    int slot = BarSlot(bar);
+    if (message == PBM_GETPOS && positionHeld[slot])
+        return heldPosition[slot];
+    if (message == PBM_SETPOS && holdBarPaint) {
+        int previous = positionHeld[slot] ? heldPosition[slot] : (int)CallWindowProcA(barProcedure, bar, PBM_GETPOS, 0, 0);
+        PBRANGE range;
+        CallWindowProcA(barProcedure, bar, PBM_GETRANGE, TRUE, (LPARAM)&range);
+        int position = (int)wParam;
+        // The control would clamp it the same way.
+        position = position < range.iLow ? range.iLow : position > range.iHigh ? range.iHigh : position;
+        heldPosition[slot] = position;
+        positionHeld[slot] = true;
+        return previous;
+    }
+    if (message == PBM_SETPOS)
+        positionHeld[slot] = false;
+    else if (message > WM_USER && message <= WM_USER + 32 && message != PBM_GETRANGE)
+        ShowHeldPosition(bar);  // any other bar message works on the position as told
+    return CallWindowProcA(barProcedure, bar, message, wParam, lParam);
+}
+
+// True when the controls may repaint now; whatever waited for it is shown: held bar positions
+// at once, the name line at the next drain of the queue.
 static bool RepaintDue(HWND window)
 {
     DWORD now = GetTickCount();
     if (now - lastRepaintTick < REPAINT_INTERVAL_MS)
         return false;
     lastRepaintTick = now;
-    if (repaintOwed) {
+    ShowHeldPosition(GetDlgItem(window, IDC_FILE_BAR));
+    ShowHeldPosition(GetDlgItem(window, IDC_OVERALL_BAR));
+    if (nameOwed) {
         InvalidateRect(GetDlgItem(window, IDC_FILE_NAME), NULL, TRUE);
-        InvalidateRect(GetDlgItem(window, IDC_FILE_BAR), NULL, FALSE);
-        InvalidateRect(GetDlgItem(window, IDC_OVERALL_BAR), NULL, FALSE);
-        repaintOwed = false;
+        nameOwed = false;
     }
     return true;
 }
 
-// Sends a message to a control; between repaints its redraw is held off, so the control takes
-// the change without painting it, and a later repaint shows it.
-static void SendToControl(HWND window, int id, UINT message, WPARAM wParam, LPARAM lParam, bool repaint)
+static void ForgetHeldPaint(void)
 {
-    HWND control = GetDlgItem(window, id);
-    if (repaint) {
-        SendMessageA(control, message, wParam, lParam);
-        return;
-    }
-    SendMessageA(control, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(control, message, wParam, lParam);
-    SendMessageA(control, WM_SETREDRAW, TRUE, 0);
-    repaintOwed = true;
+    positionHeld[0] = positionHeld[1] = false;
+    holdBarPaint = false;
+    nameOwed = false;
+    filePosition = 0;
+    overallPosition = 0;
+    lastRepaintTick = GetTickCount() - REPAINT_INTERVAL_MS;
 }
 
 HWND OpenProgressWindow(int size)
@@ -74,10 +113,6 @@ HWND OpenProgressWindow(int size)
     PumpMessages();
     int units = packageSize / PROGRESS_UNIT;
     SetBar(progressWindow, IDC_OVERALL_BAR, units < 1 ? 1 : units, 0);
-    filePosition = 0;
-    overallPosition = 0;
-    lastRepaintTick = GetTickCount() - REPAINT_INTERVAL_MS;
-    repaintOwed = false;
     PumpMessages();
     return progressWindow;
 }
@@ -89,16 +124,27 @@ void CloseProgressWindow(void)
     DestroyWindow(progressWindow);
     progressWindow = NULL;
     animationControl = NULL;
+    ForgetHeldPaint();
     PumpMessages();
 }
 
 void BeginFileProgress(HWND window, const char* destinationPath, int originalSize)
 {
     bool repaint = RepaintDue(window);
-    SendToControl(window, IDC_FILE_NAME, WM_SETTEXT, 0, (LPARAM)destinationPath, repaint);
+    HWND name = GetDlgItem(window, IDC_FILE_NAME);
+    if (repaint) {
+        SetWindowTextA(name, destinationPath);
+    } else {
+        // The static control paints a new text at once unless its redraw is off.
+        SendMessageA(name, WM_SETREDRAW, FALSE, 0);
+        SetWindowTextA(name, destinationPath);
+        SendMessageA(name, WM_SETREDRAW, TRUE, 0);
+        nameOwed = true;
+    }
+    holdBarPaint = !repaint;
     // No lower limit here: a file below one unit gets the range 0 to 0.
-    SendToControl(window, IDC_FILE_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, originalSize / PROGRESS_UNIT), repaint);
-    SendToControl(window, IDC_FILE_BAR, PBM_SETPOS, 0, 0, repaint);
+    SetBar(window, IDC_FILE_BAR, originalSize / PROGRESS_UNIT, 0);
+    holdBarPaint = false;
     filePosition = 0;
 }
 
@@ -107,17 +153,14 @@ void ReportProgress(HWND window, int bytesWritten, int consumedCount)
     if (window != NULL) {
         int file = bytesWritten / PROGRESS_UNIT;
         int overall = consumedCount / PROGRESS_UNIT;
-        if (file != filePosition || overall != overallPosition) {
-            bool repaint = RepaintDue(window);
-            if (file != filePosition)
-                SendToControl(window, IDC_FILE_BAR, PBM_SETPOS, (WPARAM)file, 0, repaint);
-            if (overall != overallPosition)
-                SendToControl(window, IDC_OVERALL_BAR, PBM_SETPOS, (WPARAM)overall, 0, repaint);
-            filePosition = file;
-            overallPosition = overall;
-        } else if (repaintOwed) {
-            RepaintDue(window);
-        }
+        holdBarPaint = !RepaintDue(window);
+        if (file != filePosition)
+            SendDlgItemMessageA(window, IDC_FILE_BAR, PBM_SETPOS, (WPARAM)file, 0);
+        if (overall != overallPosition)
+            SendDlgItemMessageA(window, IDC_OVERALL_BAR, PBM_SETPOS, (WPARAM)overall, 0);
+        holdBarPaint = false;
+        filePosition = file;
+        overallPosition = overall;
     }
     PumpMessages();
 }
@@ -131,6 +174,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         SetDlgItemTextA(window, IDC_FILE_NAME, "");
         SetBar(window, IDC_FILE_BAR, 1, 0);
         SetBar(window, IDC_OVERALL_BAR, 1, 0);
+        ForgetHeldPaint();
+        barProcedure = (WNDPROC)SetWindowLongPtrA(GetDlgItem(window, IDC_FILE_BAR), GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
+        SetWindowLongPtrA(GetDlgItem(window, IDC_OVERALL_BAR), GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
         animationControl = GetDlgItem(window, IDC_ANIMATION);
         // No instance: the control loads the clip from the module that created the dialog.
         SendMessageA(animationControl, ACM_OPENA, 0, (LPARAM) "AVI_FILECOPY");

@@ -287,6 +287,11 @@ TEST_F(ProgressWindow, ScreenCatchesUpWithABurstOfReports)
         ReportProgress(window, block * kUnit, block * 5 * kUnit);
     EXPECT_EQ(BarPosition(window, IDC_FILE_BAR), 7);
     EXPECT_EQ(BarPosition(window, IDC_OVERALL_BAR), 35);
+    // A file longer than its stored size: the bar stops at its end, as the control would.
+    ReportProgress(window, 12 * kUnit, 36 * kUnit);
+    EXPECT_EQ(BarPosition(window, IDC_FILE_BAR), 10);
+    ReportProgress(window, 7 * kUnit, 35 * kUnit);
+    EXPECT_EQ(BarPosition(window, IDC_FILE_BAR), 7);
     Sleep(100);
     ReportProgress(window, 7 * kUnit, 35 * kUnit);
 
