@@ -27,6 +27,8 @@ static bool nameOwed;
 // Between repaints a bar's new position is held here, answered to PBM_GETPOS, and handed to
 // the control (which paints it) at the next repaint. Slot 0 is the per-file bar, 1 the overall.
 static WNDPROC barProcedure;
+static HWND fileBar;
+static HWND overallBar;
 static bool holdBarPaint;
 static bool positionHeld[2];
 static int heldPosition[2];
@@ -40,7 +42,17 @@ static void SetBar(HWND window, int id, int upper, int position)
 
 static int BarSlot(HWND bar)
 {
-    return GetDlgCtrlID(bar) == IDC_FILE_BAR ? 0 : 1;
+    return bar == fileBar ? 0 : 1;
+}
+
+// The window's controls are asked for once; each lookup is a call into Wine's server.
+static HWND Control(HWND window, int id)
+{
+    if (window == progressWindow && id == IDC_FILE_BAR)
+        return fileBar;
+    if (window == progressWindow && id == IDC_OVERALL_BAR)
+        return overallBar;
+    return GetDlgItem(window, id);
 }
 
 static void ShowHeldPosition(HWND bar)
@@ -83,8 +95,8 @@ static bool RepaintDue(HWND window)
     if (now - lastRepaintTick < REPAINT_INTERVAL_MS)
         return false;
     lastRepaintTick = now;
-    ShowHeldPosition(GetDlgItem(window, IDC_FILE_BAR));
-    ShowHeldPosition(GetDlgItem(window, IDC_OVERALL_BAR));
+    ShowHeldPosition(Control(window, IDC_FILE_BAR));
+    ShowHeldPosition(Control(window, IDC_OVERALL_BAR));
     if (nameOwed) {
         InvalidateRect(GetDlgItem(window, IDC_FILE_NAME), NULL, TRUE);
         nameOwed = false;
@@ -155,9 +167,9 @@ void ReportProgress(HWND window, int bytesWritten, int consumedCount)
         int overall = consumedCount / PROGRESS_UNIT;
         holdBarPaint = !RepaintDue(window);
         if (file != filePosition)
-            SendDlgItemMessageA(window, IDC_FILE_BAR, PBM_SETPOS, (WPARAM)file, 0);
+            SendMessageA(Control(window, IDC_FILE_BAR), PBM_SETPOS, (WPARAM)file, 0);
         if (overall != overallPosition)
-            SendDlgItemMessageA(window, IDC_OVERALL_BAR, PBM_SETPOS, (WPARAM)overall, 0);
+            SendMessageA(Control(window, IDC_OVERALL_BAR), PBM_SETPOS, (WPARAM)overall, 0);
         holdBarPaint = false;
         filePosition = file;
         overallPosition = overall;
@@ -175,8 +187,10 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         SetBar(window, IDC_FILE_BAR, 1, 0);
         SetBar(window, IDC_OVERALL_BAR, 1, 0);
         ForgetHeldPaint();
-        barProcedure = (WNDPROC)SetWindowLongPtrA(GetDlgItem(window, IDC_FILE_BAR), GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
-        SetWindowLongPtrA(GetDlgItem(window, IDC_OVERALL_BAR), GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
+        fileBar = GetDlgItem(window, IDC_FILE_BAR);
+        overallBar = GetDlgItem(window, IDC_OVERALL_BAR);
+        barProcedure = (WNDPROC)SetWindowLongPtrA(fileBar, GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
+        SetWindowLongPtrA(overallBar, GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
         animationControl = GetDlgItem(window, IDC_ANIMATION);
         // No instance: the control loads the clip from the module that created the dialog.
         SendMessageA(animationControl, ACM_OPENA, 0, (LPARAM) "AVI_FILECOPY");
