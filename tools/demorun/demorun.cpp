@@ -12,7 +12,7 @@
 namespace {
 
 // The window as it is on the screen, as a 24-bit BMP file.
-void SaveWindowPicture(HWND window, const std::string& path)
+bool SaveWindowPicture(HWND window, const std::string& path)
 {
     RECT rectangle;
     GetWindowRect(window, &rectangle);
@@ -31,8 +31,8 @@ void SaveWindowPicture(HWND window, const std::string& path)
     if (bitmap == nullptr || bits == nullptr) {
         DeleteDC(memory);
         ReleaseDC(nullptr, screen);
-        std::printf("demorun: could not take a picture for %s\n", path.c_str());
-        return;
+        std::printf("demorun: no picture of a window that is gone (%s)\n", path.c_str());
+        return false;
     }
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, rectangle.left, rectangle.top, SRCCOPY);
@@ -53,6 +53,7 @@ void SaveWindowPicture(HWND window, const std::string& path)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     std::printf("demorun: saved %s\n", path.c_str());
+    return true;
 }
 
 void Step(const char* text)
@@ -111,10 +112,10 @@ int main(int argc, char** argv)
         HWND end = nullptr;
         for (int attempt = 0; attempt < 6000 && end == nullptr; ++attempt) {
             if (!progressSeen) {
+                // Taken once the clip and the bars have moved a little; the copy may be quick.
                 if (HWND progress = driver::FindWindowOf(updater.Id(), driver::kDialogClass, "ファイルのコピー中...")) {
-                    Sleep(150);
-                    SaveWindowPicture(progress, shots + "\\progress.bmp");
-                    progressSeen = true;
+                    Sleep(60);
+                    progressSeen = SaveWindowPicture(progress, shots + "\\progress.bmp");
                 }
             }
             end = driver::FindWindowOf(updater.Id(), driver::kDialogClass, "インストール終了");
