@@ -133,6 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "matches none"},
         // Settings that only make sense together
         LintCase{"IniFileWithoutSection", "INI_FILE\tg.ini\n", {}, 1, false, "without INI_SECTION"},
+        LintCase{"IniFileInARelativeFolder", "INI_FILE\tsave\\g.ini\nINI_SECTION\tS\n", {}, 1, false,
+                 "relative to where the updater runs"},
         LintCase{"IniEntriesWithoutFile", "[ini]\na=1\n-\n", {}, 1, false, "INI_FILE is not set"},
         LintCase{"RegEntriesWithoutKey", "[reg]\n\"a\"=\"b\"\n-\n", {}, 1, false, "REG_GLOBAL is not set"},
         LintCase{"ChkRegWithoutHigh", "CHKREG\tVersion\nCHKREGVER\t1\n", {}, 1, false, "without CHKREGVERHIGH"},

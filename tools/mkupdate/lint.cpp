@@ -540,6 +540,10 @@ private:
         if (IsUsed("INI_FILE") && !IsUsed("INI_SECTION"))
             lint_.Warn(LineOf("INI_FILE"), "INI_FILE is set without INI_SECTION: the [ini] entries go to a section "
                                            "named \"-\"");
+        if (IsUsed("INI_FILE") && NamesRelativeFolder(settings_.find("INI_FILE")->second.value))
+            lint_.Warn(LineOf("INI_FILE"), "INI_FILE names a folder relative to where the updater runs (its work "
+                                           "folder): the file is written there and removed with it; give a bare "
+                                           "name (the Windows folder) or a full path");
         if (!IsUsed("INI_FILE") && sectionSeen_.count(SECTION_INI) != 0 && HasEntries(SECTION_INI))
             lint_.Warn(sectionSeen_[SECTION_INI], "[ini] entries are given but INI_FILE is not set");
         if (!IsUsed("REG_GLOBAL") && HasEntries(SECTION_REG))
@@ -553,6 +557,14 @@ private:
             lint_.Warn(LineOf("CHKREGVER"), "CHKREGVER is above CHKREGVERHIGH: no installed version can take the "
                                             "update");
         CheckReadme();
+    }
+
+    // A folder part without a drive or a leading separator is taken from the current folder.
+    static bool NamesRelativeFolder(const std::string& path)
+    {
+        if (FolderPartLength(path.c_str()) == 0 || path[0] == '\\' || path[0] == '/')
+            return false;
+        return !(path.size() >= 2 && path[1] == ':');
     }
 
     bool HasEntries(int section) const
