@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "mkupdate_program.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -214,13 +216,7 @@ TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)
 
 int RunMkupdate(const std::string& arguments)
 {
-    std::string program = MKUPDATE_PATH;
-#ifdef _WIN32
-    // Under Wine the build tree's Linux path is reached through drive Z:.
-    if (!program.empty() && program[0] == '/')
-        program = "Z:" + program;
-    std::replace(program.begin(), program.end(), '/', '\\');
-#endif
+    std::string program = MkupdateProgram();
     std::string command = "\"" + program + "\" " + arguments + " > \"" +
                           (fs::temp_directory_path() / "lint_test_output.txt").string() + "\" 2>&1";
 #ifdef _WIN32

@@ -2,6 +2,8 @@
 // reproducible output, the refusals with their messages, and damage that verify must find.
 #include <gtest/gtest.h>
 
+#include "mkupdate_program.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -121,12 +123,7 @@ struct ToolRun {
 // Runs the mkupdate program itself, for exit codes and messages.
 ToolRun RunTool(const std::string& arguments)
 {
-    std::string program = MKUPDATE_PATH;
-#ifdef _WIN32
-    if (!program.empty() && program[0] == '/')
-        program = "Z:" + program;
-    std::replace(program.begin(), program.end(), '/', '\\');
-#endif
+    std::string program = MkupdateProgram();
     fs::path captured = fs::temp_directory_path() / ("mkupdate_package_test_" + std::to_string(std::rand()) + ".txt");
     std::string command = "\"" + program + "\" " + arguments + " > \"" + captured.string() + "\" 2>&1";
 #ifdef _WIN32
