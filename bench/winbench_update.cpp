@@ -15,6 +15,7 @@
 
 #include "driver.h"
 #include "e2e_fixture.h"
+#include "pe_image.h"
 #include "product_key_fixture.h"
 #include "winbench_package.h"
 
@@ -37,46 +38,6 @@ std::string ReadWhole(const std::string& path)
         bytes.append(buffer, n);
     std::fclose(in);
     return bytes;
-}
-
-uint32_t U32(const std::string& b, size_t at)
-{
-    if (at + 4 > b.size())
-        return 0;
-    return (uint32_t)(unsigned char)b[at] | (uint32_t)(unsigned char)b[at + 1] << 8 |
-           (uint32_t)(unsigned char)b[at + 2] << 16 | (uint32_t)(unsigned char)b[at + 3] << 24;
-}
-
-// The DLL names of a 32-bit executable's import table, read from the file.
-std::vector<std::string> ImportedDlls(const std::string& image)
-{
-    std::vector<std::string> names;
-    const size_t pe = U32(image, 0x3C);
-    if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
-        return names;
-    const size_t sections = (unsigned char)image[pe + 6] | (unsigned char)image[pe + 7] << 8;
-    const size_t optionalSize = (unsigned char)image[pe + 20] | (unsigned char)image[pe + 21] << 8;
-    const size_t optional = pe + 24;
-    const uint32_t importRva = U32(image, optional + 104);  // data directory 1 of a PE32 header
-    const size_t sectionTable = optional + optionalSize;
-    auto toOffset = [&](uint32_t rva) -> size_t {
-        for (size_t i = 0; i < sections; ++i) {
-            const size_t s = sectionTable + 40 * i;
-            const uint32_t virtualAddress = U32(image, s + 12), rawSize = U32(image, s + 16), rawOffset = U32(image, s + 20);
-            const uint32_t virtualSize = std::max(U32(image, s + 8), rawSize);
-            if (rva >= virtualAddress && rva < virtualAddress + virtualSize)
-                return rawOffset + (rva - virtualAddress);
-        }
-        return 0;
-    };
-    for (size_t d = toOffset(importRva); d != 0 && d + 20 <= image.size(); d += 20) {
-        const uint32_t nameRva = U32(image, d + 12);
-        if (nameRva == 0)
-            break;
-        const size_t at = toOffset(nameRva);
-        names.push_back(image.c_str() + std::min(at, image.size()));
-    }
-    return names;
 }
 
 struct UpdateBench {
@@ -158,9 +119,13 @@ int main(int argc, char** argv)
     const uint64_t big = large ? (1ull << 30) - (1 << 20) : 128ull << 20;
     try {
         const std::string stub = ReadWhole(StubPath());
-        std::printf("stub: %zu bytes (%.1f KiB; goal below 200 KiB); imports:", stub.size(), stub.size() / 1024.0);
-        for (const std::string& dll : ImportedDlls(stub))
-            std::printf(" %s", dll.c_str());
+        // In the win64 run this is the x86-64 build of the stub, not the 32-bit file that ships.
+        const PeImage image = ReadPeImage(stub);
+        std::printf("stub (%s): %zu bytes (%.1f KiB; goal below 200 KiB); imports:",
+                    image.pe32Plus ? "PE32+ x86-64, the win64 run's build" : "PE32 i386, as shipped", stub.size(),
+                    stub.size() / 1024.0);
+        for (const auto& imported : image.imports)
+            std::printf(" %s", imported.first.c_str());
         std::printf("\n");
 
         UpdateBench bench;

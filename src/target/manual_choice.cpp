@@ -40,7 +40,7 @@ static void ProposeRegisteredFolder(void)
 static INT_PTR RunSetupDialog(void)
 {
     HWND owner = GetOwnerWindow();
-    HINSTANCE instance = owner != NULL ? (HINSTANCE)GetWindowLongA(owner, GWL_HINSTANCE) : NULL;
+    HINSTANCE instance = owner != NULL ? (HINSTANCE)GetWindowLongPtrA(owner, GWLP_HINSTANCE) : NULL;
     if (instance == NULL)
         instance = GetModuleHandleA(NULL);
     return DialogBoxParamA(instance, "SETUP", owner, SetupDialogProc, 0);

@@ -118,7 +118,7 @@ HWND OpenProgressWindow(int size)
 {
     packageSize = size;
     CloseProgressWindow();
-    HINSTANCE instance = (HINSTANCE)GetWindowLongA(GetOwnerWindow(), GWL_HINSTANCE);
+    HINSTANCE instance = (HINSTANCE)GetWindowLongPtrA(GetOwnerWindow(), GWLP_HINSTANCE);
     progressWindow = CreateDialogParamA(instance, "COPYINGDELUX", GetOwnerWindow(), ProgressDialogProc, 0);
     if (progressWindow == NULL)
         return NULL;

@@ -43,7 +43,7 @@ void ShowEndDialog(void)
 {
     GetSetting("INSTREADME", endDialogCaption, END_CAPTION_SIZE, "-");
     HWND owner = GetOwnerWindow();
-    HINSTANCE instance = (HINSTANCE)(LONG_PTR)GetWindowLongA(owner, GWL_HINSTANCE);
+    HINSTANCE instance = (HINSTANCE)GetWindowLongPtrA(owner, GWLP_HINSTANCE);
     // Before the main window exists the templates still live in our own module.
     if (instance == NULL)
         instance = GetModuleHandleA(NULL);

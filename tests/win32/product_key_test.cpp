@@ -63,6 +63,43 @@ TEST(ProductKey, EachRootIsReadOnlyByItsOwnFunctions)
     EXPECT_EQ(ReadMachineInt(kGlobal, key.Local().c_str(), "OnlyUser", -1), -1);
 }
 
+// The registry view differs between the two Windows runs. A 32-bit program on 64-bit Windows
+// reads the 32-bit view (Software\WOW6432Node), where a 32-bit game's installer registers it;
+// the win64 run's program is 64-bit and reads the 64-bit view; the win32 run's prefix is 32-bit
+// Windows, with one view only. What holds in each: the updater asks for no other view than its
+// own, so where there are two, a value that exists only in the other one is not seen.
+TEST(ProductKey, MachineValuesAreReadInTheProgramsOwnRegistryView)
+{
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    const bool is64Bit = sizeof(void*) == 8;
+    TestProductKey key(kGlobal, TestName());
+    key.SetMachineText("InstTo", "D:\\OwnView");
+    char buffer[260];
+    EXPECT_EQ(ReadMachineString(kGlobal, key.Local().c_str(), "InstTo", "", buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "D:\\OwnView");
+    if (!is64Bit && !wow64)
+        return;  // 32-bit Windows: no other view exists
+
+    const REGSAM otherView = is64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const std::string path = "Software\\" + std::string(kGlobal) + "\\" + key.Local() + "OtherView";
+    HKEY other = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | otherView, nullptr,
+                              &other, nullptr),
+              ERROR_SUCCESS);
+    const char installed[] = "1";
+    RegSetValueExA(other, "IsInst", 0, REG_SZ, (const BYTE*)installed, sizeof installed);
+    RegCloseKey(other);
+    const int seen = ReadMachineInt(kGlobal, (key.Local() + "OtherView").c_str(), "IsInst", -1);
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("Software\\" + std::string(kGlobal)).c_str(), 0, KEY_ALL_ACCESS | otherView,
+                      &parent) == ERROR_SUCCESS) {
+        RegDeleteKeyA(parent, (key.Local() + "OtherView").c_str());
+        RegCloseKey(parent);
+    }
+    EXPECT_EQ(seen, -1) << "a value of the other registry view was read";
+}
+
 TEST(ProductKey, UnsetComponentsNameAnAbsentKeyAndEveryReadGivesItsDefault)
 {
     // REG_GLOBAL and REG_LOCAL left at "-" form Software\-\-, which no product registers.
