@@ -4,19 +4,9 @@
 #define UPDATER_PACKAGE_ENTRY_NAMES_H
 
 #include "package/package_format.h"
+#include "startup/cp932_text.h"
 
 #define ENTRY_PATH_SIZE 260  // destination path buffers: 259 bytes and a terminator
-
-// Lower-cases in place: single-byte A-Z, and the full-width Latin, Greek and Cyrillic capitals
-// as whole double-byte characters (a trail byte is never touched on its own).
-void LowerCp932(char* text);
-
-// Byte index of the first match of needle in text, or -1. A match only begins on a character
-// boundary, so a trail byte is never the start of one.
-int FindCp932(const char* text, const char* needle);
-
-// Byte index of the first backslash that is a separator (not a trail byte), or -1.
-int FindSeparator(const char* text);
 
 // True when the name contains "insttscr.rct", "install.env" or ".txt", case ignored.
 bool IsSetupFileName(const char* name);
@@ -29,11 +19,9 @@ enum SetupStep {
 // What the setup pass does with an entry. A folder entry without any separator is passed over.
 int SetupPassStep(const PackageEntry* entry);
 
-// True when the name stays inside its destination folder: no drive or colon, no leading
-// backslash or slash, no component made only of dots and spaces with two dots or more ("..").
-bool IsRelativeEntryName(const char* name);
-
-// IsRelativeEntryName, and "%s\\%s" of the folder and the name fits 259 bytes.
-bool IsSafeEntryName(const char* destinationFolder, const char* name);
+// True when the entry's name keeps every rule of CheckEntryName (it stays inside its folder and
+// Windows writes it under exactly that name) and "%s\\%s" of the folder and the name fits 259
+// bytes.
+bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry);
 
 #endif

@@ -266,8 +266,10 @@ void ExtractPackage(const char* destinationFolder, int mode)
             }
         }
 
-        // A name that would write outside the destination folder counts as damage.
-        if (!IsSafeEntryName(destinationFolder, entry.name))
+        // A name that would write outside the destination folder, or that Windows would write
+        // under another name ("game.dat." as game.dat), counts as damage: no package a maker's
+        // tool produced carries one.
+        if (!IsSafeEntryName(destinationFolder, &entry))
             FailExtraction(stream);
         char path[ENTRY_PATH_SIZE];
         snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry.name);

@@ -19,23 +19,11 @@ std::string LowerName(const std::string& name)
     return lower;
 }
 
-// The folder that must exist before the entry can be made: the name up to its last separator
-// (a folder's own trailing separator left out), separator included; empty at the top level.
+// The folder that must exist before the entry can be made, separator included; empty at the
+// top level.
 std::string ParentFolder(const char* name, bool folder)
 {
-    int length = (int)strlen(name);
-    int end = folder ? length - 1 : length;
-    int parent = 0;
-    for (int i = 0; i < end; ++i) {
-        unsigned char byte = (unsigned char)name[i];
-        if (IsLeadByte(byte) && i + 1 < length) {
-            ++i;
-            continue;
-        }
-        if (byte == '\\')
-            parent = i + 1;
-    }
-    return std::string(name, (size_t)parent);
+    return std::string(name, (size_t)ParentFolderLength(name, folder));
 }
 
 struct Walker {
@@ -43,6 +31,7 @@ struct Walker {
     PackageWalk& walk;
     PackageProblem* problem;
     std::set<std::string> folders;  // lower-cased names of the folder entries met so far
+    std::set<std::string> names;    // lower-cased names of every entry, without a trailing separator
     bool beforeNestedFolder = true;
 
     bool Fail(int64_t offset, const char* name, const std::string& text)
@@ -61,16 +50,15 @@ struct Walker {
     {
         const PackageEntry& entry = walked.entry;
         bool folder = IsFolderEntry(&entry);
-        if (!IsRelativeEntryName(entry.name))
-            return Fail(walked.offset, entry.name,
-                        "name leaves the destination folder (a drive, a colon, a leading backslash or a '..' part)");
-        if (folder) {
-            int length = (int)strlen(entry.name);
-            if (length == 0 || entry.name[length - 1] != '\\' || IsTrailByteAt(entry.name, length - 1))
-                return Fail(walked.offset, entry.name, "folder name does not end with a backslash");
-        } else if (entry.name[0] == '\0') {
-            return Fail(walked.offset, entry.name, "file entry without a name");
-        }
+        int fault = CheckEntryName(entry.name, folder);
+        if (fault != ENTRY_NAME_OK)
+            return Fail(walked.offset, entry.name, std::string("not a name the updater may write: ") + DescribeEntryNameFault(fault));
+        // Windows ignores case: "Data\" and "data" are one name, whatever kind each entry is.
+        std::string key = LowerName(entry.name);
+        if (folder)
+            key.pop_back();
+        if (!names.insert(key).second)
+            return Fail(walked.offset, entry.name, "same name as an earlier entry (Windows ignores case)");
         std::string parent = ParentFolder(entry.name, folder);
         if (!parent.empty() && folders.count(LowerName(parent)) == 0)
             return Fail(walked.offset, entry.name, "comes before the entry of its folder, " + parent);
@@ -116,9 +104,21 @@ struct Walker {
             zs.avail_out = (uInt)output.size();
             int result = inflate(&zs, Z_NO_FLUSH);
             size_t have = output.size() - zs.avail_out;
+            // A stream that inflates past its originalSize is stopped at the first byte too many,
+            // so a tiny package cannot fill a disk before the sizes are compared.
+            bool overflow = walk.checkRules && produced + (int64_t)have > entry.originalSize;
+            if (overflow)
+                have = (size_t)(entry.originalSize - produced);
             produced += (int64_t)have;
             if (deliver && have > 0 && walk.data && !walk.data(walked, output.data(), have)) {
                 ok = Fail(dataOffset + (int64_t)zs.total_in, entry.name, "");
+                break;
+            }
+            if (overflow) {
+                ok = Fail(shortRead ? dataOffset + (int64_t)zs.total_in : walked.offset, entry.name,
+                          shortRead ? "the file ends inside this entry's data"
+                                    : "inflates to more than its originalSize of " + std::to_string(entry.originalSize) +
+                                          " bytes");
                 break;
             }
             if (result == Z_STREAM_END) {
@@ -224,6 +224,6 @@ struct Walker {
 
 bool WalkPackage(ByteStream* stream, PackageWalk& walk, WalkSummary* summary, PackageProblem* problem)
 {
-    Walker walker{stream, walk, problem, {}, true};
+    Walker walker{stream, walk, problem, {}, {}, true};
     return walker.Run(summary);
 }

@@ -79,7 +79,7 @@ void AppendEntry(int section, const char* line)
 // replacement; false when the result would not fit.
 bool ReplaceFirst(char* buffer, const char* placeholder, const char* replacement)
 {
-    const char* found = FindTextByCharacters(buffer, placeholder);
+    const char* found = FindCharacters(buffer, placeholder);
     if (found == NULL)
         return true;
     size_t before = (size_t)(found - buffer);
@@ -106,18 +106,6 @@ const char* Expand(char* buffer, const char* text, const char* drivePlaceholder)
 }
 
 }  // namespace
-
-const char* FindTextByCharacters(const char* text, const char* pattern)
-{
-    size_t length = strlen(pattern);
-    for (const char* c = text; *c != '\0'; c++) {
-        if (strncmp(c, pattern, length) == 0)
-            return c;
-        if (IsLeadByte((unsigned char)*c) && c[1] != '\0')
-            c++;
-    }
-    return length == 0 ? text : NULL;
-}
 
 const char* GetSectionHeader(int section)
 {
@@ -237,12 +225,12 @@ const char* ExpandRegPlaceholders(const char* text)
 
 int ParseIniEntry(const char* text, char* key, char* value)
 {
-    if (FindTextByCharacters(text, "=") == NULL)
+    if (FindCharacters(text, "=") == NULL)
         return -1;
     const char* expanded = ExpandIniPlaceholders(text);
     if (expanded == NULL)
         return -1;  // cut short it would write a wrong value: skip it like a malformed entry
-    const char* equals = FindTextByCharacters(expanded, "=");
+    const char* equals = FindCharacters(expanded, "=");
     if (equals == NULL)
         return -1;
     size_t keyLength = (size_t)(equals - expanded);
@@ -254,16 +242,16 @@ int ParseIniEntry(const char* text, char* key, char* value)
 
 int ParseRegEntry(const char* text, char* name, char* data)
 {
-    if (FindTextByCharacters(text, kRegSeparator) == NULL)
+    if (FindCharacters(text, kRegSeparator) == NULL)
         return -1;
     const char* unescaped = UnescapeBackslashes(text);
     const char* expanded = unescaped != NULL ? ExpandRegPlaceholders(unescaped) : NULL;
     if (expanded == NULL || expanded[0] == '\0')
         return -1;
     // The opening quote is dropped whatever it is; the name ends at the separator after it.
-    const char* separator = FindTextByCharacters(expanded, kRegSeparator);
+    const char* separator = FindCharacters(expanded, kRegSeparator);
     if (separator == expanded)
-        separator = FindTextByCharacters(expanded + 1, kRegSeparator);
+        separator = FindCharacters(expanded + 1, kRegSeparator);
     if (separator == NULL)
         return -1;
     size_t nameLength = (size_t)(separator - (expanded + 1));

@@ -40,7 +40,4 @@ const char* UnescapeBackslashes(const char* text);
 const char* ExpandIniPlaceholders(const char* text);
 const char* ExpandRegPlaceholders(const char* text);
 
-// The first occurrence of pattern that starts on a character (not a second byte), or NULL.
-const char* FindTextByCharacters(const char* text, const char* pattern);
-
 #endif

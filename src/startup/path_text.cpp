@@ -2,44 +2,17 @@
 
 #include <string.h>
 
-bool IsLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-bool IsTrailByteAt(const char* text, int index)
-{
-    int i = 0;
-    while (i < index) {
-        if (IsLeadByte((unsigned char)text[i]) && text[i + 1] != '\0')
-            i += 2;
-        else
-            i += 1;
-    }
-    return i > index;
-}
-
-// Only the byte before the last is tested (not a full scan from the start): that is the rule
-// every caller of these two functions was written against.
-static bool EndsWithSeparator(const char* path, size_t length)
-{
-    if (length == 0 || path[length - 1] != '\\')
-        return false;
-    return length == 1 || !IsLeadByte((unsigned char)path[length - 2]);
-}
-
 char* StripTrailingBackslash(char* path)
 {
-    size_t length = strlen(path);
-    if (EndsWithSeparator(path, length))
-        path[length - 1] = '\0';
+    if (EndsWithSeparator(path))
+        path[strlen(path) - 1] = '\0';
     return path;
 }
 
 char* EnsureTrailingBackslash(char* path)
 {
     size_t length = strlen(path);
-    if (!EndsWithSeparator(path, length)) {
+    if (!EndsWithSeparator(path)) {
         path[length] = '\\';
         path[length + 1] = '\0';
     }
@@ -57,12 +30,10 @@ void CopyText(char* destination, const char* source, int size)
 int FolderPartLength(const char* path)
 {
     int end = 0;
-    for (int i = 0; path[i] != '\0'; ++i) {
+    for (int i = 0; path[i] != '\0'; i = NextCharacter(path, i)) {
         unsigned char byte = (unsigned char)path[i];
-        if (IsLeadByte(byte) && path[i + 1] != '\0') {
-            ++i;
+        if (IsLeadByte(byte) && path[i + 1] != '\0')
             continue;
-        }
         if (byte == '\\' || byte == '/' || (byte == ':' && i == 1))
             end = i + 1;
     }
@@ -95,12 +66,10 @@ bool IsConfinedRelativePath(const char* path)
     if (path[0] == '\\' || path[0] == '/')
         return false;
     int componentStart = 0;
-    for (int i = 0;; ++i) {
+    for (int i = 0;; i = NextCharacter(path, i)) {
         unsigned char byte = (unsigned char)path[i];
-        if (byte != '\0' && IsLeadByte(byte) && path[i + 1] != '\0') {
-            ++i;
+        if (byte != '\0' && IsLeadByte(byte) && path[i + 1] != '\0')
             continue;
-        }
         if (byte == ':')
             return false;
         if (byte == '\\' || byte == '/' || byte == '\0') {

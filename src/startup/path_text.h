@@ -3,11 +3,7 @@
 #ifndef UPDATER_STARTUP_PATH_TEXT_H
 #define UPDATER_STARTUP_PATH_TEXT_H
 
-// True for 0x81-0x9F and 0xE0-0xFC, whatever the system's code page.
-bool IsLeadByte(unsigned char byte);
-
-// True when text[index] is the second byte of a double-byte character, scanning from the start.
-bool IsTrailByteAt(const char* text, int index);
+#include "startup/cp932_text.h"
 
 // Removes one trailing backslash unless it is the second byte of a double-byte character.
 char* StripTrailingBackslash(char* path);

@@ -121,10 +121,3 @@ int NormaliseFolderText(char* text, const char* windowsFolder, const FolderTextS
     return StoreResult(text, work);
 }
 
-bool IsRootFolderText(const char* text)
-{
-    size_t length = strlen(text);
-    if (length == 0 || text[length - 1] != '\\')
-        return false;
-    return length == 1 || !IsLeadByte((unsigned char)text[length - 2]);
-}

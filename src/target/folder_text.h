@@ -29,8 +29,4 @@ int BuildFolderProposal(const char* windowsFolder, const FolderTextSettings* set
 // it was given.
 int NormaliseFolderText(char* text, const char* windowsFolder, const FolderTextSettings* settings);
 
-// True when the text names a drive's root: it ends in a backslash that is not the second byte
-// of a double-byte character.
-bool IsRootFolderText(const char* text);
-
 #endif

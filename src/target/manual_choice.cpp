@@ -8,6 +8,7 @@
 #include "startup/notices.h"
 #include "startup/path_text.h"
 #include "target/folder_text.h"
+#include "startup/cp932_text.h"
 #include "target/key_file.h"
 #include "target/target_location.h"
 #include "ui/resource_ids.h"
@@ -62,7 +63,7 @@ static int CheckChosenFolder(const char* remembered, const char* windowsFolder, 
                                "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。");
     if (normalised == FOLDER_TEXT_TOO_LONG)
         return RefuseWithError(remembered, kTooLongNotice);
-    if (IsRootFolderText(g_candidateFolder)) {
+    if (EndsWithSeparator(g_candidateFolder)) {
         ShowRetryError("ルートには適応できません");
         SetCurrentDirectoryA(remembered);
         return -1;

@@ -5,6 +5,7 @@
 
 #include "settings/action_lists.h"
 #include "startup/work_folder.h"
+#include "startup/cp932_text.h"
 #include "update/removal_pattern.h"
 #include "update/update_run.h"
 
@@ -15,7 +16,7 @@ int RemoveListedEntry(const char* targetFolder, const char* entry)
         return 1;
     DeleteMatchingFiles(targetFolder, entry);
 
-    int level = FirstBackslashIndex(entry);
+    int level = FirstSeparator(entry);
     if (level < 0)
         return 0;
     char firstLevel[MAX_PATH];

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "target/folder_text.h"
+#include "startup/cp932_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (result == FOLDER_TEXT_OK) {
         if (strlen(text) > FOLDER_TEXT_SIZE - 1 || strchr(text, '/') != NULL)
             abort();
-        IsRootFolderText(text);
+        EndsWithSeparator(text);
     } else if (result == FOLDER_TEXT_NETWORK || result == FOLDER_TEXT_TOO_LONG) {
         if (strcmp(text, typed) != 0)
             abort();

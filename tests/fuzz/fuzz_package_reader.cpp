@@ -24,7 +24,7 @@ static void ReadHeadersOnly(const uint8_t* data, size_t size)
         // Exercise the name rules on what the reader hands out.
         IsSetupFileName(entry.name);
         SetupPassStep(&entry);
-        IsSafeEntryName("C:\\Game", entry.name);
+        IsSafeEntryName("C:\\Game", &entry);
         if (!IsFolderEntry(&entry) && SkipPackageData(&stream, &entry) != PACKAGE_ENTRY)
             return;
     }

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "startup/path_text.h"
+#include "startup/cp932_text.h"
 #include "update/removal_pattern.h"
 
 // What an accepted line must never hold, found with the independent trail-byte test: a leading
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     if (IsConfinedPattern(line) && ReachesOutside(line))
         abort();
-    int index = FirstBackslashIndex(line);
+    int index = FirstSeparator(line);
     if (index >= 0 && (line[index] != '\\' || IsTrailByteAt(line, index)))
         abort();
     if (index < 0) {

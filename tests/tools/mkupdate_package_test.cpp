@@ -17,22 +17,18 @@
 #include "package/package_walk.h"
 #include "package/package_writer.h"
 #include "text_util.h"
+#include "tool_kit.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
 #endif
 
 namespace fs = std::filesystem;
+using namespace toolkit;
 
 namespace {
 
 const int kUnit = 131072;
-
-// Host names given as UTF-8 bytes (u8path keeps them apart from the execution character set).
-fs::path U8(const char* utf8)
-{
-    return fs::u8path(utf8);
-}
 
 // 表 (0x95 0x5C) and ソ (0x83 0x5C) end in a byte that looks like a backslash.
 const char kOmoteUtf8[] = "\xE8\xA1\xA8";
@@ -49,41 +45,6 @@ std::string Pattern(size_t size, unsigned seed)
         c = (char)((x >> 16) % 7 == 0 ? 'a' : (x >> 16));
     }
     return bytes;
-}
-
-class Scratch {
-public:
-    Scratch()
-    {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() / ("mkupdate_test_" + std::to_string(std::rand()) + "_" + std::to_string(counter++));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~Scratch()
-    {
-        std::error_code code;
-        fs::remove_all(path_, code);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-void Write(const fs::path& path, const std::string& bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::string Read(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 const std::string kSettings = "TITLEBAR\tTest|1.0\r\nREG_GLOBAL\tMaker\r\nREG_LOCAL\tGame\r\nKEYFILE\tgame.exe\r\n";
@@ -113,33 +74,6 @@ std::vector<SourceFile> MakeTree(const fs::path& root)
 int Build(const fs::path& source, const fs::path& output, const fs::path& stub, int jobs)
 {
     return RunBuild({source.string(), "-o", output.string(), "--stub", stub.string(), "--jobs", std::to_string(jobs)});
-}
-
-struct ToolRun {
-    int code;
-    std::string output;
-};
-
-// Runs the mkupdate program itself, for exit codes and messages.
-ToolRun RunTool(const std::string& arguments)
-{
-    std::string program = MkupdateProgram();
-    fs::path captured = fs::temp_directory_path() / ("mkupdate_package_test_" + std::to_string(std::rand()) + ".txt");
-    std::string command = "\"" + program + "\" " + arguments + " > \"" + captured.string() + "\" 2>&1";
-#ifdef _WIN32
-    int code = std::system(("\"" + command + "\"").c_str());
-#else
-    int status = std::system(command.c_str());
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    ToolRun run{code, Read(captured)};
-    fs::remove(captured);
-    return run;
-}
-
-std::string Q(const fs::path& path)
-{
-    return "\"" + path.string() + "\"";
 }
 
 std::vector<std::string> EntryNames(const fs::path& update)

@@ -1,6 +1,7 @@
 // The section rules of install.env and the [ini] / [reg] entry parsers with their placeholders.
 #include "settings/action_lists.h"
 #include "settings/action_reader.h"
+#include "startup/cp932_text.h"
 
 #include <gtest/gtest.h>
 
@@ -223,11 +224,11 @@ TEST(Placeholders, SearchGoesByCharacters)
 {
     // 0x83 0x52 is a double-byte character whose second byte is "R": no placeholder starts there.
     std::string hidden = "\x83" "REP_INSTALL";
-    EXPECT_EQ(FindTextByCharacters(hidden.c_str(), "REP_INSTALL"), nullptr);
+    EXPECT_EQ(FindCharacters(hidden.c_str(), "REP_INSTALL"), nullptr);
     const char* plain = "xxREP_INSTALL";
-    EXPECT_EQ(FindTextByCharacters(plain, "REP_INSTALL"), plain + 2);
+    EXPECT_EQ(FindCharacters(plain, "REP_INSTALL"), plain + 2);
     std::string afterKanji = kOmote + "REP_INSTALL";
-    EXPECT_EQ(FindTextByCharacters(afterKanji.c_str(), "REP_INSTALL"), afterKanji.c_str() + 2);
+    EXPECT_EQ(FindCharacters(afterKanji.c_str(), "REP_INSTALL"), afterKanji.c_str() + 2);
 }
 
 }  // namespace

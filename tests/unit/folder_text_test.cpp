@@ -1,4 +1,5 @@
 #include "target/folder_text.h"
+#include "startup/cp932_text.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +74,7 @@ struct TypedCase {
     FolderTextSettings settings;
     int result;
     std::string expected;  // the text afterwards (as typed when refused)
-    bool root;             // IsRootFolderText of the result
+    bool root;             // EndsWithSeparator of the result
 };
 
 class TypedFolderText : public testing::TestWithParam<TypedCase> {};
@@ -91,7 +92,7 @@ TEST_P(TypedFolderText, Normalises)
 
     EXPECT_EQ(NormaliseFolderText(buffer.text, "C:\\WINDOWS", &c.settings), c.result);
     EXPECT_EQ(std::string(buffer.text), c.expected);
-    EXPECT_EQ(IsRootFolderText(buffer.text), c.root);
+    EXPECT_EQ(EndsWithSeparator(buffer.text), c.root);
     EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), std::string(sizeof buffer.guard, '#'));
 }
 
@@ -185,12 +186,12 @@ TEST(TypedFolderTextDrive, ComesFromTheWindowsFolder)
 
 TEST(RootFolderText, EndsInASeparatingBackslash)
 {
-    EXPECT_TRUE(IsRootFolderText("C:\\"));
-    EXPECT_TRUE(IsRootFolderText("\\"));
-    EXPECT_FALSE(IsRootFolderText("C:"));
-    EXPECT_FALSE(IsRootFolderText(""));
-    EXPECT_FALSE(IsRootFolderText("C:\\Games"));
-    EXPECT_FALSE(IsRootFolderText(("C:\\" + kOmote).c_str()));
+    EXPECT_TRUE(EndsWithSeparator("C:\\"));
+    EXPECT_TRUE(EndsWithSeparator("\\"));
+    EXPECT_FALSE(EndsWithSeparator("C:"));
+    EXPECT_FALSE(EndsWithSeparator(""));
+    EXPECT_FALSE(EndsWithSeparator("C:\\Games"));
+    EXPECT_FALSE(EndsWithSeparator(("C:\\" + kOmote).c_str()));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 namespace {
@@ -19,36 +21,6 @@ PackageEntry Entry(const std::string& name, bool folder)
     entry.nameLength = (int)name.size() + 1;
     entry.originalSize = folder ? PACKAGE_FOLDER_SIZE : 10;
     return entry;
-}
-
-TEST(LowerCp932, LowersWholeCharactersOnly)
-{
-    struct Case {
-        std::string input, lowered;
-    } cases[] = {
-        {"README.TXT", "readme.txt"},
-        {kFullWidthT + "X", kFullWidthTLower + "x"},
-        // 0x83 0x41 is ア: its trail byte is 'A' and must not become 'a'.
-        {"\x83" "A", "\x83" "A"},
-        {"\x84\x40\x84\x4F", "\x84\x70\x84\x80"},  // Cyrillic А and П across the gap at 0x847F
-        {"\x83\x9F", "\x83\xBF"},                  // Greek Α
-        {"Z\x95", "z\x95"},                        // a lone lead byte at the end stays
-    };
-    for (const Case& c : cases) {
-        std::string text = c.input;
-        LowerCp932(&text[0]);
-        EXPECT_EQ(text, c.lowered) << c.input;
-    }
-}
-
-TEST(FindCp932, MatchesStartOnCharacterBoundaries)
-{
-    EXPECT_EQ(FindCp932("abc\\def", "\\"), 3);
-    EXPECT_EQ(FindCp932((kOmote + "a").c_str(), "\\"), -1);
-    EXPECT_EQ(FindCp932((kOmote + "\\x").c_str(), "\\"), 2);
-    // "\x5C" "txt" hides inside ソ followed by "txt": no match may begin on the trail byte.
-    EXPECT_EQ(FindCp932((kSo + "txt").c_str(), "\\txt"), -1);
-    EXPECT_EQ(FindSeparator((kSo + "\\a").c_str()), 2);
 }
 
 TEST(IsSetupFileName, MarkerAnywhereCaseIgnored)
@@ -103,7 +75,7 @@ TEST(IsSafeEntryName, RefusesNamesThatLeaveTheFolder)
         {"movie\\op.dat", true},
         {"movie\\", true},
         {kOmote + "\\" + kSo + ".txt", true},
-        {"..a\\b..\\.c", true},      // dots inside a name are fine
+        {"..a\\b..c\\.c", true},     // dots inside a name are fine
         {"C:\\Windows\\x.dll", false},
         {"C:x.dll", false},
         {"a.dat:stream", false},
@@ -116,16 +88,35 @@ TEST(IsSafeEntryName, RefusesNamesThatLeaveTheFolder)
         {"... \\x.dll", false},       // Windows trims the dots and spaces into ".."
         {kOmote + "\\..\\x", false},  // the 0x5C inside 表 does not hide the separator after it
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(IsSafeEntryName("C:\\Game", c.name.c_str()), c.safe) << c.name;
+    for (const Case& c : cases) {
+        bool folder = !c.name.empty() && c.name.back() == '\\';
+        PackageEntry entry = Entry(c.name, folder);
+        EXPECT_EQ(IsSafeEntryName("C:\\Game", &entry), c.safe) << c.name;
+    }
+}
+
+// The updater writes what Windows would write under another name, or not at all, as damage.
+TEST(IsSafeEntryName, RefusesNamesWindowsWouldChange)
+{
+    const char* const refused[] = {"game.dat.", "game.dat ", "evil\x81", "CON", "aux.dat", "a*b.dat",
+                                   "movie\\nul.txt\\", "a\x1b[31m.dat", "sub\\\\x.dat"};
+    for (const char* name : refused) {
+        bool folder = name[strlen(name) - 1] == '\\';
+        PackageEntry entry = Entry(name, folder);
+        EXPECT_FALSE(IsSafeEntryName("C:\\Game", &entry)) << name;
+    }
+    PackageEntry fileWithSeparator = Entry("movie\\", false), folderWithout = Entry("movie", true);
+    EXPECT_FALSE(IsSafeEntryName("C:\\Game", &fileWithSeparator));
+    EXPECT_FALSE(IsSafeEntryName("C:\\Game", &folderWithout));
 }
 
 TEST(IsSafeEntryName, DestinationPathLimit)
 {
     std::string folder = "C:\\" + std::string(246, 'f');  // 249 bytes
     // folder + backslash + name: 259 bytes fit, 260 do not.
-    EXPECT_TRUE(IsSafeEntryName(folder.c_str(), std::string(9, 'n').c_str()));
-    EXPECT_FALSE(IsSafeEntryName(folder.c_str(), std::string(10, 'n').c_str()));
+    PackageEntry fits = Entry(std::string(9, 'n'), false), tooLong = Entry(std::string(10, 'n'), false);
+    EXPECT_TRUE(IsSafeEntryName(folder.c_str(), &fits));
+    EXPECT_FALSE(IsSafeEntryName(folder.c_str(), &tooLong));
 }
 
 }  // namespace

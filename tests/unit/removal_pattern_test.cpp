@@ -1,3 +1,4 @@
+#include "startup/cp932_text.h"
 #include "update/removal_pattern.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ TEST(RemovalPattern, FirstBackslashGoesByCharacters)
         {"\x95", -1},                    // a lone lead byte at the end
     };
     for (const auto& c : cases)
-        EXPECT_EQ(FirstBackslashIndex(c.line.c_str()), c.index) << c.line;
+        EXPECT_EQ(FirstSeparator(c.line.c_str()), c.index) << c.line;
 }
 
 }  // namespace

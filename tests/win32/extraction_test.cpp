@@ -225,6 +225,13 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
         {"leading backslash", [] { return RawPackage("\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"dot-dot component", [] { return RawPackage("..\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"dot-dot inside", [] { return RawPackage("sub\\..\\..\\victim.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        // Windows would write these as victim.dat itself, replacing the older copy.
+        {"trailing dot", [] { return RawPackage("victim.dat.", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"trailing space", [] { return RawPackage("victim.dat ", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"lone lead byte at the end",
+         [] { return RawPackage("victim.dat\x81", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"device name", [] { return RawPackage("nul.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        {"control byte", [] { return RawPackage("victim\x1b.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"destination path too long",
          [] { return RawPackage(std::string(250, 'n'), 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"setup file inside a folder",

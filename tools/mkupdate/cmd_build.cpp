@@ -26,7 +26,10 @@ const char kBuildHelp[] =
     "package to the updater stub, giving a finished update executable. Names become code page\n"
     "932 (Shift-JIS); last-write times come from the files. A title image insttscr.png or\n"
     "insttscr.bmp at the top level is turned into insttscr.rct when there is no insttscr.rct.\n"
-    "The output is the same byte for byte whatever --jobs says.\n"
+    "The output is the same byte for byte whatever --jobs says. Links to files are followed;\n"
+    "a link to a folder is refused. Names that collide once case is ignored, and Windows device\n"
+    "names (CON, nul.txt, com1.dat, ...) are refused. OUT.exe may not lie inside SRC_DIR nor be\n"
+    "the stub; it is written as OUT.exe.part first (removed on failure or Ctrl+C).\n"
     "\n"
     "  -o, --output OUT.exe  the update to write (replaced only once it is complete)\n"
     "  --stub STUB.exe       the updater stub (default: updater.exe, else updater-stub.exe,\n"
@@ -49,6 +52,26 @@ int Refuse(const std::string& message)
 {
     std::fprintf(stderr, "mkupdate build: %s\n", message.c_str());
     return kExitInput;
+}
+
+// The output may not replace an input: a file inside SRC_DIR (install.env, or the previous update
+// that the next build would then pack) or the stub.
+bool CheckOutputPlace(const fs::path& source, const fs::path& stub, const fs::path& output, std::string& error)
+{
+    std::error_code code;
+    fs::path out = fs::weakly_canonical(fs::absolute(output, code), code);
+    fs::path folder = fs::weakly_canonical(fs::absolute(source, code), code);
+    fs::path relative = out.lexically_relative(folder);
+    if (!relative.empty() && *relative.begin() != "..") {
+        error = PathForDisplay(output) + ": lies inside SRC_DIR " + PathForDisplay(source) +
+                "; it would change what is packed. Write the update outside the folder";
+        return false;
+    }
+    if (fs::exists(output, code) && fs::equivalent(output, stub, code)) {
+        error = PathForDisplay(output) + ": is the stub itself; write the update to another file";
+        return false;
+    }
+    return true;
 }
 
 bool ParseNumber(const std::string& text, int low, int high, int& value)
@@ -136,7 +159,7 @@ bool CheckWrittenUpdate(const fs::path& path, std::string& error)
     std::fclose(file);
     if (!ok)
         error = "the written update breaks a package rule at offset " + std::to_string(problem.offset) + ": " +
-                Cp932ToUtf8(problem.name) + ": " + problem.text;
+                DisplayName(problem.name) + ": " + problem.text;
     return ok;
 }
 
@@ -194,6 +217,8 @@ int RunBuild(const Args& args)
         return Refuse(PathForDisplay(stub) + ": the stub is empty");
 
     std::string error;
+    if (!CheckOutputPlace(sourceFolder, stub, fs::path(output), error))
+        return Refuse(error);
     if (!CheckSettingsFile(sourceFolder, error))
         return Refuse(error);
     std::vector<PlannedEntry> entries;
@@ -204,9 +229,13 @@ int RunBuild(const Args& args)
     fs::path outputPath(output);
     fs::path partial = outputPath;
     partial += ".part";
-    std::FILE* file = std::fopen(partial.string().c_str(), "wb");
-    if (file == nullptr)
-        return Refuse(output + ": cannot create " + PathForDisplay(partial));
+    RemoveOnInterrupt(partial);
+    std::FILE* file = CreateNewFile(partial);
+    if (file == nullptr) {
+        KeepOnInterrupt();
+        return Refuse(output + ": cannot create " + PathForDisplay(partial) +
+                      " (left from an interrupted build? remove it first)");
+    }
     uint64_t input = 0;
     for (const PlannedEntry& entry : entries)
         input += entry.size;
@@ -229,10 +258,11 @@ int RunBuild(const Args& args)
             written = false;
         }
     }
-    if (!written) {
+    if (!written)
         fs::remove(partial, code);
+    KeepOnInterrupt();
+    if (!written)
         return Refuse(error);
-    }
     std::printf("%s: %d files, %d folders, %llu bytes packed into %llu (%.1f%%)\n", output.c_str(), result.files,
                 result.folders, (unsigned long long)result.inputBytes, (unsigned long long)result.packageBytes,
                 result.inputBytes == 0 ? 100.0 : 100.0 * (double)result.packageBytes / (double)result.inputBytes);

@@ -1,7 +1,6 @@
 // mkupdate extract UPDATE.exe DEST_DIR [--setup-only]
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "commands.h"
@@ -21,12 +20,30 @@ const char kExtractHelp[] =
     "with the stored last-write times; with --setup-only, what its setup pass would put in its\n"
     "work folder (the setup files up to the first folder inside a folder). Each file is written\n"
     "under a temporary name and put in place only once its stream checked out. DEST_DIR must\n"
-    "exist.\n"
+    "exist. Nothing is written outside DEST_DIR: a symbolic link inside it is refused, never\n"
+    "followed, and a read-only file in the way stops the extraction as it stops the updater.\n"
     "\n"
     "  --setup-only   only the setup pass\n"
     "  --help         show this help\n"
     "\n"
     "exit status: 0 extracted, 1 a damaged package or a file that cannot be written, 2 wrong usage\n";
+
+// The first existing part of target below root (root itself is the user's choice) that is a
+// symbolic link, for messages; empty when there is none.
+std::string FindLinkBelow(const fs::path& root, const fs::path& target)
+{
+    fs::path walked = root;
+    for (const fs::path& part : target.lexically_relative(root)) {
+        walked /= part;
+        std::error_code code;
+        fs::file_status status = fs::symlink_status(walked, code);
+        if (code || !fs::exists(status))
+            return {};
+        if (fs::is_symlink(status))
+            return PathForDisplay(walked);
+    }
+    return {};
+}
 
 int Usage(const std::string& message)
 {
@@ -72,7 +89,7 @@ int RunExtract(const Args& args)
 
     PackageProblem problem;
     fs::path target, partial;
-    std::ofstream out;
+    std::FILE* out = nullptr;
     int files = 0, folders = 0;
     auto fail = [&](const WalkedEntry& e, const std::string& text) {
         problem.offset = e.offset;
@@ -94,20 +111,29 @@ int RunExtract(const Args& args)
             fail(e, "the name has no form on this system");
             return WALK_STOP;
         }
+        std::string link = FindLinkBelow(root, target);
+        if (!link.empty()) {
+            fail(e, link + " is a symbolic link; extract follows no links inside DEST_DIR");
+            return WALK_STOP;
+        }
         if (IsFolderEntry(&e.entry))
             return WALK_TAKE;
+        if (IsReadOnlyFile(target)) {
+            fail(e, PathForDisplay(target) + " is read-only; the updater would stop here too");
+            return WALK_STOP;
+        }
         partial = target;
         partial += ".mkupdate-part";
-        out.open(partial, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            fail(e, "cannot create " + PathForDisplay(partial));
+        out = CreateNewFile(partial);
+        if (out == nullptr) {
+            fail(e, "cannot create " + PathForDisplay(partial) + " (does it exist already?)");
+            partial.clear();
             return WALK_STOP;
         }
         return WALK_TAKE;
     };
     walk.data = [&](const WalkedEntry& e, const unsigned char* data, size_t size) {
-        out.write(reinterpret_cast<const char*>(data), (std::streamsize)size);
-        return out ? true : fail(e, "cannot write " + PathForDisplay(partial));
+        return std::fwrite(data, 1, size, out) == size ? true : fail(e, "cannot write " + PathForDisplay(partial));
     };
     walk.end = [&](const WalkedEntry& e) {
         if (IsFolderEntry(&e.entry)) {
@@ -117,21 +143,23 @@ int RunExtract(const Args& args)
             ++folders;
             return true;
         }
-        out.close();
-        if (!out)
+        bool closed = std::fclose(out) == 0;
+        out = nullptr;
+        if (!closed)
             return fail(e, "cannot write " + PathForDisplay(partial));
         fs::rename(partial, target, code);
         if (code)
             return fail(e, "cannot put " + PathForDisplay(target) + " in place: " + code.message());
         if (!WriteLastWriteTime(target, e.lastWriteTime))
             std::fprintf(stderr, "mkupdate extract: note: cannot set the time of %s\n", PathForDisplay(target).c_str());
-        std::printf("%s\n", Cp932ToUtf8(e.entry.name).c_str());
+        partial.clear();
+        std::printf("%s\n", DisplayName(e.entry.name).c_str());
         ++files;
         return true;
     };
     bool ok = WalkPackage(file.Stream(), walk, nullptr, &problem) && problem.text.empty();
-    if (out.is_open())
-        out.close();
+    if (out != nullptr)
+        std::fclose(out);
     if (!ok) {
         if (!partial.empty())
             fs::remove(partial, code);

@@ -85,7 +85,7 @@ int RunList(const Args& args)
     std::vector<Row> rows;
     PackageWalk walk;
     walk.begin = [&](const WalkedEntry& e) {
-        rows.push_back({IsFolderEntry(&e.entry), Cp932ToUtf8(e.entry.name), e.entry.originalSize,
+        rows.push_back({IsFolderEntry(&e.entry), DisplayName(e.entry.name), e.entry.originalSize,
                         e.entry.compressedSize, e.lastWriteTime});
         return (int)WALK_SKIP;
     };

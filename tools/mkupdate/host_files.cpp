@@ -1,38 +1,38 @@
 #include "host_files.h"
 
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#include <fcntl.h>
 #else
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <csignal>
 #include <unistd.h>
 #endif
+
+#include "startup/cp932_text.h"
 
 namespace {
 
 // FILETIME of the Unix epoch.
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-// Characters Windows refuses in a name, and names it treats specially at their end.
+// One component as the updater would write it: the rules every package name keeps, and no
+// backslash, which a Linux file name may hold but a package reads as a separator.
 bool IsWindowsName(const std::string& cp932, std::string& error)
 {
-    for (size_t i = 0; i < cp932.size(); ++i) {
-        unsigned char byte = (unsigned char)cp932[i];
-        if ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) {
-            ++i;
-            continue;
-        }
-        if (byte < 0x20 || std::string("<>:\"/\\|?*").find((char)byte) != std::string::npos) {
-            error = "contains a character Windows does not allow in a file name";
-            return false;
-        }
+    if (FirstSeparator(cp932.c_str()) >= 0) {
+        error = "contains a backslash, which the package would read as a folder separator";
+        return false;
     }
-    if (!cp932.empty() && (cp932.back() == '.' || cp932.back() == ' ')) {
-        error = "ends with a dot or a space, which Windows drops";
+    int fault = CheckEntryName(cp932.c_str(), false);
+    if (fault != ENTRY_NAME_OK) {
+        error = std::string("has ") + DescribeEntryNameFault(fault);
         return false;
     }
     return true;
@@ -114,33 +114,75 @@ bool NameToCp932(const std::filesystem::path& component, std::string& cp932, std
 
 bool Cp932ToHostPath(const std::filesystem::path& base, const std::string& cp932, std::filesystem::path& path)
 {
+    // Only a name the updater would write maps to a path: every component then is a plain name
+    // (no "..", no empty part, no lone lead byte to swallow the end), so the path stays under base.
+    if (cp932.size() != strlen(cp932.c_str()))
+        return false;
+    const char* name = cp932.c_str();
+    int length = (int)cp932.size();
+    bool folder = LastSeparator(name, length) == length - 1;
+    if (CheckEntryName(name, folder) != ENTRY_NAME_OK)
+        return false;
     path = base;
-    size_t start = 0;
-    for (size_t i = 0; i <= cp932.size(); ++i) {
-        unsigned char byte = i < cp932.size() ? (unsigned char)cp932[i] : 0;
-        if (i < cp932.size() && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC))) {
-            ++i;
+    int start = 0;
+    for (int i = 0;; i = NextCharacter(name, i)) {
+        if (i < length && name[i] != '\\')
             continue;
-        }
-        if (i < cp932.size() && byte != '\\')
-            continue;
-        std::string component = cp932.substr(start, i - start);
-        start = i + 1;
-        if (component.empty())
-            continue;
+        std::string component = cp932.substr((size_t)start, (size_t)(i - start));
+        if (!component.empty()) {
 #ifdef _WIN32
-        std::wstring wide;
-        if (!CodePageToWide(component, 932, wide))
-            return false;
-        path /= wide;
+            std::wstring wide;
+            if (!CodePageToWide(component, 932, wide))
+                return false;
+            path /= wide;
 #else
-        std::string utf8;
-        if (!Convert("UTF-8", "CP932", component, utf8))
-            return false;
-        path /= utf8;
+            std::string utf8;
+            if (!Convert("UTF-8", "CP932", component, utf8))
+                return false;
+            path /= utf8;
 #endif
+        }
+        if (i >= length)
+            return true;
+        start = i + 1;
     }
-    return true;
+}
+
+FILE* CreateNewFile(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle((intptr_t)handle, 0);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr)
+        _close(descriptor);
+    return file;
+#else
+    int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+        return nullptr;
+    FILE* file = fdopen(descriptor, "wb");
+    if (file == nullptr)
+        close(descriptor);
+    return file;
+#endif
+}
+
+bool IsReadOnlyFile(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+#else
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
+#endif
 }
 
 std::string PathForDisplay(const std::filesystem::path& path)
@@ -228,4 +270,55 @@ bool IsTerminal(std::FILE* stream)
 #else
     return isatty(fileno(stream)) != 0;
 #endif
+}
+
+namespace {
+
+// The file to delete when the user interrupts; a fixed buffer, since a signal handler may not
+// allocate.
+#ifdef _WIN32
+wchar_t g_interruptPath[32768];
+
+BOOL WINAPI RemoveOnControl(DWORD)
+{
+    if (g_interruptPath[0] != L'\0')
+        DeleteFileW(g_interruptPath);
+    return FALSE;  // the default handler then ends the process
+}
+#else
+char g_interruptPath[4096];
+
+void RemoveOnSignal(int signal)
+{
+    if (g_interruptPath[0] != '\0')
+        unlink(g_interruptPath);
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+#endif
+
+}  // namespace
+
+void RemoveOnInterrupt(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    const std::wstring& text = path.native();
+    if (text.size() >= 32768)
+        return;
+    std::memcpy(g_interruptPath, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    SetConsoleCtrlHandler(RemoveOnControl, TRUE);
+#else
+    const std::string& text = path.native();
+    if (text.size() >= sizeof g_interruptPath)
+        return;
+    std::memcpy(g_interruptPath, text.c_str(), text.size() + 1);
+    std::signal(SIGINT, RemoveOnSignal);
+    std::signal(SIGTERM, RemoveOnSignal);
+    std::signal(SIGHUP, RemoveOnSignal);
+#endif
+}
+
+void KeepOnInterrupt()
+{
+    g_interruptPath[0] = 0;
 }

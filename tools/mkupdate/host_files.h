@@ -13,9 +13,22 @@
 // exact code page 932 form or cannot be a Windows file name.
 bool NameToCp932(const std::filesystem::path& component, std::string& cp932, std::string& error);
 
-// A backslash-separated code page 932 relative path as a host path under `base`. False when a
-// component has no host form.
+// A backslash-separated code page 932 relative path as a host path under `base`. False when the
+// name breaks a rule of package names (it could then leave `base`) or a component has no host
+// form.
 bool Cp932ToHostPath(const std::filesystem::path& base, const std::string& cp932, std::filesystem::path& path);
+
+// Creates a file that does not exist yet, for writing; none when anything (a file, a folder, a
+// link) already has the name, so nothing is ever written through a planted link.
+std::FILE* CreateNewFile(const std::filesystem::path& path);
+
+// True for an existing file that may not be written (the updater stops at such a file).
+bool IsReadOnlyFile(const std::filesystem::path& path);
+
+// While set, an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP) deletes this file before the process
+// ends; KeepOnInterrupt forgets it.
+void RemoveOnInterrupt(const std::filesystem::path& path);
+void KeepOnInterrupt();
 
 // The host path for messages, as UTF-8.
 std::string PathForDisplay(const std::filesystem::path& path);

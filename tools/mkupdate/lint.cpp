@@ -163,23 +163,6 @@ std::vector<std::string> PhysicalLines(const std::string& bytes, bool* cutByCtrl
     return lines;
 }
 
-// Offset of the first byte that is not valid code page 932, or npos.
-size_t FindInvalidCp932(const std::string& line)
-{
-    for (size_t i = 0; i < line.size(); i++) {
-        unsigned char byte = (unsigned char)line[i];
-        if (IsLeadByte(byte)) {
-            unsigned char trail = i + 1 < line.size() ? (unsigned char)line[i + 1] : 0;
-            if (trail < 0x40 || trail == 0x7F || trail > 0xFC)
-                return i;
-            i++;
-        } else if (byte == 0x80 || byte == 0xA0 || byte >= 0xFD) {
-            return i;
-        }
-    }
-    return std::string::npos;
-}
-
 bool ContainsSeparator(const std::string& text)
 {
     return std::any_of(text.begin(), text.end(), [](char c) { return IsSeparatorByte(c); });
@@ -275,10 +258,10 @@ private:
                 lint_.Fail(number, "line is " + std::to_string(lines[i].size()) +
                                        " bytes long; the updater reads at most 511 bytes a line and takes the rest "
                                        "as further lines");
-            size_t bad = FindInvalidCp932(lines[i]);
-            if (bad != std::string::npos) {
+            long bad = FindInvalidCp932(lines[i].data(), lines[i].size());
+            if (bad >= 0) {
                 char hex[8];
-                std::snprintf(hex, sizeof hex, "0x%02X", (unsigned char)lines[i][bad]);
+                std::snprintf(hex, sizeof hex, "0x%02X", (unsigned char)lines[i][(size_t)bad]);
                 lint_.Fail(number, "byte " + std::string(hex) + " at column " + std::to_string(bad + 1) +
                                        " is not valid code page 932 (Shift-JIS) text");
             }
@@ -437,11 +420,11 @@ private:
         const std::string& text = entry.text;
         const std::string section = GetSectionHeader(entry.section);
         for (const std::string& placeholder : known) {
-            const char* first = FindTextByCharacters(text.c_str(), placeholder.c_str());
+            const char* first = FindCharacters(text.c_str(), placeholder.c_str());
             if (first == nullptr)
                 continue;
             // "REP_CDROM" is found inside "REP_CDROMDRIVE" too; only count where it stands alone.
-            if (FindTextByCharacters(first + placeholder.size(), placeholder.c_str()) != nullptr)
+            if (FindCharacters(first + placeholder.size(), placeholder.c_str()) != nullptr)
                 lint_.Warn(entry.line, placeholder + " stands twice in this " + section +
                                            " entry; only the first is replaced");
         }
@@ -476,7 +459,7 @@ private:
         char second[ENTRY_BUFFER_SIZE];
         SetInstallPath(kSampleInstallPath);
         if (entry.section == SECTION_INI) {
-            if (FindTextByCharacters(entry.text.c_str(), "=") == nullptr) {
+            if (FindCharacters(entry.text.c_str(), "=") == nullptr) {
                 lint_.Warn(entry.line, "[ini] entry has no \"=\": the updater skips it");
                 return;
             }
@@ -507,7 +490,7 @@ private:
                                            ", not under the key named here");
             return;
         }
-        if (FindTextByCharacters(text.c_str(), "\"=\"") == nullptr) {
+        if (FindCharacters(text.c_str(), "\"=\"") == nullptr) {
             lint_.Warn(entry.line, "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it");
             return;
         }
@@ -614,6 +597,21 @@ private:
 };
 
 }  // namespace
+
+std::string DisplayName(const std::string& cp932)
+{
+    std::string shown;
+    for (char c : Cp932ToUtf8(cp932)) {
+        if ((unsigned char)c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)c);
+            shown += hex;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
 
 std::string Cp932ToUtf8(const std::string& text)
 {

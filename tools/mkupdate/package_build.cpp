@@ -47,7 +47,12 @@ bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsi
         error = "zlib could not be initialised";
         return false;
     }
-    std::vector<unsigned char> input(kReadPiece);
+    // Buffers sized from the file: zero-filling 1 MiB twice for each small file of a large tree
+    // cost more than compressing it.
+    std::error_code sizeError;
+    uint64_t expected = std::filesystem::file_size(path, sizeError);
+    size_t piece = sizeError ? kReadPiece : (size_t)std::min<uint64_t>(kReadPiece, expected + 1);
+    std::vector<unsigned char> input(piece);
     zlib.clear();
     originalSize = 0;
     int flush = Z_NO_FLUSH;
@@ -70,7 +75,7 @@ bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsi
         zs.avail_in = (uInt)got;
         do {
             size_t before = zlib.size();
-            size_t room = std::max<size_t>(kReadPiece, (size_t)got / 2 + 64);
+            size_t room = std::min<size_t>(kReadPiece, deflateBound(&zs, (uLong)got) + 64);
             zlib.resize(before + room);
             zs.next_out = zlib.data() + before;
             zs.avail_out = (uInt)room;
@@ -79,6 +84,7 @@ bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsi
         } while (zs.avail_out == 0 || zs.avail_in > 0);
     } while (flush != Z_FINISH);
     deflateEnd(&zs);
+    zlib.shrink_to_fit();
     return true;
 }
 

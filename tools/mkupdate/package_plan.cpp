@@ -1,24 +1,21 @@
 #include "package_plan.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 
 #include "host_files.h"
 #include "lint.h"
 #include "package/entry_names.h"
+#include "startup/cp932_text.h"
 
 namespace {
 
 int Depth(const std::string& name)
 {
     int depth = 0;
-    for (size_t i = 0; i < name.size(); ++i) {
-        unsigned char byte = (unsigned char)name[i];
-        if ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC))
-            ++i;
-        else if (byte == '\\')
-            ++depth;
-    }
+    for (int i = 0; i < (int)name.size(); i = NextCharacter(name.c_str(), i))
+        depth += name[(size_t)i] == '\\';
     return depth;
 }
 
@@ -31,6 +28,26 @@ int TopLevelRank(const std::string& name)
     if (name == "insttscr.rct")
         return 1;
     return 2;
+}
+
+// Windows ignores case, so "data" and "Data\\f", or README.TXT and readme.txt, are one name there.
+bool RefuseCaseCollisions(const std::vector<PlannedEntry>& entries, std::string& error)
+{
+    std::map<std::string, const PlannedEntry*> seen;
+    for (const PlannedEntry& entry : entries) {
+        std::string key = entry.name;
+        if (entry.folder)
+            key.pop_back();
+        LowerCp932(&key[0]);
+        auto [at, fresh] = seen.emplace(key, &entry);
+        if (!fresh) {
+            const PlannedEntry* other = at->second;
+            error = DisplayName(other->name) + " and " + DisplayName(entry.name) +
+                    ": the same name once case is ignored, as Windows ignores it; rename one of them";
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -63,6 +80,13 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
             entry.name += cp932;
         }
         fs::file_status status = item.status(code);
+        // Links to files are followed (their contents are packed); a link to a folder is refused,
+        // since the walk would either pack it empty or could loop through it.
+        if (!code && fs::is_directory(status) && item.is_symlink()) {
+            error = PathForDisplay(item.path()) +
+                    ": a symbolic link to a folder; mkupdate build follows links to files only. Copy the folder in instead";
+            return false;
+        }
         if (!code && fs::is_directory(status)) {
             entry.folder = true;
             entry.name += '\\';
@@ -91,7 +115,7 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
         }
         entries.push_back(std::move(entry));
     }
-    return true;
+    return RefuseCaseCollisions(entries, error);
 }
 
 bool OrderEntries(std::vector<PlannedEntry>& entries, std::string& error)
@@ -118,7 +142,7 @@ bool OrderEntries(std::vector<PlannedEntry>& entries, std::string& error)
     for (const PlannedEntry& entry : entries) {
         if (entry.folder || Depth(entry.name) == 0 || nested || !IsSetupFileName(entry.name.c_str()))
             continue;
-        error = Cp932ToUtf8(entry.name) +
+        error = DisplayName(entry.name) +
                 ": its name contains install.env, insttscr.rct or .txt, so the updater's setup pass would try "
                 "to unpack it into its work folder and fail, since the setup pass creates no folders. The setup "
                 "pass ends at the first folder inside a folder, and this tree has none. Move the file to the "

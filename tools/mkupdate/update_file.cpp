@@ -23,7 +23,7 @@ std::string DescribeProblem(const PackageProblem& problem)
 {
     std::string text = "offset " + std::to_string(problem.offset) + ": ";
     if (!problem.name.empty())
-        text += Cp932ToUtf8(problem.name) + ": ";
+        text += DisplayName(problem.name) + ": ";
     return text + (problem.text.empty() ? "cannot be handled" : problem.text);
 }
 

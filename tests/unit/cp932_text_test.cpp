@@ -1,0 +1,166 @@
+// Code page 932 text and the entry-name rules that the updater and every mkupdate command share.
+#include "startup/cp932_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Code page 932 characters whose second byte looks like a separator or a letter.
+const std::string kOmote = "\x95\x5C";            // 表: second byte is a backslash
+const std::string kSo = "\x83\x5C";               // ソ
+const std::string kFullWidthT = "\x82\x73";       // Ｔ
+const std::string kFullWidthTLower = "\x82\x94";  // ｔ
+const std::string kBar = "\x83\x7C";              // ポ: second byte is "|"
+
+TEST(LowerCp932, LowersWholeCharactersOnly)
+{
+    struct Case {
+        std::string input, lowered;
+    } cases[] = {
+        {"README.TXT", "readme.txt"},
+        {kFullWidthT + "X", kFullWidthTLower + "x"},
+        // 0x83 0x41 is ア: its trail byte is 'A' and must not become 'a'.
+        {"\x83" "A", "\x83" "A"},
+        {"\x84\x40\x84\x4F", "\x84\x70\x84\x80"},  // Cyrillic А and П across the gap at 0x847F
+        {"\x83\x9F", "\x83\xBF"},                  // Greek Α
+        {"Z\x95", "z\x95"},                        // a lone lead byte at the end stays
+    };
+    for (const Case& c : cases) {
+        std::string text = c.input;
+        LowerCp932(&text[0]);
+        EXPECT_EQ(text, c.lowered) << c.input;
+    }
+}
+
+TEST(FindCp932, MatchesStartOnCharacterBoundaries)
+{
+    EXPECT_EQ(FindCp932("abc\\def", "\\"), 3);
+    EXPECT_EQ(FindCp932((kOmote + "a").c_str(), "\\"), -1);
+    EXPECT_EQ(FindCp932((kOmote + "\\x").c_str(), "\\"), 2);
+    // "\x5C" "txt" hides inside ソ followed by "txt": no match may begin on the trail byte.
+    EXPECT_EQ(FindCp932((kSo + "txt").c_str(), "\\txt"), -1);
+    EXPECT_EQ(FirstSeparator((kSo + "\\a").c_str()), 2);
+}
+
+TEST(Cp932Text, CharactersAndSeparators)
+{
+    struct Case {
+        std::string text;
+        int next0;       // NextCharacter(text, 0)
+        int first;       // FirstSeparator
+        int last;        // LastSeparator over the whole text
+        bool endsWith;   // EndsWithSeparator
+        int parentFile;  // ParentFolderLength as a file
+    } cases[] = {
+        {"a\\b\\c", 1, 1, 3, false, 4},
+        {kOmote + "x", 2, -1, -1, false, 0},
+        {kOmote + "\\" + kSo + "\\", 2, 2, 5, true, 6},
+        {"\x95", 1, -1, -1, false, 0},  // a lone lead byte is one character
+        {"", 1, -1, -1, false, 0},
+        {"\\", 1, 0, 0, true, 1},
+    };
+    for (const Case& c : cases) {
+        const char* t = c.text.c_str();
+        EXPECT_EQ(NextCharacter(t, 0), c.next0) << c.text;
+        EXPECT_EQ(FirstSeparator(t), c.first) << c.text;
+        EXPECT_EQ(LastSeparator(t, (int)c.text.size()), c.last) << c.text;
+        EXPECT_EQ(EndsWithSeparator(t), c.endsWith) << c.text;
+        EXPECT_EQ(ParentFolderLength(t, false), c.parentFile) << c.text;
+    }
+    // A folder's own trailing separator is not its parent's.
+    EXPECT_EQ(ParentFolderLength("movie\\sub\\", true), 6);
+    EXPECT_EQ(ParentFolderLength("movie\\", true), 0);
+    EXPECT_EQ(ParentFolderLength((kOmote + "\\").c_str(), true), 0);
+    // "|" inside ポ is no "|".
+    const std::string barThenBar = kBar + "|";
+    EXPECT_EQ(FindCharacters(barThenBar.c_str(), "|"), barThenBar.c_str() + 2);
+    EXPECT_TRUE(IsTrailByteAt((kOmote + "\\").c_str(), 1));
+    EXPECT_FALSE(IsTrailByteAt((kOmote + "\\").c_str(), 2));
+}
+
+TEST(Cp932Text, FindsTheFirstInvalidByte)
+{
+    struct Case {
+        std::string text;
+        long invalid;
+    } cases[] = {
+        {"plain.txt", -1},
+        {kOmote + kSo + "\xB1", -1},  // half-width katakana is a single byte
+        {"a\x80", 1},
+        {"a\xA0", 1},
+        {"\xFD", 0},
+        {"\xFF", 0},
+        {"ab\x81", 2},      // lead byte standing last
+        {"\x81\x3F", 0},    // a byte that cannot end a character
+        {"\x81\x7F", 0},
+        {"\x81\xFD", 0},
+        {"x\xE0\x40", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FindInvalidCp932(c.text.data(), c.text.size()), c.invalid) << c.text;
+}
+
+TEST(CheckEntryName, OneRuleSetForEveryName)
+{
+    struct Case {
+        std::string name;
+        bool folder;
+        int fault;
+    } cases[] = {
+        {"game.dat", false, ENTRY_NAME_OK},
+        {"movie\\op.dat", false, ENTRY_NAME_OK},
+        {"movie\\", true, ENTRY_NAME_OK},
+        {kOmote + "\\" + kSo + ".txt", false, ENTRY_NAME_OK},
+        {kOmote, false, ENTRY_NAME_OK},           // 表 ends in 0x5C, yet is no separator
+        {kOmote + "\\", true, ENTRY_NAME_OK},
+        {kBar + ".dat", false, ENTRY_NAME_OK},    // "|" inside ポ is no "|"
+        {"con.txt.bak\\x", false, ENTRY_NAME_DEVICE},
+        {"console.dat", false, ENTRY_NAME_OK},    // only the whole base name counts
+        {"com10", false, ENTRY_NAME_OK},
+        {".hidden", false, ENTRY_NAME_OK},
+        {"", false, ENTRY_NAME_EMPTY},
+        {"a\\\\b", false, ENTRY_NAME_EMPTY},
+        {"evil\x81", false, ENTRY_NAME_NOT_CP932},
+        {"s\\x\x81", false, ENTRY_NAME_NOT_CP932},
+        {"a\x80.dat", false, ENTRY_NAME_NOT_CP932},
+        {"a\xA0", false, ENTRY_NAME_NOT_CP932},
+        {"a\xFE", false, ENTRY_NAME_NOT_CP932},
+        {"a\x1b[2J", false, ENTRY_NAME_CONTROL_BYTE},
+        {"a\rb", false, ENTRY_NAME_CONTROL_BYTE},
+        {"a\x7F", false, ENTRY_NAME_CONTROL_BYTE},
+        {"a*b.dat", false, ENTRY_NAME_FORBIDDEN},
+        {"a?", false, ENTRY_NAME_FORBIDDEN},
+        {"<a>", false, ENTRY_NAME_FORBIDDEN},
+        {"a|b", false, ENTRY_NAME_FORBIDDEN},
+        {"\"q\"", false, ENTRY_NAME_FORBIDDEN},
+        {"a/b", false, ENTRY_NAME_FORBIDDEN},
+        {"C:\\x", false, ENTRY_NAME_LEAVES_FOLDER},
+        {"a:b", false, ENTRY_NAME_LEAVES_FOLDER},
+        {"\\x", false, ENTRY_NAME_LEAVES_FOLDER},
+        {"..\\x", false, ENTRY_NAME_LEAVES_FOLDER},
+        {"/etc/x", false, ENTRY_NAME_LEAVES_FOLDER},
+        {"game.dat.", false, ENTRY_NAME_TRAILING_DOT},
+        {"game.dat ", false, ENTRY_NAME_TRAILING_DOT},
+        {"sub.\\x", false, ENTRY_NAME_TRAILING_DOT},
+        {"CON", false, ENTRY_NAME_DEVICE},
+        {"nul.txt", false, ENTRY_NAME_DEVICE},
+        {"Com1.dat", false, ENTRY_NAME_DEVICE},
+        {"lpt9", false, ENTRY_NAME_DEVICE},
+        {"aux .dat", false, ENTRY_NAME_DEVICE},
+        {"prn\\", true, ENTRY_NAME_DEVICE},
+        {"CONOUT$", false, ENTRY_NAME_DEVICE},
+        {"movie", true, ENTRY_NAME_FOLDER_FORM},
+        {"movie\\", false, ENTRY_NAME_FOLDER_FORM},
+        {"\x95\x95\\", true, ENTRY_NAME_OK},       // the separator after a whole character counts
+        {kOmote, true, ENTRY_NAME_FOLDER_FORM},
+    };
+    for (const Case& c : cases) {
+        int fault = CheckEntryName(c.name.c_str(), c.folder);
+        EXPECT_EQ(fault, c.fault) << "'" << c.name << "' (" << (c.folder ? "folder" : "file")
+                                  << "): " << DescribeEntryNameFault(fault);
+    }
+}
+
+}  // namespace
