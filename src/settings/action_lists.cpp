@@ -196,18 +196,16 @@ const char* UnescapeBackslashes(const char* text)
     if (strlen(text) > ENTRY_BUFFER_SIZE - 1)
         return NULL;
     strcpy(g_unescaped, text);
-    char* c = g_unescaped;
-    while (*c != '\0') {
-        if (*c == '\\') {
-            memmove(c, c + 1, strlen(c + 1) + 1);
+    int i = 0;
+    while (g_unescaped[i] != '\0') {
+        if (g_unescaped[i] == '\\') {
+            memmove(g_unescaped + i, g_unescaped + i + 1, strlen(g_unescaped + i + 1) + 1);
             // The byte that moved into place stays, whatever it is.
-            if (*c == '\0')
+            if (g_unescaped[i] == '\0')
                 break;
-            c++;
-        } else if (IsLeadByte((unsigned char)*c) && c[1] != '\0') {
-            c += 2;
+            i++;
         } else {
-            c++;
+            i = NextCharacter(g_unescaped, i);
         }
     }
     return g_unescaped;

@@ -137,11 +137,9 @@ bool IsSettingsEndLine(const char* line)
 
 void ReplaceBarsWithSpaces(char* value)
 {
-    for (char* c = value; *c != '\0'; c++) {
-        if (IsLeadByte((unsigned char)*c) && c[1] != '\0')
-            c++;
-        else if (*c == '|')
-            *c = ' ';
+    for (int i = 0; value[i] != '\0'; i = NextCharacter(value, i)) {
+        if (value[i] == '|')
+            value[i] = ' ';
     }
 }
 

@@ -18,6 +18,7 @@
 #include "settings/action_reader.h"
 #include "settings/settings.h"
 #include "settings/settings_reader.h"
+#include "package/entry_names.h"
 #include "startup/path_text.h"
 #include "text_util.h"
 
@@ -47,7 +48,6 @@ const char* const kTextKeys[] = {"REG_GLOBAL", "REG_LOCAL", "INI_FILE", "INI_SEC
 const char* const kIntegerKeys[] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"};
 // Carried by the settings files of this format for other tools; the updater never reads them.
 const char* const kForeignKeys[] = {"INST_GROUP", "EXENAME"};
-const char* const kSetupMarkers[] = {"insttscr.rct", "install.env", ".txt"};
 const char kSampleInstallPath[] = "C:\\Program Files\\Game";
 
 class Linter {
@@ -561,10 +561,8 @@ private:
             return;
         std::string name = Setting("INSTREADMEFL", "readme.txt");
         int line = settings_.count("INSTREADMEFL") != 0 ? LineOf("INSTREADMEFL") : LineOf("INSTREADME");
-        std::string lower = Lower(name);
-        bool extracted = std::any_of(std::begin(kSetupMarkers), std::end(kSetupMarkers),
-                                     [&](const char* marker) { return lower.find(marker) != std::string::npos; });
-        bool topLevel = name.find('\\') == std::string::npos && name.find('/') == std::string::npos;
+        bool extracted = IsSetupFileName(name.c_str());
+        bool topLevel = FirstSeparator(name.c_str()) < 0 && name.find('/') == std::string::npos;
         std::string onDisk = Lower(EntryNameOnDisk(name));
         bool present = std::any_of(files_.begin(), files_.end(), [&](const std::string& f) { return Lower(f) == onDisk; });
         if (!topLevel || !present)
