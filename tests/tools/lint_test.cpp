@@ -71,6 +71,12 @@ std::string Repeat(const std::string& piece, int count)
 }
 
 const std::string kReadme = "INSTREADME\tRead|me\n";
+// 表.txt as the host names it: code page 932 under Wine's Japanese locale, UTF-8 on Linux.
+#ifdef _WIN32
+const std::string kOmoteTxtOnHost = "\x95\x5C.txt";
+#else
+const std::string kOmoteTxtOnHost = "\xE8\xA1\xA8.txt";
+#endif
 
 class LintFindings : public testing::TestWithParam<LintCase> {};
 
@@ -159,6 +165,8 @@ TEST(Lint, CleanFilesGiveNoFindings)
         {"TITLEBAR\tGame\n", {}},
         {"TITLEBAR\tGame\r\n[EOF]\r\n", {}},
         {kReadme, {{"README.TXT", "r"}}},
+        // 表 ends in the byte 0x5C, yet the readme lies at the top of the update.
+        {kReadme + "INSTREADMEFL\t\x95\x5C.txt\n", {{kOmoteTxtOnHost, "r"}}},
         {"[delfiles_afterinst]\ninstall.env\ninsttscr.rct\nDATA\\*.DAT\n-\n", {{"data/a.dat", "x"}}},
         {"REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n[HKEY_CURRENT_USER\\Software\\M\\G]\n\"D\"=\"REP_INSTALL\\\\x\"\n-\n", {}},
         {"[delfiles]\nanything at all\n-\tcomment\n[delfiles_user]\nsave\\*.sav\n- end\n", {}},
