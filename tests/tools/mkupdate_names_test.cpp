@@ -232,6 +232,7 @@ TEST(MkupdateBuild, RefusesNamesWindowsWouldConfuse)
         {"a device name with an extension", {"sub/nul.txt"}, {"nul.txt: the name has a Windows device name"}},
         {"com1.dat", {"com1.dat"}, {"device name"}},
         {"a trailing dot", {"game.dat."}, {"ending in a dot"}},
+        {"an escape sequence", {"a\x1b[2J.dat"}, {"control character", "a\\x1B[2J.dat"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -246,6 +247,7 @@ TEST(MkupdateBuild, RefusesNamesWindowsWouldConfuse)
         EXPECT_EQ(run.code, kExitInput) << run.output;
         for (const std::string& part : c.expected)
             EXPECT_NE(run.output.find(part), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << "an escape byte reached the terminal";
         EXPECT_FALSE(fs::exists(output));
     }
 }

@@ -185,14 +185,29 @@ bool IsReadOnlyFile(const std::filesystem::path& path)
 #endif
 }
 
+std::string EscapeControls(const std::string& text)
+{
+    std::string shown;
+    for (char c : text) {
+        if ((unsigned char)c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)c);
+            shown += hex;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 std::string PathForDisplay(const std::filesystem::path& path)
 {
 #ifdef _WIN32
     std::string utf8;
     WideToCodePage(path.native(), CP_UTF8, utf8, false);
-    return utf8;
+    return EscapeControls(utf8);
 #else
-    return path.native();
+    return EscapeControls(path.native());
 #endif
 }
 

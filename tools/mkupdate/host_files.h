@@ -30,7 +30,11 @@ bool IsReadOnlyFile(const std::filesystem::path& path);
 void RemoveOnInterrupt(const std::filesystem::path& path);
 void KeepOnInterrupt();
 
-// The host path for messages, as UTF-8.
+// Control bytes (ESC, CR, ...) as \xHH, so a hostile name cannot move the cursor or rewrite
+// what a terminal showed before it.
+std::string EscapeControls(const std::string& text);
+
+// The host path for messages, as UTF-8, control bytes escaped.
 std::string PathForDisplay(const std::filesystem::path& path);
 
 // Last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot be read.

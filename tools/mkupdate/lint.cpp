@@ -15,10 +15,11 @@
 #include <iconv.h>
 #endif
 
+#include "host_files.h"
+#include "package/entry_names.h"
 #include "settings/action_reader.h"
 #include "settings/settings.h"
 #include "settings/settings_reader.h"
-#include "package/entry_names.h"
 #include "startup/path_text.h"
 #include "text_util.h"
 
@@ -598,17 +599,7 @@ private:
 
 std::string DisplayName(const std::string& cp932)
 {
-    std::string shown;
-    for (char c : Cp932ToUtf8(cp932)) {
-        if ((unsigned char)c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)c);
-            shown += hex;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
+    return EscapeControls(Cp932ToUtf8(cp932));
 }
 
 std::string Cp932ToUtf8(const std::string& text)
