@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "commands.h"
 #include "mkupdate_program.h"
 
 #include <algorithm>
@@ -137,8 +138,28 @@ INSTANTIATE_TEST_SUITE_P(
         LintCase{"SectionAfterEofLine", "EOF\n[ini]\na=1\n-\n", {}, 2, false, "never reads it"},
         LintCase{"AfterinstTrailingText", "[delfiles_afterinst]\ninstall.env  // setup file\n-\n", {}, 2, false,
                  "becomes part of the pattern"},
-        LintCase{"AfterinstMatchesNothing", "[delfiles_afterinst]\nsave\\*.tmp\n-\n", {{"save/a.sav", "x"}}, 2, false,
-                 "matches none"},
+        LintCase{"AfterinstLeavesWithDotDot", "[delfiles_afterinst]\n..\\system.ini\n-\n", {}, 2, true,
+                 "the updater ignores the removal"},
+        LintCase{"AfterinstNamesADrive", "[delfiles_afterinst]\nC:\\Windows\\x.dll\n-\n", {}, 2, true,
+                 "names a drive, starts with a backslash or climbs out"},
+        LintCase{"AfterinstLeadingBackslash", "[delfiles_afterinst]\n\\x.dll\n-\n", {}, 2, true,
+                 "the updater ignores the removal"},
+        LintCase{"AfterinstEmptiesTheFolder", "[delfiles_afterinst]\n*.*\n-\n", {}, 2, true,
+                 "deletes every file in the game's folder"},
+        LintCase{"AfterinstStarAlone", "[delfiles_afterinst]\n*\n-\n", {}, 2, true, "--allow-wipe"},
+        LintCase{"AfterinstNoFixedPart", "[delfiles_afterinst]\n?*.*\n-\n", {}, 2, true, "deletes every file"},
+        // Encodings and bytes the updater cannot read as meant
+        LintCase{"EmptySettingsFile", "", {}, 1, true, "the settings file is empty"},
+        LintCase{"BlankSettingsFile", "\r\n\r\n", {}, 1, true, "the settings file is empty"},
+        LintCase{"SavedAsUtf8", "TITLEBAR\t\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n", {}, 1, true,
+                 "install.env is UTF-8 text, not code page 932 (Shift-JIS)"},
+        LintCase{"Utf8ByteOrderMark", "\xEF\xBB\xBFTITLEBAR\tGame\n", {}, 1, true, "byte-order mark"},
+        LintCase{"ZeroByteCutsALine", std::string("TITLEBAR\tGame\0X\n", 16), {}, 1, true,
+                 "it reads only \"TITLEBAR\tGame\""},
+        LintCase{"ReadmeSavedAsUtf8", kReadme, {{"readme.txt", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n"}}, 1, true,
+                 "readme readme.txt is UTF-8 text"},
+        LintCase{"ReadmeNotCp932", kReadme, {{"readme.txt", "caf\xE9 \xFF\n"}}, 1, true,
+                 "not code page 932 (Shift-JIS) text"},
         // Settings that only make sense together
         LintCase{"IniFileWithoutSection", "INI_FILE\tg.ini\n", {}, 1, false, "without INI_SECTION"},
         LintCase{"IniFileInARelativeFolder", "INI_FILE\tsave\\g.ini\nINI_SECTION\tS\n", {}, 1, false,
@@ -168,6 +189,10 @@ TEST(Lint, CleanFilesGiveNoFindings)
         // 表 ends in the byte 0x5C, yet the readme lies at the top of the update.
         {kReadme + "INSTREADMEFL\t\x95\x5C.txt\n", {{kOmoteTxtOnHost, "r"}}},
         {"[delfiles_afterinst]\ninstall.env\ninsttscr.rct\nDATA\\*.DAT\n-\n", {{"data/a.dat", "x"}}},
+        // Removing an old version's file that the update does not carry is the usual case.
+        {"[delfiles_afterinst]\nsave\\*.tmp\nold.dll\n-\n", {{"save/a.sav", "x"}}},
+        // Japanese code page 932 text reads as what it is.
+        {"TITLEBAR\t\x83\x65\x83\x58\x83\x67\n", {}},
         {"REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n[HKEY_CURRENT_USER\\Software\\M\\G]\n\"D\"=\"REP_INSTALL\\\\x\"\n-\n", {}},
         {"[delfiles]\nanything at all\n-\tcomment\n[delfiles_user]\nsave\\*.sav\n- end\n", {}},
     };
@@ -176,6 +201,47 @@ TEST(Lint, CleanFilesGiveNoFindings)
         std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
         EXPECT_TRUE(findings.empty()) << c.settings << "\n" << Describe(findings);
     }
+}
+
+TEST(Lint, OptionsWidenOrHardenTheVerdict)
+{
+    Fixture wipe("[delfiles_afterinst]\n*.*\n-\n");
+    EXPECT_TRUE(HasLintErrors(LintSettingsFile(wipe.Settings())));
+    LintOptions allowWipe;
+    allowWipe.allowWipe = true;
+    EXPECT_TRUE(LintSettingsFile(wipe.Settings(), allowWipe).empty());
+
+    Fixture warning("TITLEBER\tGame\n");
+    std::vector<LintFinding> plain = LintSettingsFile(warning.Settings());
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_FALSE(HasLintErrors(plain));
+    LintOptions strict;
+    strict.strict = true;
+    std::vector<LintFinding> hard = LintSettingsFile(warning.Settings(), strict);
+    ASSERT_EQ(hard.size(), 1u);
+    EXPECT_TRUE(hard[0].error);
+    EXPECT_NE(FormatLintFinding(hard[0]).find(": error: "), std::string::npos);
+}
+
+// The two commands that read settings take the same options and turn them into exit statuses.
+TEST(Lint, StrictAndAllowWipeDecideTheExitStatusOfLintAndBuild)
+{
+    Fixture warning("TITLEBER\tGame\n", {{"stub.exe", "MZ"}});
+    Fixture wipe("TITLEBAR\tGame\n[delfiles_afterinst]\n*.*\n-\n");
+    EXPECT_EQ(RunLint({warning.Settings()}), kExitOk);
+    EXPECT_EQ(RunLint({"--strict", warning.Settings()}), kExitInput);
+    EXPECT_EQ(RunLint({wipe.Settings()}), kExitInput);
+    EXPECT_EQ(RunLint({"--allow-wipe", wipe.Settings()}), kExitOk);
+
+    fs::path folder = fs::path(warning.Settings()).parent_path();
+    fs::path output = fs::temp_directory_path() / ("lint_build_" + std::to_string(std::rand()) + ".exe");
+    std::vector<std::string> build = {folder.string(), "-o", output.string(), "--stub", (folder / "stub.exe").string()};
+    std::vector<std::string> strictBuild = build;
+    strictBuild.push_back("--strict");
+    EXPECT_EQ(RunBuild(strictBuild), kExitInput);
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_EQ(RunBuild(build), kExitOk);
+    fs::remove(output);
 }
 
 TEST(Lint, DemoUpdateIsClean)

@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kBuildHelp[] =
-    "usage: mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N]\n"
+    "usage: mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N] [--strict]\n"
+    "                      [--allow-wipe]\n"
     "\n"
     "Packs every file and folder under SRC_DIR (which must hold install.env) and appends the\n"
     "package to the updater stub, giving a finished update executable. Names become code page\n"
@@ -36,6 +37,8 @@ const char kBuildHelp[] =
     "                        beside mkupdate)\n"
     "  --level N             zlib level 0-9 (default 9)\n"
     "  --jobs N              compression threads (default: every core)\n"
+    "  --strict              refuse settings with warnings too, not only with errors\n"
+    "  --allow-wipe          accept a removal of every file in the game's folder (\"*\", \"*.*\")\n"
     "  --help                show this help\n"
     "\n"
     "exit status: 0 written, 1 a problem with the input, 2 wrong usage\n";
@@ -94,7 +97,7 @@ fs::path DefaultStub()
 }
 
 // The settings file must be there and read cleanly the way the updater reads it.
-bool CheckSettingsFile(const fs::path& sourceFolder, std::string& error)
+bool CheckSettingsFile(const fs::path& sourceFolder, const LintOptions& options, std::string& error)
 {
     fs::path settings = sourceFolder / "install.env";
     std::error_code code;
@@ -102,7 +105,7 @@ bool CheckSettingsFile(const fs::path& sourceFolder, std::string& error)
         error = PathForDisplay(settings) + ": missing; every update carries its settings file install.env";
         return false;
     }
-    std::vector<LintFinding> findings = LintSettingsFile(settings.string());
+    std::vector<LintFinding> findings = LintSettingsFile(settings.string(), options);
     PrintLintFindings(findings, stderr);
     if (HasLintErrors(findings)) {
         error = PathForDisplay(settings) + " has errors (see above; 'mkupdate lint' explains it)";
@@ -168,6 +171,7 @@ bool CheckWrittenUpdate(const fs::path& path, std::string& error)
 int RunBuild(const Args& args)
 {
     std::string source, output, stubPath;
+    LintOptions lintOptions;
     int level = 9;
     int jobs = (int)std::max(1u, std::thread::hardware_concurrency());
     for (size_t i = 0; i < args.size(); ++i) {
@@ -180,6 +184,10 @@ int RunBuild(const Args& args)
             if (!hasValue)
                 return Usage(arg + " needs a file name");
             output = args[++i];
+        } else if (arg == "--strict") {
+            lintOptions.strict = true;
+        } else if (arg == "--allow-wipe") {
+            lintOptions.allowWipe = true;
         } else if (arg == "--stub") {
             if (!hasValue)
                 return Usage("--stub needs a file name");
@@ -219,7 +227,7 @@ int RunBuild(const Args& args)
     std::string error;
     if (!CheckOutputPlace(sourceFolder, stub, fs::path(output), error))
         return Refuse(error);
-    if (!CheckSettingsFile(sourceFolder, error))
+    if (!CheckSettingsFile(sourceFolder, lintOptions, error))
         return Refuse(error);
     std::vector<PlannedEntry> entries;
     if (!CollectEntries(sourceFolder, entries, error) || !PrepareTitleImage(entries, error) ||

@@ -22,6 +22,7 @@
 #include "settings/settings_reader.h"
 #include "startup/path_text.h"
 #include "text_util.h"
+#include "update/removal_pattern.h"
 
 namespace fs = std::filesystem;
 
@@ -191,33 +192,6 @@ std::vector<std::string> UpdateFiles(const fs::path& folder)
     return files;
 }
 
-bool WildcardMatch(const char* pattern, const char* name)
-{
-    if (*pattern == '\0')
-        return *name == '\0';
-    if (*pattern == '*')
-        return WildcardMatch(pattern + 1, name) || (*name != '\0' && WildcardMatch(pattern, name + 1));
-    if (*name == '\0')
-        return false;
-    if (*pattern != '?' && std::tolower((unsigned char)*pattern) != std::tolower((unsigned char)*name))
-        return false;
-    return WildcardMatch(pattern + 1, name + 1);
-}
-
-bool PatternMatchesAny(const std::string& pattern, const std::vector<std::string>& files)
-{
-    int folderLength = FolderPartLength(pattern.c_str());
-    std::string folder = Lower(pattern.substr(0, (size_t)folderLength));
-    std::string name = pattern.substr((size_t)folderLength);
-    for (const std::string& file : files) {
-        int fileFolderLength = FolderPartLength(file.c_str());
-        if (Lower(file.substr(0, (size_t)fileFolderLength)) == folder &&
-            WildcardMatch(name.c_str(), file.c_str() + fileFolderLength))
-            return true;
-    }
-    return false;
-}
-
 #ifdef _WIN32
 std::string EntryNameOnDisk(const std::string& cp932)
 {
@@ -230,12 +204,68 @@ std::string EntryNameOnDisk(const std::string& cp932)
 }
 #endif
 
+// Text that is valid UTF-8 and holds at least one character beyond ASCII: a file saved as UTF-8,
+// which code page 932 would show garbled (short Japanese code page 932 texts are almost never
+// also valid UTF-8).
+bool IsUtf8Text(const std::string& bytes)
+{
+    bool beyondAscii = false;
+    for (size_t i = 0; i < bytes.size();) {
+        unsigned char c = (unsigned char)bytes[i];
+        size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || (length == 2 && c < 0xC2) || i + length > bytes.size())
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if (((unsigned char)bytes[i + k] & 0xC0) != 0x80)
+                return false;
+        beyondAscii = beyondAscii || length > 1;
+        i += length;
+    }
+    return beyondAscii;
+}
+
+// What is wrong with a text's encoding for the updater, or empty: a byte-order mark, UTF-8, or
+// bytes that are not code page 932.
+std::string EncodingProblem(const std::string& bytes, const std::string& shownName)
+{
+    const std::string howTo = "; save it as Shift-JIS (code page 932) in your editor, or convert it with: iconv -f UTF-8 "
+                              "-t CP932 " + shownName + " > converted && mv converted " + shownName;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return shownName + " starts with a UTF-8 byte-order mark: it is UTF-8 text, which the updater shows garbled" +
+               howTo;
+    if (IsUtf8Text(bytes))
+        return shownName + " is UTF-8 text, not code page 932 (Shift-JIS): the updater would show it garbled" + howTo;
+    return "";
+}
+
+// A removal line whose name part has no fixed character ("*", "*.*", "?*") at the top of the
+// game's folder deletes every file there.
+bool WipesGameFolder(const std::string& pattern)
+{
+    if (FolderPartLength(pattern.c_str()) != 0)
+        return false;
+    return pattern.find_first_not_of("*?.") == std::string::npos;
+}
+
 class SettingsLint {
 public:
-    SettingsLint(const std::string& path, const std::string& bytes) : path_(path), bytes_(bytes), lint_(path) {}
+    SettingsLint(const std::string& path, const std::string& bytes, const LintOptions& options)
+        : path_(path), bytes_(bytes), options_(options), lint_(path)
+    {
+    }
 
     std::vector<LintFinding> Run()
     {
+        if (bytes_.find_first_not_of(" \t\r\n\x1A") == std::string::npos) {
+            lint_.Fail(1, "the settings file is empty: the updater would show no title and look for the product under "
+                          "Software\\-\\-, which no game registers");
+            return lint_.Take();
+        }
+        std::string encoding = EncodingProblem(bytes_, fs::path(path_).filename().string());
+        if (!encoding.empty()) {
+            lint_.Fail(1, encoding);
+            return lint_.Take();
+        }
         CheckPhysicalLines();
         for (const Piece& piece : ReadPieces(bytes_))
             ReadPiece(piece);
@@ -259,6 +289,10 @@ private:
                 lint_.Fail(number, "line is " + std::to_string(lines[i].size()) +
                                        " bytes long; the updater reads at most 511 bytes a line and takes the rest "
                                        "as further lines");
+            size_t zero = lines[i].find('\0');
+            if (zero != std::string::npos)
+                lint_.Fail(number, "a zero byte at column " + std::to_string(zero + 1) + " ends the line for the "
+                                   "updater: it reads only " + Quoted(lines[i].substr(0, zero)));
             long bad = FindInvalidCp932(lines[i].data(), lines[i].size());
             if (bad >= 0) {
                 char hex[8];
@@ -471,11 +505,18 @@ private:
         } else if (entry.section == SECTION_REG) {
             CheckRegEntry(entry, first, second);
         } else if (entry.section == SECTION_DELFILES_AFTERINST) {
-            if (ContainsSeparator(entry.text))
+            // Removing an old version's file that this update does not carry is the usual case,
+            // so a pattern that matches none of the update's files is fine.
+            if (!IsConfinedPattern(entry.text.c_str()))
+                lint_.Fail(entry.line, "the updater ignores the removal " + Quoted(entry.text) +
+                                           ": it names a drive, starts with a backslash or climbs out with '..'; "
+                                           "removals are taken inside the game's folder only");
+            else if (ContainsSeparator(entry.text))
                 lint_.Warn(entry.line, "text after the file name becomes part of the pattern " + Quoted(entry.text) +
                                            " (comments go on lines of their own)");
-            else if (!PatternMatchesAny(EntryNameOnDisk(entry.text), files_))
-                lint_.Warn(entry.line, "pattern " + Quoted(entry.text) + " matches none of the update's files");
+            else if (WipesGameFolder(entry.text) && !options_.allowWipe)
+                lint_.Fail(entry.line, "the removal " + Quoted(entry.text) + " deletes every file in the game's "
+                                       "folder; name the files to remove, or give --allow-wipe if that is meant");
         }
     }
 
@@ -573,6 +614,17 @@ private:
             lint_.Warn(line, "readme " + Quoted(name) + " is not extracted at start-up (only names containing "
                              "\".txt\", \"install.env\" or \"insttscr.rct\" are): the readme button would open "
                              "nothing");
+        if (!topLevel || !present)
+            return;
+        std::string text;
+        fs::path folder = fs::path(path_).parent_path();
+        if (ReadWholeFile(((folder.empty() ? fs::path(".") : folder) / EntryNameOnDisk(name)).string(), text)) {
+            std::string problem = EncodingProblem(text, Cp932ToUtf8(name));
+            if (problem.empty() && FindInvalidCp932(text.data(), text.size()) >= 0)
+                problem = Cp932ToUtf8(name) + " is not code page 932 (Shift-JIS) text: the player would see it garbled";
+            if (!problem.empty())
+                lint_.Fail(line, "readme " + problem);
+        }
     }
 
 public:
@@ -581,6 +633,7 @@ public:
 private:
     std::string path_;
     std::string bytes_;
+    LintOptions options_;
     Linter lint_;
     bool keyReaderActive_ = true;
     int keyLinesRead_ = 0;
@@ -648,15 +701,19 @@ std::string Cp932ToUtf8(const std::string& text)
 #endif
 }
 
-std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath)
+std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath, const LintOptions& options)
 {
     std::string bytes;
     if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(installEnvPath))
         return {{installEnvPath, 0, true, "cannot read the settings file"}};
-    SettingsLint lint(installEnvPath, bytes);
+    SettingsLint lint(installEnvPath, bytes, options);
     fs::path folder = fs::path(installEnvPath).parent_path();
     lint.files_ = UpdateFiles(folder.empty() ? fs::path(".") : folder);
-    return lint.Run();
+    std::vector<LintFinding> findings = lint.Run();
+    if (options.strict)
+        for (LintFinding& finding : findings)
+            finding.error = true;
+    return findings;
 }
 
 bool HasLintErrors(const std::vector<LintFinding>& findings)
@@ -747,7 +804,7 @@ std::string ExplainSettingsFile(const std::string& installEnvPath)
     if (GetActionList(SECTION_DELFILES_AFTERINST) != nullptr) {
         line("removed from the product folder after the update:");
         for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
-            line("  " + Cp932ToUtf8(entry->text));
+            line((IsConfinedPattern(entry->text) ? "  " : "  (ignored: leaves the folder) ") + Cp932ToUtf8(entry->text));
     }
     FreeSettings();
     FreeActionLists();

@@ -15,8 +15,13 @@ struct LintFinding {
     std::string message;  // UTF-8
 };
 
+struct LintOptions {
+    bool allowWipe = false;  // a removal of every file in the game's folder is meant
+    bool strict = false;     // every warning counts as an error
+};
+
 // The files beside installEnvPath are taken as the update's files.
-std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath);
+std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath, const LintOptions& options = {});
 bool HasLintErrors(const std::vector<LintFinding>& findings);
 // "FILE:LINE: error|warning: message"
 std::string FormatLintFinding(const LintFinding& finding);
