@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh folder holding install.env and the given update files.
+// A fresh folder holding install.env and the given update files (names in UTF-8).
 class Fixture {
 public:
     Fixture(const std::string& settings, const std::map<std::string, std::string>& files = {})
@@ -39,7 +39,7 @@ public:
 private:
     void Write(const std::string& name, const std::string& bytes)
     {
-        fs::path path = folder_ / name;
+        fs::path path = folder_ / fs::u8path(name);
         fs::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -72,12 +72,8 @@ std::string Repeat(const std::string& piece, int count)
 }
 
 const std::string kReadme = "INSTREADME\tRead|me\n";
-// 表.txt as the host names it: code page 932 under Wine's Japanese locale, UTF-8 on Linux.
-#ifdef _WIN32
-const std::string kOmoteTxtOnHost = "\x95\x5C.txt";
-#else
+// 表.txt, in UTF-8 as the fixture takes its file names.
 const std::string kOmoteTxtOnHost = "\xE8\xA1\xA8.txt";
-#endif
 
 class LintFindings : public testing::TestWithParam<LintCase> {};
 

@@ -77,10 +77,10 @@ std::string Upper(std::string text)
     return text;
 }
 
+// Code page 932 text lower-cased by whole characters (a second byte is never touched).
 std::string Lower(std::string text)
 {
-    for (char& c : text)
-        c = (char)std::tolower((unsigned char)c);
+    LowerCp932(&text[0]);
     return text;
 }
 
@@ -183,26 +183,22 @@ std::vector<std::string> UpdateFiles(const fs::path& folder)
     for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         if (!it->is_regular_file(error))
             continue;
-        std::string relative = fs::relative(it->path(), folder, error).generic_string();
-        std::replace(relative.begin(), relative.end(), '/', '\\');
-        files.push_back(relative);
+        // Named in code page 932, as the entries will be; a name without that form is the
+        // build's to report.
+        std::string relative, component, why;
+        bool named = true;
+        for (const fs::path& part : fs::relative(it->path(), folder, error)) {
+            named = named && NameToCp932(part, component, why);
+            relative += (relative.empty() ? "" : "\\") + component;
+        }
+        if (named)
+            files.push_back(relative);
     }
     // The title image is made from insttscr.png when the update is built.
     files.push_back("insttscr.rct");
     return files;
 }
 
-#ifdef _WIN32
-std::string EntryNameOnDisk(const std::string& cp932)
-{
-    return cp932;
-}
-#else
-std::string EntryNameOnDisk(const std::string& cp932)
-{
-    return Cp932ToUtf8(cp932);
-}
-#endif
 
 // Text that is valid UTF-8 and holds at least one character beyond ASCII: a file saved as UTF-8,
 // which code page 932 would show garbled (short Japanese code page 932 texts are almost never
@@ -605,8 +601,8 @@ private:
         int line = settings_.count("INSTREADMEFL") != 0 ? LineOf("INSTREADMEFL") : LineOf("INSTREADME");
         bool extracted = IsSetupFileName(name.c_str());
         bool topLevel = FirstSeparator(name.c_str()) < 0 && name.find('/') == std::string::npos;
-        std::string onDisk = Lower(EntryNameOnDisk(name));
-        bool present = std::any_of(files_.begin(), files_.end(), [&](const std::string& f) { return Lower(f) == onDisk; });
+        std::string lower = Lower(name);
+        bool present = std::any_of(files_.begin(), files_.end(), [&](const std::string& f) { return Lower(f) == lower; });
         if (!topLevel || !present)
             lint_.Warn(line, "readme " + Quoted(name) + " is not a file at the top of the update (beside install.env)"
                              ": the readme button would open nothing");
@@ -618,7 +614,8 @@ private:
             return;
         std::string text;
         fs::path folder = fs::path(path_).parent_path();
-        if (ReadWholeFile(((folder.empty() ? fs::path(".") : folder) / EntryNameOnDisk(name)).string(), text)) {
+        fs::path readme;
+        if (Cp932ToHostPath(folder.empty() ? fs::path(".") : folder, name, readme) && ReadWholeFile(readme, text)) {
             std::string problem = EncodingProblem(text, Cp932ToUtf8(name));
             if (problem.empty() && FindInvalidCp932(text.data(), text.size()) >= 0)
                 problem = Cp932ToUtf8(name) + " is not code page 932 (Shift-JIS) text: the player would see it garbled";

@@ -4,15 +4,30 @@
 #include <fstream>
 #include <sstream>
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
+namespace {
+
+bool ReadOpened(std::ifstream& in, std::string& bytes)
 {
-    std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
     std::ostringstream out;
     out << in.rdbuf();
     bytes = out.str();
     return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    return ReadOpened(in, bytes);
+}
+
+bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    return ReadOpened(in, bytes);
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes)

@@ -1,9 +1,12 @@
 #ifndef MKUPDATE_TEXT_UTIL_H
 #define MKUPDATE_TEXT_UTIL_H
 
+#include <filesystem>
 #include <string>
 
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+// The same for a host path, so a Japanese name reaches the file system exactly on Windows too.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
 #endif
