@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "commands.h"
+#include "image_file.h"
 #include "mkupdate_program.h"
 
 #include <algorithm>
@@ -238,6 +239,39 @@ TEST(Lint, StrictAndAllowWipeDecideTheExitStatusOfLintAndBuild)
     EXPECT_FALSE(fs::exists(output));
     EXPECT_EQ(RunBuild(build), kExitOk);
     fs::remove(output);
+}
+
+TEST(Lint, WarnsOfATitlePictureLargerThanThePictureArea)
+{
+    struct Case {
+        uint32_t width, height;
+        bool warned;
+    } cases[] = {{256, 256, false}, {268, 268, false}, {300, 200, true}, {200, 269, true}};
+    for (const Case& c : cases) {
+        RgbImage image;
+        image.width = c.width;
+        image.height = c.height;
+        image.bgr.assign((size_t)c.width * c.height * 3, 0x40);
+        fs::path bmp = fs::temp_directory_path() / ("lint_picture_" + std::to_string(std::rand()) + ".bmp");
+        std::string error, bytes;
+        ASSERT_TRUE(WriteImageFile(bmp.string(), image, error)) << error;
+        std::ifstream in(bmp, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        in.close();
+        fs::remove(bmp);
+        Fixture fixture("TITLEBAR\tGame\n", {{"insttscr.bmp", bytes}});
+        std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+        std::string size = std::to_string(c.width) + " x " + std::to_string(c.height);
+        if (c.warned) {
+            ASSERT_EQ(findings.size(), 1u) << size << "\n" << Describe(findings);
+            EXPECT_FALSE(findings[0].error);
+            EXPECT_NE(findings[0].message.find(size + " pixels; the main window's picture area is 268 x 268"),
+                      std::string::npos)
+                << findings[0].message;
+        } else {
+            EXPECT_TRUE(findings.empty()) << size << "\n" << Describe(findings);
+        }
+    }
 }
 
 TEST(Lint, DemoUpdateIsClean)

@@ -16,6 +16,8 @@
 #endif
 
 #include "host_files.h"
+#include "rct_convert.h"
+#include "image_file.h"
 #include "package/entry_names.h"
 #include "settings/action_reader.h"
 #include "settings/settings.h"
@@ -51,6 +53,7 @@ const char* const kIntegerKeys[] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"}
 // Carried by the settings files of this format for other tools; the updater never reads them.
 const char* const kForeignKeys[] = {"INST_GROUP", "EXENAME"};
 const char kSampleInstallPath[] = "C:\\Program Files\\Game";
+const uint32_t kPictureArea = 268;  // the main window's client height, in pixels
 
 class Linter {
 public:
@@ -578,6 +581,32 @@ private:
             lint_.Warn(LineOf("CHKREGVER"), "CHKREGVER is above CHKREGVERHIGH: no installed version can take the "
                                             "update");
         CheckReadme();
+        CheckTitlePicture();
+    }
+
+    // The main window draws the picture at its own size, centred in a square as wide as the
+    // window's client height; a larger one starts above and left of the window and is cut there.
+    void CheckTitlePicture()
+    {
+        fs::path folder = fs::path(path_).parent_path();
+        if (folder.empty())
+            folder = ".";
+        for (const char* name : {"insttscr.rct", "insttscr.png", "insttscr.bmp"}) {
+            std::string bytes, error;
+            if (!ReadWholeFile(folder / name, bytes))
+                continue;
+            RgbImage image;
+            RctFileInfo info;
+            bool read = std::string(name) == "insttscr.rct" ? DecodeRctFile(bytes, image, info, error)
+                                                           : ReadImageFile((folder / name).string(), image, error);
+            if (read && (image.width > kPictureArea || image.height > kPictureArea))
+                lint_.Warn(1, std::string("the title picture ") + name + " is " + std::to_string(image.width) + " x " +
+                                  std::to_string(image.height) + " pixels; the main window's picture area is " +
+                                  std::to_string(kPictureArea) + " x " + std::to_string(kPictureArea) +
+                                  " (its client height on Windows with the Japanese dialog font), and the picture "
+                                  "is cut at its top and left edges beyond that");
+            return;
+        }
     }
 
     // A folder part without a drive or a leading separator is taken from the current folder.
