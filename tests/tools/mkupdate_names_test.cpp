@@ -3,6 +3,7 @@
 // confuse and never overwrites its own inputs; names reach the terminal with control bytes escaped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -216,7 +217,89 @@ TEST(MkupdateBuild, OutputMayNotReplaceOrJoinItsInputs)
     EXPECT_EQ(fine.code, kExitOk) << fine.output;
 }
 
+// Clutter and earlier updates stay out of the package by default, and the build says so; the
+// ignore file and --exclude leave out more.
+TEST(MkupdateBuild, LeavesOutClutterEarlierUpdatesAndWhatTheMakerExcludes)
+{
+    Scratch scratch;
+    fs::path source = scratch.Path() / "src";
+    fs::path stub = scratch.Path() / "stub.exe";
+    Write(stub, kStub);
+    Write(source / "install.env", kSettings);
+    Write(source / "game.dat", "game");
+    Write(source / ".git" / "config", "[core]");
+    Write(source / "Thumbs.db", "thumbs");
+    Write(source / "data" / "desktop.ini", "[.ShellClassInfo]");
+    Write(source / "data" / "level.dat", "level");
+    Write(source / "art.psd", "psd");
+    Write(source / "work" / "notes.doc", "notes");
+    Write(source / "docs" / "todo.md", "todo");
+    Write(source / "docs" / "manual.pdf", "manual");
+    Write(source / ".mkupdateignore", "# sources of the art\r\n*.PSD\r\n\r\nwork/\r\n");
+    // An update built from this very folder and left in it.
+    fs::path first = scratch.Path() / "first.exe";
+    ASSERT_EQ(RunTool("build " + Q(source) + " -o " + Q(first) + " --stub " + Q(stub)).code, kExitOk);
+    fs::copy_file(first, source / "game-update-old.exe");
+
+    fs::path output = scratch.Path() / "out.exe";
+    ToolRun run = RunTool("build " + Q(source) + " -o " + Q(output) + " --stub " + Q(stub) + " --exclude docs/*.md");
+    ASSERT_EQ(run.code, kExitOk) << run.output;
+    for (const char* left : {"left out: .git/", "left out: Thumbs.db", "left out: data/desktop.ini",
+                             "left out: art.psd", "left out: work/", "left out: docs/todo.md", "left out: .mkupdateignore",
+                             "left out: game-update-old.exe (an update built earlier)"})
+        EXPECT_NE(run.output.find(left), std::string::npos) << left << "\n" << run.output;
+    fs::path out = scratch.Path() / "extracted";
+    fs::create_directories(out);
+    ASSERT_EQ(RunTool("extract " + Q(output) + " " + Q(out)).code, kExitOk);
+    std::vector<std::string> shipped;
+    for (const auto& item : fs::recursive_directory_iterator(out))
+        if (item.is_regular_file())
+            shipped.push_back(item.path().lexically_relative(out).generic_string());
+    std::sort(shipped.begin(), shipped.end());
+    EXPECT_EQ(shipped, (std::vector<std::string>{"data/level.dat", "docs/manual.pdf", "game.dat", "install.env"}));
+
+    fs::remove(output);
+    ToolRun everything = RunTool("build " + Q(source) + " -o " + Q(output) + " --stub " + Q(stub) + " --no-default-excludes");
+    ASSERT_EQ(everything.code, kExitOk) << everything.output;
+    EXPECT_EQ(everything.output.find("left out"), std::string::npos) << everything.output;
+}
+
 #ifndef _WIN32
+// The example builds as the README says, and ships only what belongs in a game folder (its title
+// picture is a PNG, which only the Linux build reads).
+TEST(MkupdateBuild, ExampleBuildsWithoutItsDrawingScript)
+{
+    Scratch scratch;
+    Write(scratch.Path() / "stub.exe", kStub);
+    fs::path output = scratch.Path() / "demo.exe";
+    fs::path example = fs::path(TEST_SOURCE_DIR) / ".." / "examples" / "demo";
+    ToolRun run = RunTool("build " + Q(example) + " -o " + Q(output) + " --stub " + Q(scratch.Path() / "stub.exe"));
+    ASSERT_EQ(run.code, kExitOk) << run.output;
+    EXPECT_NE(run.output.find("left out: make_title.sh"), std::string::npos) << run.output;
+    ToolRun list = RunTool("list " + Q(output));
+    EXPECT_EQ(list.output.find("make_title"), std::string::npos) << list.output;
+    EXPECT_EQ(list.output.find("mkupdateignore"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("insttscr.rct"), std::string::npos) << list.output;
+}
+
+// Every name without a code page 932 form is named in one run.
+TEST(MkupdateBuild, ReportsEveryNameWithoutACodePage932Form)
+{
+    Scratch scratch;
+    fs::path source = scratch.Path() / "src";
+    Write(source / "install.env", kSettings);
+    Write(source / U8("a\xF0\x9F\x98\x80.dat"), "x");
+    Write(source / U8("b\xC3\xA9t\xC3\xA9\xE2\x82\xAC.dat"), "x");
+    Write(scratch.Path() / "stub.exe", kStub);
+    ToolRun run = RunTool("build " + Q(source) + " -o " + Q(scratch.Path() / "out.exe") + " --stub " +
+                          Q(scratch.Path() / "stub.exe"));
+    EXPECT_EQ(run.code, kExitInput) << run.output;
+    EXPECT_NE(run.output.find("a\xF0\x9F\x98\x80.dat: the name has no code page 932"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(".dat: the name has no code page 932"), run.output.rfind(".dat: the name has no code page 932"))
+        << run.output;
+    EXPECT_NE(run.output.find("2 names cannot be carried"), std::string::npos) << run.output;
+}
+
 // These trees cannot exist in a Windows folder, which ignores case and refuses device names; a
 // game maker on Linux can make them, and the update would then fail or misbehave on Windows.
 TEST(MkupdateBuild, RefusesNamesWindowsWouldConfuse)

@@ -21,7 +21,7 @@ namespace {
 
 const char kBuildHelp[] =
     "usage: mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N] [--strict]\n"
-    "                      [--allow-wipe]\n"
+    "                      [--allow-wipe] [--exclude PATTERN]... [--no-default-excludes]\n"
     "\n"
     "Packs every file and folder under SRC_DIR (which must hold install.env) and appends the\n"
     "package to the updater stub, giving a finished update executable. Names become code page\n"
@@ -37,6 +37,12 @@ const char kBuildHelp[] =
     "                        beside mkupdate)\n"
     "  --level N             zlib level 0-9 (default 9)\n"
     "  --jobs N              compression threads (default: every core)\n"
+    "  --exclude PATTERN     leave out matching files and folders (repeatable): a pattern without\n"
+    "                        \"/\" matches a name anywhere (*.psd), one with \"/\" the path from\n"
+    "                        SRC_DIR (work/*.txt); a trailing \"/\" matches folders only\n"
+    "  --no-default-excludes pack what is left out by default: .git/, .svn/, .hg/, Thumbs.db,\n"
+    "                        desktop.ini, .DS_Store, the ignore file .mkupdateignore (one pattern\n"
+    "                        a line, # for comments) and what it lists, updates built earlier\n"
     "  --strict              refuse settings with warnings too, not only with errors\n"
     "  --allow-wipe          accept a removal of every file in the game's folder (\"*\", \"*.*\")\n"
     "  --help                show this help\n"
@@ -172,6 +178,7 @@ int RunBuild(const Args& args)
 {
     std::string source, output, stubPath;
     LintOptions lintOptions;
+    CollectOptions collect;
     int level = 9;
     int jobs = (int)std::max(1u, std::thread::hardware_concurrency());
     for (size_t i = 0; i < args.size(); ++i) {
@@ -184,6 +191,12 @@ int RunBuild(const Args& args)
             if (!hasValue)
                 return Usage(arg + " needs a file name");
             output = args[++i];
+        } else if (arg == "--exclude") {
+            if (!hasValue)
+                return Usage("--exclude needs a pattern");
+            collect.excludes.push_back(args[++i]);
+        } else if (arg == "--no-default-excludes") {
+            collect.defaultExcludes = false;
         } else if (arg == "--strict") {
             lintOptions.strict = true;
         } else if (arg == "--allow-wipe") {
@@ -230,7 +243,12 @@ int RunBuild(const Args& args)
     if (!CheckSettingsFile(sourceFolder, lintOptions, error))
         return Refuse(error);
     std::vector<PlannedEntry> entries;
-    if (!CollectEntries(sourceFolder, entries, error) || !PrepareTitleImage(entries, error) ||
+    std::vector<std::string> leftOut;
+    collect.leftOut = &leftOut;
+    bool collected = CollectEntries(sourceFolder, collect, entries, error);
+    for (const std::string& item : leftOut)
+        std::printf("left out: %s\n", EscapeControls(item).c_str());
+    if (!collected || !PrepareTitleImage(entries, error) ||
         !OrderEntries(entries, error))
         return Refuse(error);
 

@@ -1,11 +1,14 @@
 #include "package_plan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <system_error>
 
 #include "host_files.h"
 #include "lint.h"
+#include "text_util.h"
+#include "update_file.h"
 #include "package/entry_names.h"
 #include "startup/cp932_text.h"
 
@@ -50,9 +53,88 @@ bool RefuseCaseCollisions(const std::vector<PlannedEntry>& entries, std::string&
     return true;
 }
 
+// Left out of every build unless --no-default-excludes: version control and what desktops leave
+// behind; none of it belongs in a player's game folder.
+const char* const kClutter[] = {".git/", ".svn/", ".hg/", "Thumbs.db", "desktop.ini", ".DS_Store"};
+
+// Case is ignored, as Windows folders ignore it; "*" and "?" stay within one name.
+bool GlobMatch(const char* pattern, const char* text)
+{
+    if (*pattern == '\0')
+        return *text == '\0';
+    if (*pattern == '*')
+        return GlobMatch(pattern + 1, text) || (*text != '\0' && *text != '/' && GlobMatch(pattern, text + 1));
+    if (*text == '\0' || (*pattern == '?' ? *text == '/' : std::tolower((unsigned char)*pattern) != std::tolower((unsigned char)*text)))
+        return false;
+    return GlobMatch(pattern + 1, text + 1);
+}
+
+// A pattern without "/" matches a file or folder name anywhere in the tree; one with "/" inside
+// matches the path from SRC_DIR; a trailing "/" matches folders only.
+bool IsExcluded(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns)
+{
+    std::string path = relative.generic_u8string();
+    std::string name = relative.filename().u8string();
+    for (std::string pattern : patterns) {
+        bool foldersOnly = !pattern.empty() && pattern.back() == '/';
+        if (foldersOnly)
+            pattern.pop_back();
+        if (pattern.empty() || (foldersOnly && !folder))
+            continue;
+        bool anywhere = pattern.find('/') == std::string::npos;
+        if (GlobMatch(pattern.c_str(), anywhere ? name.c_str() : path.c_str()))
+            return true;
+    }
+    return false;
+}
+
+// The patterns of an ignore file: one a line; blank lines and lines starting with "#" are skipped.
+std::vector<std::string> IgnoreFilePatterns(const std::string& text)
+{
+    std::vector<std::string> patterns;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t stop = text.find('\n', start);
+        std::string line = text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        if (!line.empty() && line[0] != '#')
+            patterns.push_back(line);
+        if (stop == std::string::npos)
+            break;
+        start = stop + 1;
+    }
+    return patterns;
+}
+
+// An executable with a package behind it whose first entry is a settings file: what build writes.
+bool IsBuiltUpdate(const std::filesystem::path& path)
+{
+    UpdateFile file;
+    if (!file.Open(path.string()))
+        return false;
+    int32_t packageSize = 0;
+    PackageEntry entry;
+    ByteStream* stream = file.Stream();
+    unsigned char magic[2] = {0, 0};
+    if (stream->seek(stream->context, 0, SEEK_SET) != 0 || stream->read(stream->context, magic, 2) != 2 ||
+        magic[0] != 'M' || magic[1] != 'Z')
+        return false;
+    return LocatePackage(stream, &packageSize) == PACKAGE_ENTRY && ReadPackageEntry(stream, &entry) == PACKAGE_ENTRY &&
+           std::string(entry.name) == "install.env";
+}
+
 }  // namespace
 
 bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>& entries, std::string& error)
+{
+    CollectOptions options;
+    options.defaultExcludes = false;
+    return CollectEntries(root, options, entries, error);
+}
+
+bool CollectEntries(const std::filesystem::path& root, const CollectOptions& options, std::vector<PlannedEntry>& entries,
+                    std::string& error)
 {
     namespace fs = std::filesystem;
     std::error_code code;
@@ -61,6 +143,17 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
         error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
         return false;
     }
+    std::vector<std::string> excludes = options.excludes;
+    if (options.defaultExcludes) {
+        excludes.insert(excludes.end(), std::begin(kClutter), std::end(kClutter));
+        excludes.push_back(kIgnoreFile);
+        std::string listed;
+        if (ReadWholeFile(root / kIgnoreFile, listed))
+            for (const std::string& line : IgnoreFilePatterns(listed))
+                excludes.push_back(line);
+    }
+    // Names without a code page 932 form are gathered, so one run reports them all.
+    std::vector<std::string> unnamed;
     for (; walk != end; walk.increment(code)) {
         if (code) {
             error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
@@ -68,16 +161,27 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
         }
         const fs::directory_entry& item = *walk;
         fs::path relative = item.path().lexically_relative(root);
+        bool isFolder = item.is_directory(code) && !item.is_symlink(code);
+        if (IsExcluded(relative, isFolder, excludes)) {
+            if (options.leftOut != nullptr)
+                options.leftOut->push_back(relative.generic_u8string() + (isFolder ? "/" : ""));
+            if (isFolder)
+                walk.disable_recursion_pending();
+            continue;
+        }
         PlannedEntry entry;
+        std::string why;
         for (const fs::path& component : relative) {
-            std::string cp932, why;
-            if (!NameToCp932(component, cp932, why)) {
-                error = PathForDisplay(item.path()) + ": the name " + why;
-                return false;
-            }
+            std::string cp932;
+            if (!NameToCp932(component, cp932, why))
+                break;
             if (!entry.name.empty())
                 entry.name += '\\';
             entry.name += cp932;
+        }
+        if (!why.empty()) {
+            unnamed.push_back(PathForDisplay(item.path()) + ": the name " + why);
+            continue;
         }
         fs::file_status status = item.status(code);
         // Links to files are followed (their contents are packed); a link to a folder is refused,
@@ -112,8 +216,22 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
                 error = PathForDisplay(item.path()) + ": cannot read its last-write time";
                 return false;
             }
+            // An update built earlier and left in the folder would be shipped inside this one.
+            if (options.defaultExcludes && IsBuiltUpdate(entry.source)) {
+                if (options.leftOut != nullptr)
+                    options.leftOut->push_back(relative.generic_u8string() + " (an update built earlier)");
+                continue;
+            }
         }
         entries.push_back(std::move(entry));
+    }
+    if (!unnamed.empty()) {
+        error.clear();
+        for (const std::string& line : unnamed)
+            error += (error.empty() ? "" : "\n") + line;
+        if (unnamed.size() > 1)
+            error += "\n" + std::to_string(unnamed.size()) + " names cannot be carried; rename them";
+        return false;
     }
     return RefuseCaseCollisions(entries, error);
 }

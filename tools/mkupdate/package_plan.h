@@ -18,9 +18,23 @@ struct PlannedEntry {
     uint64_t lastWriteTime = 0;
 };
 
-// Reads the tree under `root` (every file and folder, empty ones included). False with a
-// message naming the first offending file or folder.
+// The ignore file a game maker may put at the top of SRC_DIR: a pattern a line, as --exclude takes.
+constexpr const char kIgnoreFile[] = ".mkupdateignore";
+
+struct CollectOptions {
+    // Leave out version-control folders, desktop clutter (Thumbs.db, desktop.ini, .DS_Store),
+    // the ignore file and its patterns, and updates built earlier.
+    bool defaultExcludes = true;
+    std::vector<std::string> excludes;          // more patterns (--exclude)
+    std::vector<std::string>* leftOut = nullptr;  // receives what was left out, as UTF-8 paths
+};
+
+// Reads the tree under `root` (every file and folder, empty ones included, less what the options
+// leave out). False with a message naming the offending file or folder; every name without a code
+// page 932 form is named, one a line. The first form reads everything.
 bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>& entries, std::string& error);
+bool CollectEntries(const std::filesystem::path& root, const CollectOptions& options, std::vector<PlannedEntry>& entries,
+                    std::string& error);
 
 // Puts the entries in package order: top-level files first (install.env, then insttscr.rct,
 // then the rest by name), then the folders level by level, then the files inside folders. False
