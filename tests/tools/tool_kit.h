@@ -79,12 +79,19 @@ struct ToolRun {
     std::string output;
 };
 
-// Runs the mkupdate program itself, for exit codes and messages.
-inline ToolRun RunTool(const std::string& arguments)
+// Runs the mkupdate program itself, for exit codes and messages (standard output and standard
+// error together, or standard output alone).
+inline ToolRun RunTool(const std::string& arguments, bool withErrors = true)
 {
     std::string program = MkupdateProgram();
     fs::path captured = fs::temp_directory_path() / (UniqueName("mkupdate_output_") + ".txt");
-    std::string command = "\"" + program + "\" " + arguments + " > \"" + captured.string() + "\" 2>&1";
+#ifdef _WIN32
+    const char* dropErrors = " 2>NUL";
+#else
+    const char* dropErrors = " 2>/dev/null";
+#endif
+    std::string command = "\"" + program + "\" " + arguments + " > \"" + captured.string() + "\"" +
+                          (withErrors ? " 2>&1" : dropErrors);
 #ifdef _WIN32
     int code = std::system(("\"" + command + "\"").c_str());
 #else

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "command_line.h"
 #include "commands.h"
 #include "host_files.h"
 #include "lint.h"
@@ -14,6 +15,7 @@
 #include "package_plan.h"
 #include "rct_convert.h"
 #include "text_util.h"
+#include "update_file.h"
 
 namespace fs = std::filesystem;
 
@@ -45,7 +47,8 @@ const char kBuildHelp[] =
     "                        a line, # for comments) and what it lists, updates built earlier\n"
     "  --strict              refuse settings with warnings too, not only with errors\n"
     "  --allow-wipe          accept a removal of every file in the game's folder (\"*\", \"*.*\")\n"
-    "  --help                show this help\n"
+    "  -q, --quiet           print nothing but problems\n"
+    "  -h, --help            show this help\n"
     "\n"
     "exit status: 0 written, 1 a problem with the input, 2 wrong usage\n";
 
@@ -53,14 +56,12 @@ const uint64_t kProgressThreshold = 32ull << 20;
 
 int Usage(const std::string& message)
 {
-    std::fprintf(stderr, "mkupdate build: %s\n\n%s", message.c_str(), kBuildHelp);
-    return kExitUsage;
+    return UsageError("build", message);
 }
 
 int Refuse(const std::string& message)
 {
-    std::fprintf(stderr, "mkupdate build: %s\n", message.c_str());
-    return kExitInput;
+    return InputError("build", message);
 }
 
 // The output may not replace an input: a file inside SRC_DIR (install.env, or the previous update
@@ -181,44 +182,46 @@ int RunBuild(const Args& args)
     CollectOptions collect;
     int level = 9;
     int jobs = (int)std::max(1u, std::thread::hardware_concurrency());
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kBuildHelp, stdout);
-            return kExitOk;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!hasValue)
-                return Usage(arg + " needs a file name");
-            output = args[++i];
-        } else if (arg == "--exclude") {
-            if (!hasValue)
-                return Usage("--exclude needs a pattern");
-            collect.excludes.push_back(args[++i]);
-        } else if (arg == "--no-default-excludes") {
-            collect.defaultExcludes = false;
-        } else if (arg == "--strict") {
-            lintOptions.strict = true;
-        } else if (arg == "--allow-wipe") {
-            lintOptions.allowWipe = true;
-        } else if (arg == "--stub") {
-            if (!hasValue)
-                return Usage("--stub needs a file name");
-            stubPath = args[++i];
-        } else if (arg == "--level") {
-            if (!hasValue || !ParseNumber(args[++i], 0, 9, level))
-                return Usage("--level takes a number from 0 to 9");
-        } else if (arg == "--jobs") {
-            if (!hasValue || !ParseNumber(args[++i], 1, 256, jobs))
-                return Usage("--jobs takes a number from 1 to 256");
-        } else if (!arg.empty() && arg[0] == '-') {
-            return Usage("unknown option '" + arg + "'");
-        } else if (source.empty()) {
-            source = arg;
-        } else {
-            return Usage("one source folder at a time");
-        }
-    }
+    auto text = [](std::string& target) {
+        return [&target](const std::string& value) {
+            target = value;
+            return std::string();
+        };
+    };
+    auto flag = [](bool& target, bool to) {
+        return [&target, to](const std::string&) {
+            target = to;
+            return std::string();
+        };
+    };
+    std::vector<std::string> operands;
+    int stop = ReadCommandLine(
+        "build", kBuildHelp, args,
+        {{{"-o", "--output"}, true, text(output)},
+         {{"--stub"}, true, text(stubPath)},
+         {{"--level"}, true,
+          [&](const std::string& value) {
+              return ParseNumber(value, 0, 9, level) ? std::string() : "--level takes a number from 0 to 9";
+          }},
+         {{"--jobs"}, true,
+          [&](const std::string& value) {
+              return ParseNumber(value, 1, 256, jobs) ? std::string() : "--jobs takes a number from 1 to 256";
+          }},
+         {{"--exclude"}, true,
+          [&](const std::string& value) {
+              collect.excludes.push_back(value);
+              return std::string();
+          }},
+         {{"--no-default-excludes"}, false, flag(collect.defaultExcludes, false)},
+         {{"--strict"}, false, flag(lintOptions.strict, true)},
+         {{"--allow-wipe"}, false, flag(lintOptions.allowWipe, true)}},
+        operands);
+    if (stop >= 0)
+        return stop;
+    if (operands.size() > 1)
+        return Usage("one source folder at a time");
+    if (!operands.empty())
+        source = operands[0];
     if (source.empty())
         return Usage("which folder? SRC_DIR is missing");
     if (output.empty())
@@ -247,7 +250,7 @@ int RunBuild(const Args& args)
     collect.leftOut = &leftOut;
     bool collected = CollectEntries(sourceFolder, collect, entries, error);
     for (const std::string& item : leftOut)
-        std::printf("left out: %s\n", EscapeControls(item).c_str());
+        Say("left out: %s\n", EscapeControls(item).c_str());
     if (!collected || !PrepareTitleImage(entries, error) ||
         !OrderEntries(entries, error))
         return Refuse(error);
@@ -268,7 +271,7 @@ int RunBuild(const Args& args)
     BuildOptions options;
     options.level = level;
     options.jobs = jobs;
-    options.progress = input >= kProgressThreshold && IsTerminal(stderr) ? stderr : nullptr;
+    options.progress = input >= kProgressThreshold && !Quiet() && IsTerminal(stderr) ? stderr : nullptr;
     BuildResult result;
     bool written = WriteUpdate(stubBytes, entries, options, file, result, error);
     if (std::fclose(file) != 0 && written) {
@@ -289,8 +292,7 @@ int RunBuild(const Args& args)
     KeepOnInterrupt();
     if (!written)
         return Refuse(error);
-    std::printf("%s: %d files, %d folders, %llu bytes packed into %llu (%.1f%%)\n", output.c_str(), result.files,
-                result.folders, (unsigned long long)result.inputBytes, (unsigned long long)result.packageBytes,
-                result.inputBytes == 0 ? 100.0 : 100.0 * (double)result.packageBytes / (double)result.inputBytes);
+    Say("%s: %s\n", output.c_str(),
+        FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes).c_str());
     return kExitOk;
 }

@@ -1,8 +1,9 @@
-// mkupdate extract UPDATE.exe DEST_DIR [--setup-only]
+// mkupdate extract UPDATE.exe [-o] DEST_DIR [--setup-only]
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "command_line.h"
 #include "commands.h"
 #include "host_files.h"
 #include "lint.h"
@@ -15,16 +16,20 @@ namespace {
 
 const char kExtractHelp[] =
     "usage: mkupdate extract UPDATE.exe DEST_DIR [--setup-only]\n"
+    "       mkupdate extract UPDATE.exe -o DEST_DIR [--setup-only]\n"
     "\n"
     "Writes into DEST_DIR what the updater's full pass would write into the installed folder,\n"
     "with the stored last-write times; with --setup-only, what its setup pass would put in its\n"
     "work folder (the setup files up to the first folder inside a folder). Each file is written\n"
-    "under a temporary name and put in place only once its stream checked out. DEST_DIR must\n"
-    "exist. Nothing is written outside DEST_DIR: a symbolic link inside it is refused, never\n"
-    "followed, and a read-only file in the way stops the extraction as it stops the updater.\n"
+    "under a temporary name and put in place only once its stream checked out. DEST_DIR is\n"
+    "created when it does not exist. Nothing is written outside DEST_DIR: a symbolic link inside\n"
+    "it is refused, never followed, and a read-only file in the way stops the extraction as it\n"
+    "stops the updater.\n"
     "\n"
-    "  --setup-only   only the setup pass\n"
-    "  --help         show this help\n"
+    "  -o, --output DEST_DIR  where to write (instead of the second operand)\n"
+    "  --setup-only           only the setup pass\n"
+    "  -q, --quiet            print nothing but problems\n"
+    "  -h, --help             show this help\n"
     "\n"
     "exit status: 0 extracted, 1 a damaged package or a file that cannot be written, 2 wrong usage\n";
 
@@ -45,47 +50,44 @@ std::string FindLinkBelow(const fs::path& root, const fs::path& target)
     return {};
 }
 
-int Usage(const std::string& message)
-{
-    std::fprintf(stderr, "mkupdate extract: %s\n\n%s", message.c_str(), kExtractHelp);
-    return kExitUsage;
-}
 
 }  // namespace
 
 int RunExtract(const Args& args)
 {
-    std::string path, destination;
+    std::string destination;
     bool setupOnly = false;
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kExtractHelp, stdout);
-            return kExitOk;
-        } else if (arg == "--setup-only") {
-            setupOnly = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            return Usage("unknown option '" + arg + "'");
-        } else if (path.empty()) {
-            path = arg;
-        } else if (destination.empty()) {
-            destination = arg;
-        } else {
-            return Usage("too many arguments");
-        }
-    }
-    if (path.empty() || destination.empty())
-        return Usage("UPDATE.exe and DEST_DIR are both needed");
+    std::vector<std::string> operands;
+    int stop = ReadCommandLine("extract", kExtractHelp, args,
+                               {{{"--setup-only"}, false,
+                                 [&](const std::string&) {
+                                     setupOnly = true;
+                                     return std::string();
+                                 }},
+                                {{"-o", "--output"}, true,
+                                 [&](const std::string& value) {
+                                     destination = value;
+                                     return std::string();
+                                 }}},
+                               operands);
+    if (stop >= 0)
+        return stop;
+    if (operands.size() == 2 && destination.empty())
+        destination = operands[1];
+    else if (operands.size() >= 2)
+        return UsageError("extract", "too many arguments");
+    if (operands.empty() || destination.empty())
+        return UsageError("extract", "UPDATE.exe and DEST_DIR are both needed");
+    const std::string& path = operands[0];
     std::error_code code;
     fs::path root(destination);
-    if (!fs::is_directory(root, code)) {
-        std::fprintf(stderr, "mkupdate extract: %s: no such folder\n", destination.c_str());
-        return kExitInput;
-    }
+    fs::create_directories(root, code);
+    if (!fs::is_directory(root, code))
+        return InputError("extract", destination + ": not a folder, and it cannot be created");
     UpdateFile file;
-    if (!file.Open(path)) {
-        std::fprintf(stderr, "mkupdate extract: %s: cannot open the file\n", path.c_str());
-        return kExitInput;
-    }
+    if (!file.Open(path))
+        return InputError("extract", path + ": cannot open the file");
+    ProgressLine progress("extract", fs::file_size(path, code));
 
     PackageProblem problem;
     fs::path target, partial;
@@ -100,6 +102,7 @@ int RunExtract(const Args& args)
     PackageWalk walk;
     walk.checkRules = true;
     walk.begin = [&](const WalkedEntry& e) -> int {
+        progress.Reached((uint64_t)e.offset);
         if (setupOnly) {
             int step = SetupPassStep(&e.entry);
             if (step == SETUP_END)
@@ -153,7 +156,7 @@ int RunExtract(const Args& args)
         if (!WriteLastWriteTime(target, e.lastWriteTime))
             std::fprintf(stderr, "mkupdate extract: note: cannot set the time of %s\n", PathForDisplay(target).c_str());
         partial.clear();
-        std::printf("%s\n", DisplayName(e.entry.name).c_str());
+        Say("%s\n", DisplayName(e.entry.name).c_str());
         ++files;
         return true;
     };
@@ -163,9 +166,9 @@ int RunExtract(const Args& args)
     if (!ok) {
         if (!partial.empty())
             fs::remove(partial, code);
-        std::fprintf(stderr, "mkupdate extract: %s: %s\n", path.c_str(), DescribeProblem(problem).c_str());
-        return kExitInput;
+        return InputError("extract", path + ": " + DescribeProblem(problem));
     }
-    std::printf("%d files, %d folders extracted into %s\n", files, folders, destination.c_str());
+    Say("%s, %s extracted into %s\n", Count(files, "file", "files").c_str(), Count(folders, "folder", "folders").c_str(),
+        destination.c_str());
     return kExitOk;
 }

@@ -2,8 +2,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "command_line.h"
 #include "commands.h"
 #include "lint.h"
+#include "text_util.h"
 #include "update_file.h"
 
 namespace {
@@ -15,28 +17,10 @@ const char kListHelp[] =
     "(file or folder), name, size, packed size, ratio and last-write time (UTC). Nothing is\n"
     "inflated; 'mkupdate verify' checks the data.\n"
     "\n"
-    "  --json   print a JSON object instead of a table\n"
-    "  --help   show this help\n"
+    "  --json       print a JSON object instead of a table (times in RFC 3339, UTC)\n"
+    "  -h, --help   show this help\n"
     "\n"
     "exit status: 0 listed, 1 the file is no update or its package is damaged, 2 wrong usage\n";
-
-std::string JsonString(const std::string& utf8)
-{
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
 
 struct Row {
     bool folder;
@@ -55,33 +39,21 @@ double Ratio(const Row& row)
 
 int RunList(const Args& args)
 {
-    std::string path;
     bool json = false;
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kListHelp, stdout);
-            return kExitOk;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "mkupdate list: unknown option '%s'\n\n%s", arg.c_str(), kListHelp);
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "mkupdate list: one update at a time\n\n%s", kListHelp);
-            return kExitUsage;
-        }
-    }
-    if (path.empty()) {
-        std::fprintf(stderr, "mkupdate list: which update? UPDATE.exe is missing\n\n%s", kListHelp);
-        return kExitUsage;
-    }
+    std::vector<std::string> operands;
+    int stop = ReadCommandLine("list", kListHelp, args,
+                               {{{"--json"}, false, [&](const std::string&) { json = true; return std::string(); }}},
+                               operands);
+    if (stop >= 0)
+        return stop;
+    if (operands.empty())
+        return UsageError("list", "which update? UPDATE.exe is missing");
+    if (operands.size() > 1)
+        return UsageError("list", "one update at a time");
+    const std::string& path = operands[0];
     UpdateFile file;
-    if (!file.Open(path)) {
-        std::fprintf(stderr, "mkupdate list: %s: cannot open the file\n", path.c_str());
-        return kExitInput;
-    }
+    if (!file.Open(path))
+        return InputError("list", path + ": cannot open the file");
     std::vector<Row> rows;
     PackageWalk walk;
     walk.begin = [&](const WalkedEntry& e) {
@@ -92,19 +64,29 @@ int RunList(const Args& args)
     WalkSummary summary;
     PackageProblem problem;
     bool ok = WalkPackage(file.Stream(), walk, &summary, &problem);
+    // Something that is no update at all gives nothing to read on standard output.
+    if (!ok && rows.empty())
+        return InputError("list", path + ": " + DescribeProblem(problem));
 
+    int files = 0, folders = 0;
+    uint64_t total = 0;
+    for (const Row& row : rows) {
+        row.folder ? ++folders : ++files;
+        total += row.folder ? 0 : (uint64_t)row.originalSize;
+    }
     if (json) {
-        std::printf("{\n  \"packageOffset\": %lld,\n  \"packageSize\": %d,\n  \"entries\": [",
-                    (long long)summary.firstEntryOffset, summary.packageSize);
+        std::printf("{\n  \"packageOffset\": %lld,\n  \"packageSize\": %d,\n  \"files\": %d,\n  \"folders\": %d,\n"
+                    "  \"bytes\": %llu,\n  \"entries\": [",
+                    (long long)summary.firstEntryOffset, summary.packageSize, files, folders, (unsigned long long)total);
         for (size_t i = 0; i < rows.size(); ++i) {
             const Row& row = rows[i];
             std::printf("%s\n    {\"kind\": \"%s\", \"name\": %s", i == 0 ? "" : ",", row.folder ? "folder" : "file",
                         JsonString(row.name).c_str());
             if (!row.folder)
-                std::printf(", \"size\": %lld, \"packedSize\": %u, \"ratio\": %.1f, \"time\": \"%sZ\", "
+                std::printf(", \"size\": %lld, \"packedSize\": %u, \"ratio\": %.1f, \"time\": \"%s\", "
                             "\"fileTime\": %llu",
                             (long long)row.originalSize, row.compressedSize, Ratio(row),
-                            FormatFileTime(row.time).c_str(), (unsigned long long)row.time);
+                            FormatFileTimeRfc3339(row.time).c_str(), (unsigned long long)row.time);
             std::printf("}");
         }
         std::printf("\n  ]");
@@ -114,24 +96,17 @@ int RunList(const Args& args)
         std::printf("\n}\n");
     } else {
         std::printf("%-6s %12s %12s %7s  %-19s  %s\n", "kind", "size", "packed", "ratio", "time (UTC)", "name");
-        uint64_t total = 0, packed = 0;
         for (const Row& row : rows) {
-            if (row.folder) {
+            if (row.folder)
                 std::printf("%-6s %12s %12s %7s  %-19s  %s\n", "folder", "-", "-", "-", "-", row.name.c_str());
-                continue;
-            }
-            total += (uint64_t)row.originalSize;
-            packed += row.compressedSize;
-            std::printf("%-6s %12lld %12u %6.1f%%  %s  %s\n", "file", (long long)row.originalSize, row.compressedSize,
-                        Ratio(row), FormatFileTime(row.time).c_str(), row.name.c_str());
+            else
+                std::printf("%-6s %12lld %12u %6.1f%%  %s  %s\n", "file", (long long)row.originalSize,
+                            row.compressedSize, Ratio(row), FormatFileTime(row.time).c_str(), row.name.c_str());
         }
-        std::printf("%zu entries, %llu bytes packed into %llu; package of %d bytes at offset %lld\n", rows.size(),
-                    (unsigned long long)total, (unsigned long long)packed, summary.packageSize,
+        std::printf("%s; package at offset %lld\n", FormatTotals(files, folders, total, (uint64_t)summary.packageSize).c_str(),
                     (long long)summary.firstEntryOffset);
     }
-    if (!ok) {
-        std::fprintf(stderr, "mkupdate list: %s: %s\n", path.c_str(), DescribeProblem(problem).c_str());
-        return kExitInput;
-    }
+    if (!ok)
+        return InputError("list", path + ": " + DescribeProblem(problem));
     return kExitOk;
 }

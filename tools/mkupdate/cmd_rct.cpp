@@ -2,6 +2,7 @@
 // back into a picture to check it.
 #include <cstdio>
 
+#include "command_line.h"
 #include "commands.h"
 #include "image/rct_decoder.h"
 #include "image/rct_encoder.h"
@@ -26,16 +27,16 @@ const char kUsage[] =
 
 int Usage(const char* problem)
 {
-    if (problem != nullptr)
-        std::fprintf(stderr, "mkupdate rct: %s\n\n", problem);
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
+    if (problem == nullptr) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    return UsageError("rct", problem);
 }
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "mkupdate rct: %s\n", message.c_str());
-    return kExitInput;
+    return InputError("rct", message);
 }
 
 int RunEncode(const Args& args)
@@ -44,23 +45,23 @@ int RunEncode(const Args& args)
     int variant = RCT_TC00;
     std::string name;
     bool nameGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--variant" || args[i] == "--name") {
-            if (i + 1 >= args.size())
-                return Usage((args[i] + " needs a value").c_str());
-            const std::string& value = args[++i];
-            if (args[i - 1] == "--name") {
-                name = value;
-                nameGiven = true;
-            } else if ((variant = RctVariantFromName(value)) == RCT_UNKNOWN) {
-                return Usage(("unknown variant '" + value + "' (use TC00, TS00, TC01 or TS01)").c_str());
-            }
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Usage(("unknown option '" + args[i] + "'").c_str());
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    int stop = ReadCommandLine("rct", kUsage, args,
+                               {{{"--variant"}, true,
+                                 [&](const std::string& value) {
+                                     variant = RctVariantFromName(value);
+                                     return variant == RCT_UNKNOWN
+                                                ? "unknown variant '" + value + "' (use TC00, TS00, TC01 or TS01)"
+                                                : std::string();
+                                 }},
+                                {{"--name"}, true,
+                                 [&](const std::string& value) {
+                                     name = value;
+                                     nameGiven = true;
+                                     return std::string();
+                                 }}},
+                               files);
+    if (stop >= 0)
+        return stop;
     if (files.size() != 2)
         return Usage("encode takes a picture and an output file");
     if (nameGiven && !RctVariantHasName(variant))
@@ -76,13 +77,17 @@ int RunEncode(const Args& args)
     if (!WriteWholeFile(files[1], rct))
         return Fail(files[1] + ": cannot be written");
     const double raw = 3.0 * image.width * image.height;
-    std::printf("%s: %u x %u, %s, %zu bytes (%.1f%% of the raw pixels)\n", files[1].c_str(), image.width,
+    Say("%s: %u x %u, %s, %zu bytes (%.1f%% of the raw pixels)\n", files[1].c_str(), image.width,
                 image.height, RctVariantName(variant), rct.size(), 100.0 * (double)rct.size() / raw);
     return kExitOk;
 }
 
-int RunDecode(const Args& args)
+int RunDecode(const Args& rawArgs)
 {
+    std::vector<std::string> args;
+    int stop = ReadCommandLine("rct", kUsage, rawArgs, {}, args);
+    if (stop >= 0)
+        return stop;
     if (args.size() != 2)
         return Usage("decode takes an RCT file and an output picture");
     std::string bytes;
@@ -95,7 +100,7 @@ int RunDecode(const Args& args)
         return Fail(args[0] + ": " + error);
     if (!WriteImageFile(args[1], image, error))
         return Fail(error);
-    std::printf("%s: %u x %u, %s, payload %zu bytes\n", args[1].c_str(), image.width, image.height,
+    Say("%s: %u x %u, %s, payload %zu bytes\n", args[1].c_str(), image.width, image.height,
                 RctVariantName(info.variant), info.payloadSize);
     return kExitOk;
 }
@@ -111,12 +116,6 @@ int RunRct(const Args& args)
         return kExitOk;
     }
     const Args rest(args.begin() + 1, args.end());
-    for (const std::string& arg : rest) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return kExitOk;
-        }
-    }
     if (args[0] == "encode")
         return RunEncode(rest);
     if (args[0] == "decode")

@@ -1,20 +1,27 @@
-// mkupdate verify UPDATE.exe
+// mkupdate verify UPDATE.exe [--json]
 #include <cstdio>
+#include <filesystem>
 
+#include "command_line.h"
 #include "commands.h"
+#include "lint.h"
+#include "text_util.h"
 #include "update_file.h"
 
 namespace {
 
 const char kVerifyHelp[] =
-    "usage: mkupdate verify UPDATE.exe\n"
+    "usage: mkupdate verify UPDATE.exe [--json]\n"
     "\n"
     "Checks an update executable the way the updater will meet it: the trailer and layout, every\n"
-    "entry header, the rules of the format (names that stay inside the installed folder, folders\n"
-    "before their contents, setup files where the setup pass can unpack them), and inflates\n"
-    "every stream, checking its Adler-32 and that it ends exactly where its size says.\n"
+    "entry header, the rules of the format (names the updater writes under exactly that name,\n"
+    "inside the installed folder; no two names that differ only in case; folders before their\n"
+    "contents; setup files where the setup pass can unpack them), and inflates every stream,\n"
+    "checking its Adler-32, its size, and that it ends exactly where its packed size says.\n"
     "\n"
-    "  --help   show this help\n"
+    "  --json       print the verdict as a JSON object\n"
+    "  -q, --quiet  print nothing but problems\n"
+    "  -h, --help   show this help\n"
     "\n"
     "exit status: 0 sound, 1 a problem (the first one is printed with its byte offset), 2 wrong usage\n";
 
@@ -22,41 +29,48 @@ const char kVerifyHelp[] =
 
 int RunVerify(const Args& args)
 {
-    std::string path;
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kVerifyHelp, stdout);
-            return kExitOk;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "mkupdate verify: unknown option '%s'\n\n%s", arg.c_str(), kVerifyHelp);
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            std::fprintf(stderr, "mkupdate verify: one update at a time\n\n%s", kVerifyHelp);
-            return kExitUsage;
-        }
-    }
-    if (path.empty()) {
-        std::fprintf(stderr, "mkupdate verify: which update? UPDATE.exe is missing\n\n%s", kVerifyHelp);
-        return kExitUsage;
-    }
+    bool json = false;
+    std::vector<std::string> operands;
+    int stop = ReadCommandLine("verify", kVerifyHelp, args,
+                               {{{"--json"}, false, [&](const std::string&) { json = true; return std::string(); }}},
+                               operands);
+    if (stop >= 0)
+        return stop;
+    if (operands.empty())
+        return UsageError("verify", "which update? UPDATE.exe is missing");
+    if (operands.size() > 1)
+        return UsageError("verify", "one update at a time");
+    const std::string& path = operands[0];
     UpdateFile file;
-    if (!file.Open(path)) {
-        std::fprintf(stderr, "mkupdate verify: %s: cannot open the file\n", path.c_str());
-        return kExitInput;
-    }
+    if (!file.Open(path))
+        return InputError("verify", path + ": cannot open the file");
+    std::error_code code;
+    ProgressLine progress("verify", std::filesystem::file_size(path, code));
     PackageWalk walk;
     walk.inflateAll = true;
     walk.checkRules = true;
-    walk.begin = [](const WalkedEntry&) { return (int)WALK_SKIP; };
+    walk.begin = [&](const WalkedEntry& e) {
+        progress.Reached((uint64_t)e.offset);
+        return (int)WALK_SKIP;
+    };
     WalkSummary summary;
     PackageProblem problem;
-    if (!WalkPackage(file.Stream(), walk, &summary, &problem)) {
-        std::fprintf(stderr, "mkupdate verify: %s: %s\n", path.c_str(), DescribeProblem(problem).c_str());
-        return kExitInput;
+    bool sound = WalkPackage(file.Stream(), walk, &summary, &problem);
+    if (json) {
+        std::printf("{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
+        if (sound)
+            std::printf(", \"files\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld", summary.files,
+                        summary.folders, summary.packageSize, (long long)summary.firstEntryOffset);
+        else
+            std::printf(", \"problem\": {\"offset\": %lld, \"name\": %s, \"text\": %s}", (long long)problem.offset,
+                        JsonString(DisplayName(problem.name)).c_str(), JsonString(problem.text).c_str());
+        std::printf("}\n");
     }
-    std::printf("%s: sound: %d files, %d folders, package of %d bytes at offset %lld\n", path.c_str(), summary.files,
-                summary.folders, summary.packageSize, (long long)summary.firstEntryOffset);
+    if (!sound)
+        return InputError("verify", path + ": " + DescribeProblem(problem));
+    if (!json)
+        Say("%s: sound: %s, %s, package of %d bytes at offset %lld\n", path.c_str(),
+            Count(summary.files, "file", "files").c_str(), Count(summary.folders, "folder", "folders").c_str(),
+            summary.packageSize, (long long)summary.firstEntryOffset);
     return kExitOk;
 }

@@ -759,11 +759,44 @@ void PrintLintFindings(const std::vector<LintFinding>& findings, std::FILE* out)
         std::fprintf(out, "%s\n", FormatLintFinding(finding).c_str());
 }
 
-std::string ExplainSettingsFile(const std::string& installEnvPath)
+namespace {
+
+// A write of the [ini] or [reg] section: name and value, or the raw line the updater skips.
+struct ExplainedWrite {
+    bool skipped = false;
+    std::string name, value, line;  // UTF-8
+};
+
+// What the updater will do with a settings file, read by the updater's own readers.
+struct Explanation {
+    std::string title, productKey, proposal, keyFile, versionValue;
+    bool hasKeyFile = false, hasVersionRange = false, hasReadme = false;
+    int versionFrom = 0, versionTo = 0;
+    std::string readmeButton, readmeFile, unclosedSection;
+    bool hasIni = false, hasReg = false, regWritten = false, hasRemovals = false;
+    std::string iniFile, iniSection;
+    std::vector<ExplainedWrite> ini, reg;
+    std::vector<std::pair<std::string, bool>> removals;  // pattern, taken (inside the folder)
+};
+
+ExplainedWrite Explained(bool parsed, const char* first, const char* second, const char* line)
+{
+    ExplainedWrite write;
+    write.skipped = !parsed;
+    if (parsed) {
+        write.name = Cp932ToUtf8(first);
+        write.value = Cp932ToUtf8(second);
+    } else {
+        write.line = Cp932ToUtf8(line);
+    }
+    return write;
+}
+
+bool Explain(const std::string& installEnvPath, Explanation& x)
 {
     std::string bytes;
     if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(installEnvPath))
-        return "";
+        return false;
     FreeSettings();
     FreeActionLists();
     TextModeReader reader;
@@ -772,67 +805,143 @@ std::string ExplainSettingsFile(const std::string& installEnvPath)
     InitTextModeReader(&reader, bytes.data(), bytes.size());
     int openSection = ReadActionSections(ReadTextModeLine, &reader);
 
-    std::string out;
-    auto line = [&out](const std::string& text) { out += text + "\n"; };
-    line("title: " + Cp932ToUtf8(GetTitleText()));
+    x.title = Cp932ToUtf8(GetTitleText());
     std::string keyPath = std::string("Software\\") + GetRegGlobal() + "\\" + GetRegLocal();
-    line("product key: " + Cp932ToUtf8(keyPath) + " (install folder read from HKEY_LOCAL_MACHINE, version and [reg] "
-         "values under HKEY_CURRENT_USER)");
-    const char* keyFile = GetKeyFile();
-    line("key file: " + (keyFile != nullptr ? Cp932ToUtf8(keyFile) : std::string("(none: any folder is accepted)")));
-    std::string proposal = std::string("<program files>\\") + (GetInstFol() != nullptr ? std::string(GetInstFol()) + "\\" : "") +
-                           GetInstTo();
-    line("folder proposed when asking: " + Cp932ToUtf8(proposal));
-    if (GetChkReg() == nullptr)
-        line("version range: none (every installed version takes the update)");
-    else
-        line("version range: value " + Cp932ToUtf8(GetChkReg()) + " from " + std::to_string(GetChkRegVer()) + " to " +
-             std::to_string(GetChkRegVerHigh()) + " takes the update; above counts as already applied");
+    x.productKey = Cp932ToUtf8(keyPath);
+    x.hasKeyFile = GetKeyFile() != nullptr;
+    x.keyFile = x.hasKeyFile ? Cp932ToUtf8(GetKeyFile()) : "";
+    x.proposal = Cp932ToUtf8(std::string("<program files>\\") +
+                             (GetInstFol() != nullptr ? std::string(GetInstFol()) + "\\" : "") + GetInstTo());
+    x.hasVersionRange = GetChkReg() != nullptr;
+    if (x.hasVersionRange) {
+        x.versionValue = Cp932ToUtf8(GetChkReg());
+        x.versionFrom = GetChkRegVer();
+        x.versionTo = GetChkRegVerHigh();
+    }
     char readme[128];
     GetSetting("INSTREADME", readme, sizeof readme, "-");
     char readmeFile[128];
     GetSetting("INSTREADMEFL", readmeFile, sizeof readmeFile, "readme.txt");
-    line(readme[0] == '-' ? std::string("readme: none")
-                          : "readme: button " + Quoted(readme) + " opens " + Cp932ToUtf8(readmeFile));
+    x.hasReadme = readme[0] != '-';
+    x.readmeButton = Cp932ToUtf8(readme);
+    x.readmeFile = Cp932ToUtf8(readmeFile);
     if (openSection != SECTION_NONE) {
-        line(std::string("section [") + GetSectionName(openSection) + "] is never closed: the updater stops at start-up");
+        x.unclosedSection = GetSectionName(openSection);
         FreeSettings();
         FreeActionLists();
-        return out;
+        return true;
     }
-
     SetInstallPath(kSampleInstallPath);
-    line(std::string("with the product installed in ") + kSampleInstallPath + " and no CD-ROM drive:");
     char first[ENTRY_BUFFER_SIZE];
     char second[ENTRY_BUFFER_SIZE];
-    if (GetActionList(SECTION_INI) != nullptr) {
-        line("INI writes to " + Cp932ToUtf8(GetIniFile()) + " [" + Cp932ToUtf8(GetIniSection()) + "]:");
-        for (const ActionEntry* entry = GetActionList(SECTION_INI); entry != nullptr; entry = entry->next) {
-            if (ParseIniEntry(entry->text, first, second) == 0)
-                line("  " + Cp932ToUtf8(first) + "=" + Cp932ToUtf8(second));
-            else
-                line("  (skipped) " + Cp932ToUtf8(entry->text));
-        }
+    x.hasIni = GetActionList(SECTION_INI) != nullptr;
+    if (x.hasIni) {
+        x.iniFile = Cp932ToUtf8(GetIniFile());
+        x.iniSection = Cp932ToUtf8(GetIniSection());
+        for (const ActionEntry* entry = GetActionList(SECTION_INI); entry != nullptr; entry = entry->next)
+            x.ini.push_back(Explained(ParseIniEntry(entry->text, first, second) == 0, first, second, entry->text));
     }
-    if (GetActionList(SECTION_REG) != nullptr) {
-        if (GetRegGlobal()[0] == '-')
-            line("registry writes: none (REG_GLOBAL is not set)");
-        else
-            line("registry writes under HKEY_CURRENT_USER\\" + Cp932ToUtf8(keyPath) + ":");
-        for (const ActionEntry* entry = GetActionList(SECTION_REG); entry != nullptr && GetRegGlobal()[0] != '-';
-             entry = entry->next) {
-            if (ParseRegEntry(entry->text, first, second) == 0)
-                line("  " + Quoted(first) + " = " + Quoted(second));
-            else
-                line("  (skipped) " + Cp932ToUtf8(entry->text));
-        }
-    }
-    if (GetActionList(SECTION_DELFILES_AFTERINST) != nullptr) {
-        line("removed from the product folder after the update:");
-        for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
-            line((IsConfinedPattern(entry->text) ? "  " : "  (ignored: leaves the folder) ") + Cp932ToUtf8(entry->text));
-    }
+    x.hasReg = GetActionList(SECTION_REG) != nullptr;
+    x.regWritten = GetRegGlobal()[0] != '-';
+    for (const ActionEntry* entry = GetActionList(SECTION_REG); entry != nullptr && x.regWritten; entry = entry->next)
+        x.reg.push_back(Explained(ParseRegEntry(entry->text, first, second) == 0, first, second, entry->text));
+    x.hasRemovals = GetActionList(SECTION_DELFILES_AFTERINST) != nullptr;
+    for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
+        x.removals.emplace_back(Cp932ToUtf8(entry->text), IsConfinedPattern(entry->text));
     FreeSettings();
     FreeActionLists();
+    return true;
+}
+
+std::string QuotedUtf8(const std::string& utf8)
+{
+    return "\"" + utf8 + "\"";
+}
+
+std::string WritesJson(const std::vector<ExplainedWrite>& writes)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < writes.size(); ++i) {
+        const ExplainedWrite& w = writes[i];
+        out += i == 0 ? "" : ", ";
+        out += w.skipped ? "{\"skipped\": " + JsonString(w.line) + "}"
+                         : "{\"name\": " + JsonString(w.name) + ", \"value\": " + JsonString(w.value) + "}";
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+std::string ExplainSettingsFile(const std::string& installEnvPath)
+{
+    Explanation x;
+    if (!Explain(installEnvPath, x))
+        return "";
+    std::string out;
+    auto line = [&out](const std::string& text) { out += text + "\n"; };
+    line("title: " + x.title);
+    line("product key: " + x.productKey + " (install folder read from HKEY_LOCAL_MACHINE, version and [reg] "
+         "values under HKEY_CURRENT_USER)");
+    line("key file: " + (x.hasKeyFile ? x.keyFile : std::string("(none: any folder is accepted)")));
+    line("folder proposed when asking: " + x.proposal);
+    if (!x.hasVersionRange)
+        line("version range: none (every installed version takes the update)");
+    else
+        line("version range: value " + x.versionValue + " from " + std::to_string(x.versionFrom) + " to " +
+             std::to_string(x.versionTo) + " takes the update; above counts as already applied");
+    line(!x.hasReadme ? std::string("readme: none") : "readme: button " + QuotedUtf8(x.readmeButton) + " opens " + x.readmeFile);
+    if (!x.unclosedSection.empty()) {
+        line("section [" + x.unclosedSection + "] is never closed: the updater stops at start-up");
+        return out;
+    }
+    line(std::string("with the product installed in ") + kSampleInstallPath + " and no CD-ROM drive:");
+    if (x.hasIni) {
+        line("INI writes to " + x.iniFile + " [" + x.iniSection + "]:");
+        for (const ExplainedWrite& w : x.ini)
+            line(w.skipped ? "  (skipped) " + w.line : "  " + w.name + "=" + w.value);
+    }
+    if (x.hasReg) {
+        line(x.regWritten ? "registry writes under HKEY_CURRENT_USER\\" + x.productKey + ":"
+                          : std::string("registry writes: none (REG_GLOBAL is not set)"));
+        for (const ExplainedWrite& w : x.reg)
+            line(w.skipped ? "  (skipped) " + w.line : "  " + QuotedUtf8(w.name) + " = " + QuotedUtf8(w.value));
+    }
+    if (x.hasRemovals) {
+        line("removed from the product folder after the update:");
+        for (const auto& [pattern, taken] : x.removals)
+            line((taken ? "  " : "  (ignored: leaves the folder) ") + pattern);
+    }
     return out;
+}
+
+std::string ExplainSettingsFileJson(const std::string& installEnvPath)
+{
+    Explanation x;
+    if (!Explain(installEnvPath, x))
+        return "null";
+    std::string out = "{\"title\": " + JsonString(x.title) + ", \"productKey\": " + JsonString(x.productKey) +
+                      ", \"keyFile\": " + (x.hasKeyFile ? JsonString(x.keyFile) : "null") +
+                      ", \"proposedFolder\": " + JsonString(x.proposal) + ", \"versionRange\": ";
+    out += x.hasVersionRange ? "{\"value\": " + JsonString(x.versionValue) + ", \"from\": " +
+                                   std::to_string(x.versionFrom) + ", \"to\": " + std::to_string(x.versionTo) + "}"
+                             : "null";
+    out += ", \"readme\": " + (x.hasReadme ? "{\"button\": " + JsonString(x.readmeButton) + ", \"file\": " +
+                                                 JsonString(x.readmeFile) + "}"
+                                           : std::string("null"));
+    if (!x.unclosedSection.empty())
+        return out + ", \"unclosedSection\": " + JsonString(x.unclosedSection) + "}";
+    out += ", \"sampleInstallFolder\": " + JsonString(kSampleInstallPath);
+    out += ", \"ini\": " + (x.hasIni ? "{\"file\": " + JsonString(x.iniFile) + ", \"section\": " +
+                                           JsonString(x.iniSection) + ", \"writes\": " + WritesJson(x.ini) + "}"
+                                     : std::string("null"));
+    out += ", \"registry\": " + (x.regWritten ? WritesJson(x.reg) : std::string("[]"));
+    out += ", \"removals\": [";
+    bool firstRemoval = true;
+    for (const auto& [pattern, taken] : x.removals) {
+        if (!taken)
+            continue;  // the updater ignores it, so it removes nothing
+        out += (firstRemoval ? "" : ", ") + JsonString(pattern);
+        firstRemoval = false;
+    }
+    return out + "]}";
 }

@@ -28,6 +28,9 @@ std::string FormatLintFinding(const LintFinding& finding);
 void PrintLintFindings(const std::vector<LintFinding>& findings, std::FILE* out);
 // What the updater will do with the file, in UTF-8; empty when the file cannot be read.
 std::string ExplainSettingsFile(const std::string& installEnvPath);
+// The same as a JSON object ("null" when the file cannot be read); removals the updater ignores
+// are left out.
+std::string ExplainSettingsFileJson(const std::string& installEnvPath);
 
 // Code page 932 bytes as UTF-8 for the terminal (undecodable bytes as \xNN).
 std::string Cp932ToUtf8(const std::string& text);

@@ -1,6 +1,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "commands.h"
 
 namespace {
@@ -21,22 +23,42 @@ int PrintUsage(std::FILE* out)
     std::fprintf(out, "usage: mkupdate COMMAND [ARGS...]\n\nBuilds and inspects game update executables.\n\ncommands:\n");
     for (const Command& command : kCommands)
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
-    std::fprintf(out, "\n'mkupdate COMMAND --help' explains a command.\n");
+    std::fprintf(out, "\n'mkupdate help COMMAND' or 'mkupdate COMMAND --help' explains a command;\n"
+                      "'mkupdate --version' shows the version. Every command takes -q (quiet) and\n"
+                      "--option=value as well as --option value.\n");
     return out == stdout ? kExitOk : kExitUsage;
+}
+
+const Command* FindCommand(const char* name)
+{
+    for (const Command& command : kCommands)
+        if (command.run != nullptr && std::strcmp(name, command.name) == 0)
+            return &command;
+    return nullptr;
+}
+
+int UnknownCommand(const char* name)
+{
+    std::fprintf(stderr, "mkupdate: unknown command '%s'\nTry 'mkupdate help'.\n", name);
+    return kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 ||
-        std::strcmp(argv[1], "-h") == 0)
-        return PrintUsage(argc < 2 ? stderr : stdout);
-    for (const Command& command : kCommands) {
-        if (command.run != nullptr && std::strcmp(argv[1], command.name) == 0)
-            return command.run(Args(argv + 2, argv + argc));
+    if (argc < 2)
+        return PrintUsage(stderr);
+    if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
+        std::printf("mkupdate %s (zlib %s)\n", MKUPDATE_VERSION, zlibVersion());
+        return kExitOk;
     }
-    std::fprintf(stderr, "mkupdate: unknown command '%s'\n\n", argv[1]);
-    PrintUsage(stderr);
-    return kExitUsage;
+    if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        if (argc < 3)
+            return PrintUsage(stdout);
+        const Command* command = FindCommand(argv[2]);
+        return command != nullptr ? command->run({"--help"}) : UnknownCommand(argv[2]);
+    }
+    const Command* command = FindCommand(argv[1]);
+    return command != nullptr ? command->run(Args(argv + 2, argv + argc)) : UnknownCommand(argv[1]);
 }

@@ -9,4 +9,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& utf8);
+
 #endif

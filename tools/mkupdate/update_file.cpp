@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "command_line.h"
+#include "host_files.h"
 #include "lint.h"
 
 UpdateFile::~UpdateFile()
@@ -49,4 +51,42 @@ std::string FormatFileTime(uint64_t fileTime)
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", (long long)y, (long long)m,
                   (long long)d, (long long)(rest / 3600), (long long)(rest / 60 % 60), (long long)(rest % 60));
     return text;
+}
+
+std::string FormatFileTimeRfc3339(uint64_t fileTime)
+{
+    std::string text = FormatFileTime(fileTime);
+    text[10] = 'T';
+    return text + "Z";
+}
+
+std::string FormatTotals(int files, int folders, uint64_t inputBytes, uint64_t packageBytes)
+{
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%",
+                  inputBytes == 0 ? 100.0 : 100.0 * (double)packageBytes / (double)inputBytes);
+    return Count(files, "file", "files") + ", " + Count(folders, "folder", "folders") + ", " +
+           std::to_string(inputBytes) + " bytes packed into " + std::to_string(packageBytes) + " (" + ratio + ")";
+}
+
+ProgressLine::ProgressLine(const char* command, uint64_t total)
+    : command_(command), total_(total), shown_(!Quiet() && total >= (32u << 20) && IsTerminal(stderr))
+{
+}
+
+ProgressLine::~ProgressLine()
+{
+    if (shown_ && last_ >= 0)
+        std::fprintf(stderr, "\n");
+}
+
+void ProgressLine::Reached(uint64_t done)
+{
+    if (!shown_ || total_ == 0)
+        return;
+    int percent = (int)(done * 100 / total_);
+    if (percent == last_)
+        return;
+    last_ = percent;
+    std::fprintf(stderr, "\rmkupdate %s: %3d%%", command_, percent);
 }

@@ -27,6 +27,29 @@ private:
 // "offset N: NAME: text" with the name in UTF-8.
 std::string DescribeProblem(const PackageProblem& problem);
 
+// The totals that build and list both end with, so the two can be compared:
+// "3 files, 1 folder, 1234 bytes packed into 567 (45.9%)"; the packed figure is the package
+// (entries, end marker and padding), as the updater's overall progress bar counts it.
+std::string FormatTotals(int files, int folders, uint64_t inputBytes, uint64_t packageBytes);
+
+// Shows "\rmkupdate COMMAND: N%" on standard error while a long run reads `total` bytes, when
+// standard error is a terminal and the file is large enough for it to matter.
+class ProgressLine {
+public:
+    ProgressLine(const char* command, uint64_t total);
+    ~ProgressLine();
+    void Reached(uint64_t done);
+
+private:
+    const char* command_;
+    uint64_t total_;
+    bool shown_;
+    int last_ = -1;
+};
+
+// RFC 3339 in UTC, for JSON: "2026-12-10T12:33:36Z".
+std::string FormatFileTimeRfc3339(uint64_t fileTime);
+
 // "YYYY-MM-DD HH:MM:SS" in UTC.
 std::string FormatFileTime(uint64_t fileTime);
 

@@ -1,0 +1,183 @@
+// What people expect of a command-line tool, checked on the mkupdate program itself: --version,
+// help for a command, --option=value, -q, one-line usage errors, JSON for machines, totals that
+// agree between build and list, and nothing on standard output for something that is no update.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "commands.h"
+#include "tool_kit.h"
+
+namespace fs = std::filesystem;
+using namespace toolkit;
+
+namespace {
+
+const std::string kSettings = "TITLEBAR\tTest\r\nREG_GLOBAL\tMaker\r\nREG_LOCAL\tGame\r\nKEYFILE\tgame.exe\r\n"
+                              "[delfiles_afterinst]\r\nold.dll\r\n-\r\n";
+
+// A small update: the settings file, one file in one folder.
+struct Built {
+    Scratch scratch;
+    fs::path source = scratch.Path() / "src";
+    fs::path stub = scratch.Path() / "stub.exe";
+    fs::path update = scratch.Path() / "update.exe";
+    ToolRun build;
+
+    Built()
+    {
+        Write(source / "install.env", kSettings);
+        Write(source / "data" / "game.dat", std::string(5000, 'g'));
+        Write(stub, "MZ stub");
+        build = RunTool("build " + Q(source) + " --output=" + Q(update) + " --stub=" + Q(stub) + " --jobs=1");
+    }
+};
+
+size_t Lines(const std::string& text)
+{
+    size_t count = 0;
+    for (char c : text)
+        count += c == '\n';
+    return count;
+}
+
+TEST(MkupdateConventions, VersionAndHelpForACommand)
+{
+    ToolRun version = RunTool("--version");
+    EXPECT_EQ(version.code, kExitOk);
+    EXPECT_TRUE(std::regex_search(version.output, std::regex("^mkupdate [0-9]+\\.[0-9]+\\.[0-9]+ \\(zlib [0-9.]+\\)")))
+        << version.output;
+    for (const char* command : {"build", "list", "verify", "extract", "lint", "rct"}) {
+        ToolRun help = RunTool(std::string("help ") + command);
+        EXPECT_EQ(help.code, kExitOk) << command;
+        EXPECT_EQ(help.output, RunTool(std::string(command) + " --help").output) << command;
+        EXPECT_NE(help.output.find(std::string("usage: mkupdate ") + command), std::string::npos) << help.output;
+    }
+    ToolRun unknown = RunTool("help nosuch");
+    EXPECT_EQ(unknown.code, kExitUsage);
+    EXPECT_NE(unknown.output.find("unknown command 'nosuch'"), std::string::npos) << unknown.output;
+}
+
+TEST(MkupdateConventions, AUsageErrorIsOneLineAndAHint)
+{
+    struct Case {
+        std::string arguments, message, command;
+    } cases[] = {
+        {"build src -o x.exe --level=12", "--level takes a number from 0 to 9", "build"},
+        {"build src -o x.exe --fast", "unknown option '--fast'", "build"},
+        {"build src --output", "--output needs a value", "build"},
+        {"list --json=yes x.exe", "--json takes no value", "list"},
+        {"verify", "which update? UPDATE.exe is missing", "verify"},
+        {"extract a.exe", "UPDATE.exe and DEST_DIR are both needed", "extract"},
+        {"lint a b", "one settings file at a time", "lint"},
+        {"rct encode a.png b.rct --variant=XX00", "unknown variant 'XX00'", "rct"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = RunTool(c.arguments);
+        EXPECT_EQ(run.code, kExitUsage) << c.arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find("mkupdate " + c.command + ": " + c.message), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("Try 'mkupdate " + c.command + " --help'."), std::string::npos) << run.output;
+        EXPECT_EQ(Lines(run.output), 2u) << "not the whole help:\n" << run.output;
+    }
+}
+
+TEST(MkupdateConventions, BuildAndListAgreeOnTheTotalsInWords)
+{
+    Built built;
+    ASSERT_EQ(built.build.code, kExitOk) << built.build.output;
+    // One file of 5000 bytes and the settings file; one folder.
+    const std::string totals = "2 files, 1 folder, " + std::to_string(5000 + kSettings.size()) + " bytes packed into ";
+    EXPECT_NE(built.build.output.find(totals), std::string::npos) << built.build.output;
+    ToolRun list = RunTool("list " + Q(built.update));
+    ASSERT_EQ(list.code, kExitOk);
+    size_t inBuild = built.build.output.find(totals), inList = list.output.find(totals);
+    ASSERT_NE(inList, std::string::npos) << list.output;
+    std::string buildLine = built.build.output.substr(inBuild, built.build.output.find('\n', inBuild) - inBuild);
+    std::string listLine = list.output.substr(inList, list.output.find(';', inList) - inList);
+    EXPECT_EQ(listLine, buildLine.substr(buildLine.find(totals)));
+    ToolRun verify = RunTool("verify " + Q(built.update));
+    EXPECT_NE(verify.output.find("sound: 2 files, 1 folder,"), std::string::npos) << verify.output;
+}
+
+TEST(MkupdateConventions, QuietPrintsNothingButProblems)
+{
+    Built built;
+    ASSERT_EQ(built.build.code, kExitOk);
+    fs::path again = built.scratch.Path() / "again.exe";
+    ToolRun build = RunTool("build -q " + Q(built.source) + " -o " + Q(again) + " --stub " + Q(built.stub));
+    EXPECT_EQ(build.code, kExitOk);
+    EXPECT_EQ(build.output, "");
+    ToolRun verify = RunTool("verify --quiet " + Q(again));
+    EXPECT_EQ(verify.code, kExitOk);
+    EXPECT_EQ(verify.output, "");
+    ToolRun extract = RunTool("extract -q " + Q(again) + " " + Q(built.scratch.Path() / "quiet"));
+    EXPECT_EQ(extract.code, kExitOk);
+    EXPECT_EQ(extract.output, "");
+    ToolRun broken = RunTool("verify -q " + Q(built.stub));
+    EXPECT_EQ(broken.code, kExitInput);
+    EXPECT_NE(broken.output.find("no package"), std::string::npos);
+}
+
+TEST(MkupdateConventions, ExtractMakesItsFolderAndTakesDashO)
+{
+    Built built;
+    ASSERT_EQ(built.build.code, kExitOk);
+    fs::path nested = built.scratch.Path() / "new" / "deeper";
+    ToolRun operand = RunTool("extract " + Q(built.update) + " " + Q(nested));
+    EXPECT_EQ(operand.code, kExitOk) << operand.output;
+    EXPECT_EQ(Read(nested / "data" / "game.dat"), std::string(5000, 'g'));
+    fs::path viaOption = built.scratch.Path() / "option";
+    ToolRun option = RunTool("extract -o " + Q(viaOption) + " " + Q(built.update));
+    EXPECT_EQ(option.code, kExitOk) << option.output;
+    EXPECT_TRUE(fs::exists(viaOption / "install.env"));
+    EXPECT_NE(option.output.find("2 files, 1 folder extracted"), std::string::npos) << option.output;
+}
+
+TEST(MkupdateConventions, ListOfSomethingThatIsNoUpdatePrintsNothingOnStandardOutput)
+{
+    Built built;
+    for (const char* options : {"", "--json "}) {
+        ToolRun out = RunTool(std::string("list ") + options + Q(built.stub), false);
+        EXPECT_EQ(out.code, kExitInput);
+        EXPECT_EQ(out.output, "") << options;
+    }
+}
+
+TEST(MkupdateConventions, JsonForListVerifyLintAndExplain)
+{
+    Built built;
+    ASSERT_EQ(built.build.code, kExitOk);
+    ToolRun list = RunTool("list --json " + Q(built.update), false);
+    EXPECT_TRUE(std::regex_search(list.output, std::regex("\"time\": \"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\"")))
+        << list.output;
+    EXPECT_NE(list.output.find("\"files\": 2,\n  \"folders\": 1,"), std::string::npos) << list.output;
+
+    ToolRun verify = RunTool("verify --json " + Q(built.update), false);
+    EXPECT_EQ(verify.code, kExitOk);
+    EXPECT_NE(verify.output.find("\"sound\": true, \"files\": 2, \"folders\": 1"), std::string::npos) << verify.output;
+    ToolRun damaged = RunTool("verify --json " + Q(built.stub), false);
+    EXPECT_EQ(damaged.code, kExitInput);
+    EXPECT_NE(damaged.output.find("\"sound\": false, \"problem\": {\"offset\": 0"), std::string::npos) << damaged.output;
+
+    // A folder stands for the install.env in it.
+    Write(built.source / "install.env", "TITLEBER\tTest\r\n");
+    ToolRun lint = RunTool("lint --json " + Q(built.source), false);
+    EXPECT_EQ(lint.code, kExitOk);
+    EXPECT_NE(lint.output.find("\"line\": 1, \"severity\": \"warning\", \"message\": \"key \\\"TITLEBER\\\" is not read"),
+              std::string::npos)
+        << lint.output;
+
+    Write(built.source / "install.env", kSettings + "[delfiles_afterinst]\r\nC:\\x.dll\r\n-\r\n");
+    ToolRun refused = RunTool("lint --json --explain " + Q(built.source), false);
+    EXPECT_EQ(refused.code, kExitInput);
+    EXPECT_NE(refused.output.find("\"severity\": \"error\""), std::string::npos) << refused.output;
+    Write(built.source / "install.env", kSettings);
+    ToolRun explain = RunTool("lint --json --explain " + Q(built.source), false);
+    EXPECT_EQ(explain.code, kExitOk) << explain.output;
+    EXPECT_NE(explain.output.find("\"productKey\": \"Software\\\\Maker\\\\Game\""), std::string::npos)
+        << explain.output;
+    EXPECT_NE(explain.output.find("\"removals\": [\"old.dll\"]"), std::string::npos) << explain.output;
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// How every mkupdate command reads its arguments and reports wrong usage: "--name value",
+// "--name=value" and short forms alike, -h/--help and -q/--quiet everywhere, "--" before
+// operands that start with a dash, and a usage error as one line and a hint.
+#ifndef MKUPDATE_COMMAND_LINE_H
+#define MKUPDATE_COMMAND_LINE_H
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+struct OptionRule {
+    std::vector<std::string> names;  // "-o", "--output"
+    bool takesValue;
+    // Takes the value (empty for a flag); returns an error message, or "" when it is fine.
+    std::function<std::string(const std::string& value)> take;
+};
+
+// Reads `args`; the operands come back in order. Returns -1 when the command should go on;
+// otherwise the exit code to end with (the help was shown, or a usage error was printed).
+int ReadCommandLine(const char* command, const char* help, const Args& args, const std::vector<OptionRule>& rules,
+                    std::vector<std::string>& operands);
+
+// "mkupdate COMMAND: message" and a hint to the help, on standard error; returns kExitUsage.
+int UsageError(const char* command, const std::string& message);
+// "mkupdate COMMAND: message" on standard error; returns kExitInput.
+int InputError(const char* command, const std::string& message);
+
+// Set by -q: commands print their progress and summaries only when this is false.
+bool Quiet();
+// printf to standard output unless -q was given.
+void Say(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// "1 file", "2 files".
+std::string Count(long long count, const char* singular, const char* plural);
+
+#endif
