@@ -3,6 +3,7 @@
 // agree between build and list, and nothing on standard output for something that is no update.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -33,6 +34,13 @@ struct Built {
         build = RunTool("build " + Q(source) + " --output=" + Q(update) + " --stub=" + Q(stub) + " --jobs=1");
     }
 };
+
+// Standard output in text mode ends lines in CR LF on Windows.
+std::string WithoutCr(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
 
 size_t Lines(const std::string& text)
 {
@@ -91,10 +99,11 @@ TEST(MkupdateConventions, BuildAndListAgreeOnTheTotalsInWords)
     EXPECT_NE(built.build.output.find(totals), std::string::npos) << built.build.output;
     ToolRun list = RunTool("list " + Q(built.update));
     ASSERT_EQ(list.code, kExitOk);
-    size_t inBuild = built.build.output.find(totals), inList = list.output.find(totals);
-    ASSERT_NE(inList, std::string::npos) << list.output;
-    std::string buildLine = built.build.output.substr(inBuild, built.build.output.find('\n', inBuild) - inBuild);
-    std::string listLine = list.output.substr(inList, list.output.find(';', inList) - inList);
+    const std::string buildOutput = WithoutCr(built.build.output), listOutput = WithoutCr(list.output);
+    size_t inBuild = buildOutput.find(totals), inList = listOutput.find(totals);
+    ASSERT_NE(inList, std::string::npos) << listOutput;
+    std::string buildLine = buildOutput.substr(inBuild, buildOutput.find('\n', inBuild) - inBuild);
+    std::string listLine = listOutput.substr(inList, listOutput.find(';', inList) - inList);
     EXPECT_EQ(listLine, buildLine.substr(buildLine.find(totals)));
     ToolRun verify = RunTool("verify " + Q(built.update));
     EXPECT_NE(verify.output.find("sound: 2 files, 1 folder,"), std::string::npos) << verify.output;
@@ -151,7 +160,7 @@ TEST(MkupdateConventions, JsonForListVerifyLintAndExplain)
     ToolRun list = RunTool("list --json " + Q(built.update), false);
     EXPECT_TRUE(std::regex_search(list.output, std::regex("\"time\": \"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\"")))
         << list.output;
-    EXPECT_NE(list.output.find("\"files\": 2,\n  \"folders\": 1,"), std::string::npos) << list.output;
+    EXPECT_NE(WithoutCr(list.output).find("\"files\": 2,\n  \"folders\": 1,"), std::string::npos) << list.output;
 
     ToolRun verify = RunTool("verify --json " + Q(built.update), false);
     EXPECT_EQ(verify.code, kExitOk);

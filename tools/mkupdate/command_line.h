@@ -31,8 +31,11 @@ int InputError(const char* command, const std::string& message);
 // Set by -q: commands print their progress and summaries only when this is false.
 bool Quiet();
 // printf to standard output unless -q was given.
+// (MinGW's C++ printf is the GNU one, with %zu; the attribute says so.)
 void Say(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
