@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include <stb_image.h>
+#include <stb_image_write.h>
 
 #include "image/rct_decoder.h"
 #include "text_util.h"
-
-#ifndef _WIN32
-#include <png.h>
-#endif
 
 namespace {
 
@@ -196,75 +197,59 @@ static std::string FormatBmp(const RgbImage& image)
     return b;
 }
 
-#ifndef _WIN32
-
-bool PngSupported()
+// stb_image reads the PNG as red-green-blue-alpha; the RCT format has no transparency, so each
+// pixel is laid over black.
+static bool ReadPng(const std::string& bytes, RgbImage& image, std::string& error)
 {
+    int width = 0, height = 0, channels = 0;
+    if (bytes.size() > (size_t)INT32_MAX ||
+        !stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()), (int)bytes.size(), &width, &height, &channels)) {
+        error = std::string("PNG: ") + stbi_failure_reason();
+        return false;
+    }
+    if (!RctSizeIsSupported((uint32_t)width, (uint32_t)height)) {
+        error = "PNG size " + std::to_string(width) + " x " + std::to_string(height) + " is not supported";
+        return false;
+    }
+    stbi_uc* rgba = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()), (int)bytes.size(), &width,
+                                          &height, &channels, 4);
+    if (rgba == nullptr) {
+        error = std::string("PNG: ") + stbi_failure_reason();
+        return false;
+    }
+    image.width = (uint32_t)width;
+    image.height = (uint32_t)height;
+    image.bgr.resize((size_t)width * height * 3);
+    for (size_t i = 0; i < (size_t)width * height; ++i) {
+        const stbi_uc* p = rgba + 4 * i;
+        for (int c = 0; c < 3; ++c)
+            image.bgr[3 * i + (size_t)(2 - c)] = (unsigned char)((p[c] * p[3] + 127) / 255);
+    }
+    stbi_image_free(rgba);
     return true;
 }
 
-static bool ReadPng(const std::string& bytes, RgbImage& image, std::string& error)
+static void AppendPng(void* context, void* data, int size)
 {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
-        error = std::string("PNG: ") + png.message;
-        return false;
-    }
-    if (!RctSizeIsSupported(png.width, png.height)) {
-        error = "PNG size " + std::to_string(png.width) + " x " + std::to_string(png.height) + " is not supported";
-        png_image_free(&png);
-        return false;
-    }
-    png.format = PNG_FORMAT_BGR;
-    image.width = png.width;
-    image.height = png.height;
-    image.bgr.assign(PNG_IMAGE_SIZE(png), 0);
-    png_color black = {0, 0, 0};
-    if (!png_image_finish_read(&png, &black, image.bgr.data(), 0, nullptr)) {
-        error = std::string("PNG: ") + png.message;
-        png_image_free(&png);
-        return false;
-    }
-    return true;
+    static_cast<std::string*>(context)->append(static_cast<const char*>(data), (size_t)size);
 }
 
 static bool WritePng(const std::string& path, const RgbImage& image, std::string& error)
 {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = image.width;
-    png.height = image.height;
-    png.format = PNG_FORMAT_BGR;
-    if (!png_image_write_to_file(&png, path.c_str(), 0, image.bgr.data(), 0, nullptr)) {
-        error = path + ": " + png.message;
+    std::vector<unsigned char> rgb(image.bgr.size());
+    for (size_t i = 0; i + 2 < image.bgr.size(); i += 3) {
+        rgb[i] = image.bgr[i + 2];
+        rgb[i + 1] = image.bgr[i + 1];
+        rgb[i + 2] = image.bgr[i];
+    }
+    std::string png;
+    if (!stbi_write_png_to_func(AppendPng, &png, (int)image.width, (int)image.height, 3, rgb.data(), (int)image.width * 3) ||
+        !WriteWholeFile(path, png)) {
+        error = path + ": cannot be written";
         return false;
     }
     return true;
 }
-
-#else
-
-bool PngSupported()
-{
-    return false;
-}
-
-static bool ReadPng(const std::string&, RgbImage&, std::string& error)
-{
-    error = "PNG is read only by the Linux build of mkupdate; save the picture as BMP";
-    return false;
-}
-
-static bool WritePng(const std::string&, const RgbImage&, std::string& error)
-{
-    error = "PNG is written only by the Linux build of mkupdate; name the output .bmp";
-    return false;
-}
-
-#endif
 
 bool ReadImageFile(const std::string& path, RgbImage& image, std::string& error)
 {

@@ -1,5 +1,6 @@
-// Pictures on disk for the rct command: BMP everywhere, PNG where libpng is linked (the Linux
-// build). Pixels are kept packed, blue-green-red, top row first, as the RCT format stores them.
+// Pictures on disk for the rct command and the title picture: BMP and PNG (through stb_image),
+// the same in the Linux and the Windows build. Pixels are kept packed, blue-green-red, top row
+// first, as the RCT format stores them.
 #ifndef MKUPDATE_IMAGE_FILE_H
 #define MKUPDATE_IMAGE_FILE_H
 
@@ -12,9 +13,6 @@ struct RgbImage {
     uint32_t height = 0;
     std::vector<unsigned char> bgr;  // 3 * width * height bytes
 };
-
-// Whether this build reads and writes PNG.
-bool PngSupported();
 
 // Reads a BMP (1, 4, 8, 24 or 32 bits per pixel, uncompressed, either row order) or a PNG, told
 // apart by their signatures. Transparent pixels are laid over black: the RCT format has no
