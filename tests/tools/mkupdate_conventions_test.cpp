@@ -189,4 +189,37 @@ TEST(MkupdateConventions, JsonForListVerifyLintAndExplain)
     EXPECT_NE(explain.output.find("\"removals\": [\"old.dll\"]"), std::string::npos) << explain.output;
 }
 
+// Japanese names in every argument reach the file system exactly, on Windows too (where the
+// command line arrives as UTF-16), and no temporary file stays behind.
+TEST(MkupdateConventions, JapaneseNamesInArgumentsWork)
+{
+    Scratch scratch;
+    fs::path source = scratch.Path() / U8("\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9\xE8\xA1\xA8");  // ソース表
+    Write(source / "install.env", kSettings);
+    Write(source / U8("\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.dat"), "data");  // データ.dat
+    fs::path stub = scratch.Path() / U8("\xE5\x85\x83.exe");  // 元.exe
+    Write(stub, "MZ stub");
+    fs::path output = scratch.Path() / U8("\xE6\x9B\xB4\xE6\x96\xB0.exe");  // 更新.exe
+    ToolRun build = RunTool("build " + Q(source) + " -o " + Q(output) + " --stub " + Q(stub));
+    ASSERT_EQ(build.code, kExitOk) << build.output;
+    EXPECT_TRUE(fs::exists(output));
+    for (const auto& item : fs::directory_iterator(scratch.Path()))
+        EXPECT_NE(item.path().extension(), ".part") << item.path();
+
+    ToolRun list = RunTool("list " + Q(output));
+    EXPECT_EQ(list.code, kExitOk) << list.output;
+    EXPECT_NE(list.output.find("\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.dat"), std::string::npos) << list.output;
+    EXPECT_EQ(RunTool("verify " + Q(output)).code, kExitOk);
+    EXPECT_EQ(RunTool("lint " + Q(source)).code, kExitOk);
+    fs::path out = scratch.Path() / U8("\xE5\xB1\x95\xE9\x96\x8B");  // 展開
+    ToolRun extract = RunTool("extract " + Q(output) + " -o " + Q(out));
+    EXPECT_EQ(extract.code, kExitOk) << extract.output;
+    EXPECT_EQ(Read(out / U8("\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.dat")), "data");
+
+    // A failure on the way (an output folder that does not exist) leaves no temporary file.
+    fs::path nowhere = scratch.Path() / U8("\xE7\x84\xA1") / U8("\xE6\x9B\xB4\xE6\x96\xB0.exe");  // 無/更新.exe
+    EXPECT_EQ(RunTool("build " + Q(source) + " -o " + Q(nowhere) + " --stub " + Q(stub)).code, kExitInput);
+    EXPECT_FALSE(fs::exists(scratch.Path() / U8("\xE7\x84\xA1")));
+}
+
 }  // namespace

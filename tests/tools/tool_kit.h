@@ -93,7 +93,10 @@ inline ToolRun RunTool(const std::string& arguments, bool withErrors = true)
     std::string command = "\"" + program + "\" " + arguments + " > \"" + captured.string() + "\"" +
                           (withErrors ? " 2>&1" : dropErrors);
 #ifdef _WIN32
-    int code = std::system(("\"" + command + "\"").c_str());
+    // The command is UTF-8 (paths come from u8path), so it goes to the shell as UTF-16, the way a
+    // user's typed Japanese names reach mkupdate.
+    std::wstring wide = fs::u8path("\"" + command + "\"").wstring();
+    int code = _wsystem(wide.c_str());
 #else
     int status = std::system(command.c_str());
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -138,7 +138,7 @@ bool PrepareTitleImage(std::vector<PlannedEntry>& entries, std::string& error)
         title.name = "insttscr.rct";
         title.generated = true;
         title.lastWriteTime = picture->lastWriteTime;
-        if (!EncodeImageFileToRct(picture->source.string(), title.contents, error)) {
+        if (!EncodeImageFileToRct(picture->source.u8string(), title.contents, error)) {
             error = PathForDisplay(picture->source) + ": " + error;
             return false;
         }
@@ -155,18 +155,17 @@ bool PrepareTitleImage(std::vector<PlannedEntry>& entries, std::string& error)
 // Reads the finished file back the way the updater will, headers only.
 bool CheckWrittenUpdate(const fs::path& path, std::string& error)
 {
-    std::FILE* file = std::fopen(path.string().c_str(), "rb");
-    if (file == nullptr) {
+    UpdateFile file;
+    if (!file.Open(path)) {
         error = "cannot read back " + PathForDisplay(path);
         return false;
     }
-    ByteStream stream = FileByteStream(file);
+    ByteStream& stream = *file.Stream();
     PackageWalk walk;
     walk.checkRules = true;
     walk.begin = [](const WalkedEntry&) { return (int)WALK_SKIP; };
     PackageProblem problem;
     bool ok = WalkPackage(&stream, walk, nullptr, &problem);
-    std::fclose(file);
     if (!ok)
         error = "the written update breaks a package rule at offset " + std::to_string(problem.offset) + ": " +
                 DisplayName(problem.name) + ": " + problem.text;
@@ -228,20 +227,20 @@ int RunBuild(const Args& args)
         return Usage("where to? -o OUT.exe is missing");
 
     std::error_code code;
-    fs::path sourceFolder(source);
+    fs::path sourceFolder = fs::u8path(source);
     if (!fs::is_directory(sourceFolder, code))
         return Refuse(source + ": not a folder");
-    fs::path stub = stubPath.empty() ? DefaultStub() : fs::path(stubPath);
+    fs::path stub = stubPath.empty() ? DefaultStub() : fs::u8path(stubPath);
     if (stub.empty())
         return Refuse("no updater stub beside mkupdate (updater.exe or updater-stub.exe); name one with --stub");
     std::string stubBytes;
-    if (!ReadWholeFile(stub.string(), stubBytes))
+    if (!ReadWholeFile(stub, stubBytes))
         return Refuse(PathForDisplay(stub) + ": cannot read the stub");
     if (stubBytes.empty())
         return Refuse(PathForDisplay(stub) + ": the stub is empty");
 
     std::string error;
-    if (!CheckOutputPlace(sourceFolder, stub, fs::path(output), error))
+    if (!CheckOutputPlace(sourceFolder, stub, fs::u8path(output), error))
         return Refuse(error);
     if (!CheckSettingsFile(sourceFolder, lintOptions, error))
         return Refuse(error);
@@ -255,7 +254,7 @@ int RunBuild(const Args& args)
         !OrderEntries(entries, error))
         return Refuse(error);
 
-    fs::path outputPath(output);
+    fs::path outputPath = fs::u8path(output);
     fs::path partial = outputPath;
     partial += ".part";
     RemoveOnInterrupt(partial);

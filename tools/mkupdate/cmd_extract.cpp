@@ -80,14 +80,14 @@ int RunExtract(const Args& args)
         return UsageError("extract", "UPDATE.exe and DEST_DIR are both needed");
     const std::string& path = operands[0];
     std::error_code code;
-    fs::path root(destination);
+    fs::path root = fs::u8path(destination);
     fs::create_directories(root, code);
     if (!fs::is_directory(root, code))
         return InputError("extract", destination + ": not a folder, and it cannot be created");
     UpdateFile file;
     if (!file.Open(path))
         return InputError("extract", path + ": cannot open the file");
-    ProgressLine progress("extract", fs::file_size(path, code));
+    ProgressLine progress("extract", fs::file_size(fs::u8path(path), code));
 
     PackageProblem problem;
     fs::path target, partial;

@@ -62,8 +62,8 @@ int RunLint(const Args& args)
         return UsageError("lint", "one settings file at a time");
     std::string path = operands.empty() ? "install.env" : operands[0];
     std::error_code code;
-    if (std::filesystem::is_directory(path, code))
-        path = (std::filesystem::path(path) / "install.env").string();
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), code))
+        path = (std::filesystem::u8path(path) / "install.env").u8string();
     std::vector<LintFinding> findings = LintSettingsFile(path, options);
     bool errors = HasLintErrors(findings);
     if (json) {

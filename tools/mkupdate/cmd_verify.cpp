@@ -45,7 +45,7 @@ int RunVerify(const Args& args)
     if (!file.Open(path))
         return InputError("verify", path + ": cannot open the file");
     std::error_code code;
-    ProgressLine progress("verify", std::filesystem::file_size(path, code));
+    ProgressLine progress("verify", std::filesystem::file_size(std::filesystem::u8path(path), code));
     PackageWalk walk;
     walk.inflateAll = true;
     walk.checkRules = true;

@@ -260,7 +260,7 @@ public:
                           "Software\\-\\-, which no game registers");
             return lint_.Take();
         }
-        std::string encoding = EncodingProblem(bytes_, fs::path(path_).filename().string());
+        std::string encoding = EncodingProblem(bytes_, fs::u8path(path_).filename().u8string());
         if (!encoding.empty()) {
             lint_.Fail(1, encoding);
             return lint_.Take();
@@ -588,7 +588,7 @@ private:
     // window's client height; a larger one starts above and left of the window and is cut there.
     void CheckTitlePicture()
     {
-        fs::path folder = fs::path(path_).parent_path();
+        fs::path folder = fs::u8path(path_).parent_path();
         if (folder.empty())
             folder = ".";
         for (const char* name : {"insttscr.rct", "insttscr.png", "insttscr.bmp"}) {
@@ -598,7 +598,7 @@ private:
             RgbImage image;
             RctFileInfo info;
             bool read = std::string(name) == "insttscr.rct" ? DecodeRctFile(bytes, image, info, error)
-                                                           : ReadImageFile((folder / name).string(), image, error);
+                                                           : ReadImageFile((folder / name).u8string(), image, error);
             if (read && (image.width > kPictureArea || image.height > kPictureArea))
                 lint_.Warn(1, std::string("the title picture ") + name + " is " + std::to_string(image.width) + " x " +
                                   std::to_string(image.height) + " pixels; the main window's picture area is " +
@@ -642,7 +642,7 @@ private:
         if (!topLevel || !present)
             return;
         std::string text;
-        fs::path folder = fs::path(path_).parent_path();
+        fs::path folder = fs::u8path(path_).parent_path();
         fs::path readme;
         if (Cp932ToHostPath(folder.empty() ? fs::path(".") : folder, name, readme) && ReadWholeFile(readme, text)) {
             std::string problem = EncodingProblem(text, Cp932ToUtf8(name));
@@ -730,10 +730,10 @@ std::string Cp932ToUtf8(const std::string& text)
 std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath, const LintOptions& options)
 {
     std::string bytes;
-    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(installEnvPath))
+    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(fs::u8path(installEnvPath)))
         return {{installEnvPath, 0, true, "cannot read the settings file"}};
     SettingsLint lint(installEnvPath, bytes, options);
-    fs::path folder = fs::path(installEnvPath).parent_path();
+    fs::path folder = fs::u8path(installEnvPath).parent_path();
     lint.files_ = UpdateFiles(folder.empty() ? fs::path(".") : folder);
     std::vector<LintFinding> findings = lint.Run();
     if (options.strict)
@@ -795,7 +795,7 @@ ExplainedWrite Explained(bool parsed, const char* first, const char* second, con
 bool Explain(const std::string& installEnvPath, Explanation& x)
 {
     std::string bytes;
-    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(installEnvPath))
+    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(fs::u8path(installEnvPath)))
         return false;
     FreeSettings();
     FreeActionLists();

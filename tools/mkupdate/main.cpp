@@ -3,6 +3,13 @@
 
 #include <zlib.h>
 
+#include <string>
+#include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 #include "commands.h"
 
 namespace {
@@ -43,10 +50,38 @@ int UnknownCommand(const char* name)
     return kExitUsage;
 }
 
+#ifdef _WIN32
+// The arguments as the user typed them, as UTF-8: the ANSI argv would lose every character the
+// system's code page lacks, and paths are made from UTF-8 everywhere in mkupdate.
+Args Utf8Arguments()
+{
+    Args args;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(size > 0 ? (size_t)size - 1 : 0, '\0');
+        if (size > 1)
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &utf8[0], size, nullptr, nullptr);
+        args.push_back(utf8);
+    }
+    LocalFree(wide);
+    return args;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    Args all = Utf8Arguments();
+    std::vector<char*> pointers;
+    for (std::string& arg : all)
+        pointers.push_back(&arg[0]);
+    if ((int)all.size() == argc)
+        argv = pointers.data();
+#endif
     if (argc < 2)
         return PrintUsage(stderr);
     if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {

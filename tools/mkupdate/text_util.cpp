@@ -21,8 +21,7 @@ bool ReadOpened(std::ifstream& in, std::string& bytes)
 
 bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
-    std::ifstream in(path, std::ios::binary);
-    return ReadOpened(in, bytes);
+    return ReadWholeFile(std::filesystem::u8path(path), bytes);
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes)
@@ -33,7 +32,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes)
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), (std::streamsize)bytes.size());
     return bool(out);
 }

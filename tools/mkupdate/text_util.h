@@ -4,8 +4,9 @@
 #include <filesystem>
 #include <string>
 
+// Paths given as text are UTF-8 on every host, as mkupdate takes its arguments: a Japanese name
+// then reaches the file system exactly on Windows too.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
-// The same for a host path, so a Japanese name reaches the file system exactly on Windows too.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 

@@ -14,7 +14,16 @@ UpdateFile::~UpdateFile()
 
 bool UpdateFile::Open(const std::string& path)
 {
+    return Open(std::filesystem::u8path(path));
+}
+
+bool UpdateFile::Open(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    file_ = _wfopen(path.c_str(), L"rb");
+#else
     file_ = std::fopen(path.c_str(), "rb");
+#endif
     if (file_ == nullptr)
         return false;
     stream_ = FileByteStream(file_);

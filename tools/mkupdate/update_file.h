@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "package/package_walk.h"
@@ -16,7 +17,9 @@ public:
     UpdateFile(const UpdateFile&) = delete;
     UpdateFile& operator=(const UpdateFile&) = delete;
 
+    // A path given as text is UTF-8 on every host (as mkupdate takes its arguments).
     bool Open(const std::string& path);
+    bool Open(const std::filesystem::path& path);
     ByteStream* Stream() { return &stream_; }
 
 private:
