@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 
+#include "command_line.h"
 #include "commands.h"
 #include "tool_kit.h"
 
@@ -187,6 +188,19 @@ TEST(MkupdateConventions, JsonForListVerifyLintAndExplain)
     EXPECT_NE(explain.output.find("\"productKey\": \"Software\\\\Maker\\\\Game\""), std::string::npos)
         << explain.output;
     EXPECT_NE(explain.output.find("\"removals\": [\"old.dll\"]"), std::string::npos) << explain.output;
+}
+
+// A file or pipe gets UTF-8 bytes as they are; only a Windows console is written in UTF-16.
+TEST(MkupdateConventions, RedirectedOutputIsUtf8)
+{
+    Scratch scratch;
+    fs::path path = scratch.Path() / "out.txt";
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(IsWindowsConsole(file));
+    PrintTo(file, "%s %d\n", "\xE8\xA1\xA8", 7);  // 表
+    std::fclose(file);
+    EXPECT_EQ(Read(path), "\xE8\xA1\xA8 7\n");
 }
 
 // Japanese names in every argument reach the file system exactly, on Windows too (where the

@@ -145,7 +145,7 @@ bool PrepareTitleImage(std::vector<PlannedEntry>& entries, std::string& error)
         title.size = title.contents.size();
         entries.push_back(std::move(title));
     } else if (picture != entries.end()) {
-        std::fprintf(stderr, "mkupdate build: note: insttscr.rct is there, so %s is left out\n",
+        PrintTo(stderr, "mkupdate build: note: insttscr.rct is there, so %s is left out\n",
                      PathForDisplay(picture->source).c_str());
     }
     entries.erase(std::remove_if(entries.begin(), entries.end(), IsTitlePicture), entries.end());

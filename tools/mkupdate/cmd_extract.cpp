@@ -154,7 +154,7 @@ int RunExtract(const Args& args)
         if (code)
             return fail(e, "cannot put " + PathForDisplay(target) + " in place: " + code.message());
         if (!WriteLastWriteTime(target, e.lastWriteTime))
-            std::fprintf(stderr, "mkupdate extract: note: cannot set the time of %s\n", PathForDisplay(target).c_str());
+            PrintTo(stderr, "mkupdate extract: note: cannot set the time of %s\n", PathForDisplay(target).c_str());
         partial.clear();
         Say("%s\n", DisplayName(e.entry.name).c_str());
         ++files;

@@ -67,17 +67,17 @@ int RunLint(const Args& args)
     std::vector<LintFinding> findings = LintSettingsFile(path, options);
     bool errors = HasLintErrors(findings);
     if (json) {
-        std::printf("{\n  \"file\": %s,\n  \"errors\": %s,\n  \"findings\": %s", JsonString(path).c_str(),
+        PrintTo(stdout, "{\n  \"file\": %s,\n  \"errors\": %s,\n  \"findings\": %s", JsonString(path).c_str(),
                     errors ? "true" : "false", FindingsJson(findings).c_str());
         if (explain && !errors)
-            std::printf(",\n  \"explanation\": %s", ExplainSettingsFileJson(path).c_str());
-        std::printf("\n}\n");
+            PrintTo(stdout, ",\n  \"explanation\": %s", ExplainSettingsFileJson(path).c_str());
+        PrintTo(stdout, "\n}\n");
         return errors ? kExitInput : kExitOk;
     }
     PrintLintFindings(findings, stdout);
     if (explain && !errors)
-        std::fputs(ExplainSettingsFile(path).c_str(), stdout);
+        PrintTo(stdout, "%s", ExplainSettingsFile(path).c_str());
     else if (explain)
-        std::fputs("(no explanation while the file has errors)\n", stdout);
+        PrintTo(stdout, "(no explanation while the file has errors)\n");
     return errors ? kExitInput : kExitOk;
 }

@@ -75,35 +75,35 @@ int RunList(const Args& args)
         total += row.folder ? 0 : (uint64_t)row.originalSize;
     }
     if (json) {
-        std::printf("{\n  \"packageOffset\": %lld,\n  \"packageSize\": %d,\n  \"files\": %d,\n  \"folders\": %d,\n"
+        PrintTo(stdout, "{\n  \"packageOffset\": %lld,\n  \"packageSize\": %d,\n  \"files\": %d,\n  \"folders\": %d,\n"
                     "  \"bytes\": %llu,\n  \"entries\": [",
                     (long long)summary.firstEntryOffset, summary.packageSize, files, folders, (unsigned long long)total);
         for (size_t i = 0; i < rows.size(); ++i) {
             const Row& row = rows[i];
-            std::printf("%s\n    {\"kind\": \"%s\", \"name\": %s", i == 0 ? "" : ",", row.folder ? "folder" : "file",
+            PrintTo(stdout, "%s\n    {\"kind\": \"%s\", \"name\": %s", i == 0 ? "" : ",", row.folder ? "folder" : "file",
                         JsonString(row.name).c_str());
             if (!row.folder)
-                std::printf(", \"size\": %lld, \"packedSize\": %u, \"ratio\": %.1f, \"time\": \"%s\", "
+                PrintTo(stdout, ", \"size\": %lld, \"packedSize\": %u, \"ratio\": %.1f, \"time\": \"%s\", "
                             "\"fileTime\": %llu",
                             (long long)row.originalSize, row.compressedSize, Ratio(row),
                             FormatFileTimeRfc3339(row.time).c_str(), (unsigned long long)row.time);
-            std::printf("}");
+            PrintTo(stdout, "}");
         }
-        std::printf("\n  ]");
+        PrintTo(stdout, "\n  ]");
         if (!ok)
-            std::printf(",\n  \"problem\": {\"offset\": %lld, \"text\": %s}", (long long)problem.offset,
+            PrintTo(stdout, ",\n  \"problem\": {\"offset\": %lld, \"text\": %s}", (long long)problem.offset,
                         JsonString(DescribeProblem(problem)).c_str());
-        std::printf("\n}\n");
+        PrintTo(stdout, "\n}\n");
     } else {
-        std::printf("%-6s %12s %12s %7s  %-19s  %s\n", "kind", "size", "packed", "ratio", "time (UTC)", "name");
+        PrintTo(stdout, "%-6s %12s %12s %7s  %-19s  %s\n", "kind", "size", "packed", "ratio", "time (UTC)", "name");
         for (const Row& row : rows) {
             if (row.folder)
-                std::printf("%-6s %12s %12s %7s  %-19s  %s\n", "folder", "-", "-", "-", "-", row.name.c_str());
+                PrintTo(stdout, "%-6s %12s %12s %7s  %-19s  %s\n", "folder", "-", "-", "-", "-", row.name.c_str());
             else
-                std::printf("%-6s %12lld %12u %6.1f%%  %s  %s\n", "file", (long long)row.originalSize,
+                PrintTo(stdout, "%-6s %12lld %12u %6.1f%%  %s  %s\n", "file", (long long)row.originalSize,
                             row.compressedSize, Ratio(row), FormatFileTime(row.time).c_str(), row.name.c_str());
         }
-        std::printf("%s; package at offset %lld\n", FormatTotals(files, folders, total, (uint64_t)summary.packageSize).c_str(),
+        PrintTo(stdout, "%s; package at offset %lld\n", FormatTotals(files, folders, total, (uint64_t)summary.packageSize).c_str(),
                     (long long)summary.firstEntryOffset);
     }
     if (!ok)

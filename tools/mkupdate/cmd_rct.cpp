@@ -28,7 +28,7 @@ const char kUsage[] =
 int Usage(const char* problem)
 {
     if (problem == nullptr) {
-        std::fputs(kUsage, stderr);
+        PrintTo(stderr, "%s", kUsage);
         return kExitUsage;
     }
     return UsageError("rct", problem);
@@ -112,7 +112,7 @@ int RunRct(const Args& args)
     if (args.empty())
         return Usage(nullptr);
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, stdout);
+        PrintTo(stdout, "%s", kUsage);
         return kExitOk;
     }
     const Args rest(args.begin() + 1, args.end());

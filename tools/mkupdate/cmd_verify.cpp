@@ -57,14 +57,14 @@ int RunVerify(const Args& args)
     PackageProblem problem;
     bool sound = WalkPackage(file.Stream(), walk, &summary, &problem);
     if (json) {
-        std::printf("{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
+        PrintTo(stdout, "{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
         if (sound)
-            std::printf(", \"files\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld", summary.files,
+            PrintTo(stdout, ", \"files\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld", summary.files,
                         summary.folders, summary.packageSize, (long long)summary.firstEntryOffset);
         else
-            std::printf(", \"problem\": {\"offset\": %lld, \"name\": %s, \"text\": %s}", (long long)problem.offset,
+            PrintTo(stdout, ", \"problem\": {\"offset\": %lld, \"name\": %s, \"text\": %s}", (long long)problem.offset,
                         JsonString(DisplayName(problem.name)).c_str(), JsonString(problem.text).c_str());
-        std::printf("}\n");
+        PrintTo(stdout, "}\n");
     }
     if (!sound)
         return InputError("verify", path + ": " + DescribeProblem(problem));

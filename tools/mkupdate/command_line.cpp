@@ -1,10 +1,48 @@
 #include "command_line.h"
 
 #include <cstdarg>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace {
 
 bool g_quiet = false;
+
+void WriteText(std::FILE* stream, const std::string& utf8)
+{
+#ifdef _WIN32
+    if (IsWindowsConsole(stream)) {
+        std::fflush(stream);
+        int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
+        std::wstring wide((size_t)(size > 0 ? size : 0), L'\0');
+        if (size > 0)
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], size);
+        DWORD written = 0;
+        HANDLE console = (HANDLE)_get_osfhandle(_fileno(stream));
+        WriteConsoleW(console, wide.data(), (DWORD)wide.size(), &written, nullptr);
+        return;
+    }
+#endif
+    std::fwrite(utf8.data(), 1, utf8.size(), stream);
+}
+
+void PrintArguments(std::FILE* stream, const char* format, va_list arguments)
+{
+    va_list copy;
+    va_copy(copy, arguments);
+    int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (size <= 0)
+        return;
+    std::string text((size_t)size + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, arguments);
+    text.resize((size_t)size);
+    WriteText(stream, text);
+}
 
 const OptionRule* FindRule(const std::vector<OptionRule>& rules, const std::string& name)
 {
@@ -32,7 +70,7 @@ int ReadCommandLine(const char* command, const char* help, const Args& args, con
             continue;
         }
         if (arg == "--help" || arg == "-h") {
-            std::fputs(help, stdout);
+            PrintTo(stdout, "%s", help);
             return kExitOk;
         }
         if (arg == "--quiet" || arg == "-q") {
@@ -64,13 +102,13 @@ int ReadCommandLine(const char* command, const char* help, const Args& args, con
 
 int UsageError(const char* command, const std::string& message)
 {
-    std::fprintf(stderr, "mkupdate %s: %s\nTry 'mkupdate %s --help'.\n", command, message.c_str(), command);
+    PrintTo(stderr, "mkupdate %s: %s\nTry 'mkupdate %s --help'.\n", command, message.c_str(), command);
     return kExitUsage;
 }
 
 int InputError(const char* command, const std::string& message)
 {
-    std::fprintf(stderr, "mkupdate %s: %s\n", command, message.c_str());
+    PrintTo(stderr, "mkupdate %s: %s\n", command, message.c_str());
     return kExitInput;
 }
 
@@ -79,13 +117,33 @@ bool Quiet()
     return g_quiet;
 }
 
+bool IsWindowsConsole(std::FILE* stream)
+{
+#ifdef _WIN32
+    DWORD mode = 0;
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(stream));
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+#else
+    (void)stream;
+    return false;
+#endif
+}
+
+void PrintTo(std::FILE* stream, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    PrintArguments(stream, format, arguments);
+    va_end(arguments);
+}
+
 void Say(const char* format, ...)
 {
     if (g_quiet)
         return;
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stdout, format, arguments);
+    PrintArguments(stdout, format, arguments);
     va_end(arguments);
 }
 

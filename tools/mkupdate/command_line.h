@@ -28,6 +28,18 @@ int UsageError(const char* command, const std::string& message);
 // "mkupdate COMMAND: message" on standard error; returns kExitInput.
 int InputError(const char* command, const std::string& message);
 
+// Writes formatted UTF-8 text to standard output or standard error. A Windows console gets it as
+// UTF-16 (so a code page 932 console shows Japanese right); a file or pipe gets the UTF-8 bytes.
+void PrintTo(std::FILE* stream, const char* format, ...)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+// True when the stream is a Windows console (never on other hosts).
+bool IsWindowsConsole(std::FILE* stream);
+
 // Set by -q: commands print their progress and summaries only when this is false.
 bool Quiet();
 // printf to standard output unless -q was given.

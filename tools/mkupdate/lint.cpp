@@ -15,6 +15,7 @@
 #include <iconv.h>
 #endif
 
+#include "command_line.h"
 #include "host_files.h"
 #include "rct_convert.h"
 #include "image_file.h"
@@ -756,7 +757,7 @@ std::string FormatLintFinding(const LintFinding& finding)
 void PrintLintFindings(const std::vector<LintFinding>& findings, std::FILE* out)
 {
     for (const LintFinding& finding : findings)
-        std::fprintf(out, "%s\n", FormatLintFinding(finding).c_str());
+        PrintTo(out, "%s\n", FormatLintFinding(finding).c_str());
 }
 
 namespace {

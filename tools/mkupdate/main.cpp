@@ -10,6 +10,7 @@
 #include <shellapi.h>
 #endif
 
+#include "command_line.h"
 #include "commands.h"
 
 namespace {
@@ -27,10 +28,10 @@ const Command kCommands[] = {
 
 int PrintUsage(std::FILE* out)
 {
-    std::fprintf(out, "usage: mkupdate COMMAND [ARGS...]\n\nBuilds and inspects game update executables.\n\ncommands:\n");
+    PrintTo(out, "usage: mkupdate COMMAND [ARGS...]\n\nBuilds and inspects game update executables.\n\ncommands:\n");
     for (const Command& command : kCommands)
-        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
-    std::fprintf(out, "\n'mkupdate help COMMAND' or 'mkupdate COMMAND --help' explains a command;\n"
+        PrintTo(out, "  %-10s %s\n", command.name, command.summary);
+    PrintTo(out, "\n'mkupdate help COMMAND' or 'mkupdate COMMAND --help' explains a command;\n"
                       "'mkupdate --version' shows the version. Every command takes -q (quiet) and\n"
                       "--option=value as well as --option value.\n");
     return out == stdout ? kExitOk : kExitUsage;
@@ -46,7 +47,7 @@ const Command* FindCommand(const char* name)
 
 int UnknownCommand(const char* name)
 {
-    std::fprintf(stderr, "mkupdate: unknown command '%s'\nTry 'mkupdate help'.\n", name);
+    PrintTo(stderr, "mkupdate: unknown command '%s'\nTry 'mkupdate help'.\n", name);
     return kExitUsage;
 }
 
@@ -85,7 +86,7 @@ int main(int argc, char** argv)
     if (argc < 2)
         return PrintUsage(stderr);
     if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
-        std::printf("mkupdate %s (zlib %s)\n", MKUPDATE_VERSION, zlibVersion());
+        PrintTo(stdout, "mkupdate %s (zlib %s)\n", MKUPDATE_VERSION, zlibVersion());
         return kExitOk;
     }
     if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "command_line.h"
 #include "host_files.h"
 #include "lint.h"
 #include "package/package_writer.h"
@@ -184,7 +185,7 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
         }
         changed.notify_all();
         if (options.progress != nullptr && totalInput > 0)
-            std::fprintf(options.progress, "\rmkupdate build: %zu/%zu entries, %3d%%", index + 1, count,
+            PrintTo(options.progress, "\rmkupdate build: %zu/%zu entries, %3d%%", index + 1, count,
                          (int)(doneInput * 100 / totalInput));
     }
     {
@@ -195,7 +196,7 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
     for (std::thread& worker : workers)
         worker.join();
     if (options.progress != nullptr)
-        std::fprintf(options.progress, "\n");
+        PrintTo(options.progress, "\n");
     if (!ok)
         return false;
     // A length that is a multiple of 8 lets a signing tool append its certificate table without

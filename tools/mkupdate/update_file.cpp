@@ -86,7 +86,7 @@ ProgressLine::ProgressLine(const char* command, uint64_t total)
 ProgressLine::~ProgressLine()
 {
     if (shown_ && last_ >= 0)
-        std::fprintf(stderr, "\n");
+        PrintTo(stderr, "\n");
 }
 
 void ProgressLine::Reached(uint64_t done)
@@ -97,5 +97,5 @@ void ProgressLine::Reached(uint64_t done)
     if (percent == last_)
         return;
     last_ = percent;
-    std::fprintf(stderr, "\rmkupdate %s: %3d%%", command_, percent);
+    PrintTo(stderr, "\rmkupdate %s: %3d%%", command_, percent);
 }
