@@ -40,17 +40,10 @@ double Ratio(const Row& row)
 int RunList(const Args& args)
 {
     bool json = false;
-    std::vector<std::string> operands;
-    int stop = ReadCommandLine("list", kListHelp, args,
-                               {{{"--json"}, false, [&](const std::string&) { json = true; return std::string(); }}},
-                               operands);
+    std::string path;
+    int stop = ReadUpdateAndJson("list", kListHelp, args, path, json);
     if (stop >= 0)
         return stop;
-    if (operands.empty())
-        return UsageError("list", "which update? UPDATE.exe is missing");
-    if (operands.size() > 1)
-        return UsageError("list", "one update at a time");
-    const std::string& path = operands[0];
     UpdateFile file;
     if (!file.Open(path))
         return InputError("list", path + ": cannot open the file");

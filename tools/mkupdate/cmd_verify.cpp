@@ -30,17 +30,10 @@ const char kVerifyHelp[] =
 int RunVerify(const Args& args)
 {
     bool json = false;
-    std::vector<std::string> operands;
-    int stop = ReadCommandLine("verify", kVerifyHelp, args,
-                               {{{"--json"}, false, [&](const std::string&) { json = true; return std::string(); }}},
-                               operands);
+    std::string path;
+    int stop = ReadUpdateAndJson("verify", kVerifyHelp, args, path, json);
     if (stop >= 0)
         return stop;
-    if (operands.empty())
-        return UsageError("verify", "which update? UPDATE.exe is missing");
-    if (operands.size() > 1)
-        return UsageError("verify", "one update at a time");
-    const std::string& path = operands[0];
     UpdateFile file;
     if (!file.Open(path))
         return InputError("verify", path + ": cannot open the file");

@@ -100,6 +100,24 @@ int ReadCommandLine(const char* command, const char* help, const Args& args, con
     return -1;
 }
 
+int ReadUpdateAndJson(const char* command, const char* help, const Args& args, std::string& path, bool& json)
+{
+    std::vector<std::string> operands;
+    int stop = ReadCommandLine(command, help, args, {{{"--json"}, false, [&](const std::string&) {
+                                                           json = true;
+                                                           return std::string();
+                                                       }}},
+                               operands);
+    if (stop >= 0)
+        return stop;
+    if (operands.empty())
+        return UsageError(command, "which update? UPDATE.exe is missing");
+    if (operands.size() > 1)
+        return UsageError(command, "one update at a time");
+    path = operands[0];
+    return -1;
+}
+
 int UsageError(const char* command, const std::string& message)
 {
     PrintTo(stderr, "mkupdate %s: %s\nTry 'mkupdate %s --help'.\n", command, message.c_str(), command);

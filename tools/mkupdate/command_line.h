@@ -23,6 +23,9 @@ struct OptionRule {
 int ReadCommandLine(const char* command, const char* help, const Args& args, const std::vector<OptionRule>& rules,
                     std::vector<std::string>& operands);
 
+// The command line of list and verify: one UPDATE.exe and --json. Returns as ReadCommandLine.
+int ReadUpdateAndJson(const char* command, const char* help, const Args& args, std::string& path, bool& json);
+
 // "mkupdate COMMAND: message" and a hint to the help, on standard error; returns kExitUsage.
 int UsageError(const char* command, const std::string& message);
 // "mkupdate COMMAND: message" on standard error; returns kExitInput.
