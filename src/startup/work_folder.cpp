@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "startup/path_text.h"
+#include "startup/work_folder_name.h"
 
 static char startFolder[MAX_PATH];
 static char workFolder[MAX_PATH];
@@ -93,7 +94,9 @@ void CreateWorkFolder(void)
     // take the next tick's name.
     DWORD tick = ReadTickCount();
     for (int attempt = 0; attempt < 1000; ++attempt, ++tick) {
-        snprintf(workFolder, MAX_PATH, "%sVaruVIRazudarIdezor_%09d", temporary, (int)tick);
+        char name[WORK_FOLDER_NAME_SIZE];
+        FormatWorkFolderName(tick, name);
+        snprintf(workFolder, MAX_PATH, "%s%s", temporary, name);
         if (CreateDirectoryA(workFolder, NULL) || GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }
