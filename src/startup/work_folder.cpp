@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "startup/dll_search.h"
 #include "startup/path_text.h"
 #include "startup/work_folder_name.h"
 
@@ -75,9 +76,7 @@ typedef DWORD(WINAPI* TimeGetTimeFunction)(void);
 // before anything runs, so it is loaded from the system folder when first needed.
 static DWORD ReadTickCount(void)
 {
-    HMODULE winmm = LoadLibraryExA("winmm.dll", NULL, 0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
-    if (winmm == NULL)
-        winmm = LoadLibraryA("winmm.dll");
+    HMODULE winmm = LoadSystemLibrary("winmm.dll");
     TimeGetTimeFunction timeGetTimeFunction =
         winmm != NULL ? (TimeGetTimeFunction)(void*)GetProcAddress(winmm, "timeGetTime") : NULL;
     return timeGetTimeFunction != NULL ? timeGetTimeFunction() : GetTickCount();
