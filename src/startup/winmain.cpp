@@ -8,26 +8,10 @@
 #include "package/extraction.h"
 #include "settings/action_lists.h"
 #include "settings/settings.h"
+#include "startup/dll_search.h"
 #include "startup/notices.h"
 #include "startup/work_folder.h"
 #include "ui/main_window.h"
-
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
-
-typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
-
-// The updater always runs elevated from wherever it was downloaded: a DLL placed beside it
-// must never be loaded, so every later load searches the system folder only.
-static void RestrictDllSearch(void)
-{
-    SetDllDirectoryA("");
-    SetDefaultDllDirectoriesFunction setDefault = (SetDefaultDllDirectoriesFunction)(void*)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
-    if (setDefault != NULL)
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
 
 static void UninitializeCom(void)
 {

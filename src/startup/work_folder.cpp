@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "startup/dll_search.h"
 #include "startup/path_text.h"
+#include "startup/work_folder_name.h"
 
 static char startFolder[MAX_PATH];
 static char workFolder[MAX_PATH];
@@ -74,9 +76,7 @@ typedef DWORD(WINAPI* TimeGetTimeFunction)(void);
 // before anything runs, so it is loaded from the system folder when first needed.
 static DWORD ReadTickCount(void)
 {
-    HMODULE winmm = LoadLibraryExA("winmm.dll", NULL, 0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
-    if (winmm == NULL)
-        winmm = LoadLibraryA("winmm.dll");
+    HMODULE winmm = LoadSystemLibrary("winmm.dll");
     TimeGetTimeFunction timeGetTimeFunction =
         winmm != NULL ? (TimeGetTimeFunction)(void*)GetProcAddress(winmm, "timeGetTime") : NULL;
     return timeGetTimeFunction != NULL ? timeGetTimeFunction() : GetTickCount();
@@ -93,7 +93,9 @@ void CreateWorkFolder(void)
     // take the next tick's name.
     DWORD tick = ReadTickCount();
     for (int attempt = 0; attempt < 1000; ++attempt, ++tick) {
-        snprintf(workFolder, MAX_PATH, "%sVaruVIRazudarIdezor_%09d", temporary, (int)tick);
+        char name[WORK_FOLDER_NAME_SIZE];
+        FormatWorkFolderName(tick, name);
+        snprintf(workFolder, MAX_PATH, "%s%s", temporary, name);
         if (CreateDirectoryA(workFolder, NULL) || GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }

@@ -30,12 +30,16 @@ static void ReadWindowsFolder(char* windowsFolder)
         windowsFolder[0] = '\0';
 }
 
-// A registered product proposes its registered folder, else the built proposal stands.
-static void ProposeRegisteredFolder(void)
+// A registered product proposes its registered folder, else the built proposal stands. The
+// built text is refused only when it is the one shown: a registered folder replaces it unseen.
+static int ProposeFolder(const char* windowsFolder, const FolderTextSettings* settings)
 {
+    int built = BuildFolderProposal(windowsFolder, settings, g_candidateFolder);
+    bool registered = false;
     if (ReadMachineInt(GetRegGlobal(), GetRegLocal(), "IsInst", 0) != 0)
-        ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", g_candidateFolder, g_candidateFolder,
-                          sizeof g_candidateFolder);
+        registered = ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", g_candidateFolder, g_candidateFolder,
+                                       sizeof g_candidateFolder) == 0;
+    return registered ? FOLDER_TEXT_OK : built;
 }
 
 static INT_PTR RunSetupDialog(void)
@@ -88,9 +92,8 @@ int ChooseTargetFolder(char* path)
     char windowsFolder[FOLDER_TEXT_SIZE];
     ReadWindowsFolder(windowsFolder);
     FolderTextSettings settings = {GetInstFol(), GetInstTo(), GetInstMakeFol()};
-    if (BuildFolderProposal(windowsFolder, &settings, g_candidateFolder) != FOLDER_TEXT_OK)
+    if (ProposeFolder(windowsFolder, &settings) != FOLDER_TEXT_OK)
         return RefuseWithError(remembered, kTooLongNotice);
-    ProposeRegisteredFolder();
 
     // -1 (the template could not be made) is no choice either.
     if (RunSetupDialog() <= SETUP_CANCEL) {

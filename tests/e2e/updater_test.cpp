@@ -17,6 +17,7 @@ namespace {
 
 const char kExitCaption[] = "終了";
 const char kUpdateCaption[] = "アップデート";
+const int kFileNameLine = 1012;  // the progress window's line with the current file's path
 const char kReadFailure[] = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
 
 struct Update {
@@ -342,9 +343,15 @@ TEST_F(UpdateThroughTheWindow, QuitMessageDuringTheCopyEndsWithItsCode)
     HWND window = WaitForMainWindow(updater.Id(), Title(update));
     driver::Press(window, 1001);
     AnswerBox(updater.Id(), IDYES);
-    driver::WaitForWindow(updater.Id(), driver::kDialogClass, "ファイルのコピー中...");
+    HWND progress = driver::WaitForWindow(updater.Id(), driver::kDialogClass, "ファイルのコピー中...");
+    // The name line takes each file's path at once, whenever it is painted.
+    const std::string movie = target_ / "movie.dat";
+    for (int i = 0; i < 2000 && driver::ControlText(progress, kFileNameLine) != movie; ++i)
+        Sleep(2);
+    EXPECT_EQ(driver::ControlText(progress, kFileNameLine), movie);
     PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0);
     EXPECT_EQ(updater.WaitForExit(), 7u);
+    EXPECT_FALSE(FileExists(movie)) << "the new file being written when the quit came goes again";
     EXPECT_EQ(temp_.WorkFolders().size(), 1u) << "a quit message ends the process without removing the work folder";
     for (const std::string& folder : temp_.WorkFolders())
         RemoveTree(folder);

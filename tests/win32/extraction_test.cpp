@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "child.h"
 #include "driver.h"
+#include "import_hook.h"
 #include "package/byte_stream.h"
 #include "package/extraction.h"
 #include "package/package_writer.h"
@@ -152,6 +155,136 @@ TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
     EXPECT_EQ(ReadFileBytes(scratch / "out\\a.dat"), contents);
 }
 
+void RunFullPass(const ScratchFolder& scratch, const std::string& target, const std::vector<PackageFileEntry>& entries)
+{
+    WritePackage(scratch / "update.exe", entries);
+    SetPackageFilePath((scratch / "update.exe").c_str());
+    ExtractPackage(target.c_str(), EXTRACT_FULL_PASS);
+    SetPackageFilePath(nullptr);
+}
+
+TEST(FullPass, ReplacedFileKeepsItsAttributes)
+{
+    const DWORD kept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const struct {
+        const char* name;
+        DWORD attributes;
+    } cases[] = {
+        {"normal.dat", FILE_ATTRIBUTE_NORMAL},
+        {"hidden.dat", FILE_ATTRIBUTE_HIDDEN},
+        {"system.dat", FILE_ATTRIBUTE_SYSTEM},
+        {"hidden-system.dat", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"archive.dat", FILE_ATTRIBUTE_ARCHIVE},
+        {"not-indexed.dat", FILE_ATTRIBUTE_NOT_CONTENT_INDEXED},
+        {"all.dat", kept},
+    };
+    ScratchFolder scratch;
+    const std::string target = scratch / "game";
+    CreateDirectoryA(target.c_str(), nullptr);
+    std::vector<PackageFileEntry> entries;
+    for (const auto& c : cases) {
+        std::string path = target + "\\" + c.name;
+        WriteFileBytes(path, "older copy");
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), c.attributes)) << c.name;
+        entries.push_back({c.name, std::string("new ") + c.name, kTime});
+    }
+    // What the file system really holds before the pass is what must come through it: Wine
+    // holds hidden and system, shows every file as archive and keeps no not-indexed bit, which
+    // Windows file systems do.
+    const DWORD held = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    std::vector<DWORD> before;
+    for (const auto& c : cases) {
+        before.push_back(GetFileAttributesA((target + "\\" + c.name).c_str()) & kept);
+        ASSERT_EQ(before.back() & held, c.attributes & held) << c.name << ": the file system must hold these";
+    }
+    RunFullPass(scratch, target, entries);
+
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        std::string path = target + "\\" + cases[i].name;
+        EXPECT_EQ(ReadFileBytes(path), std::string("new ") + cases[i].name);
+        EXPECT_EQ(GetFileAttributesA(path.c_str()) & kept, before[i]);
+        EXPECT_EQ(LastWriteTime(path), kTime);
+    }
+}
+
+// The platform calls that write files, recorded during one pass.
+std::vector<std::string> fileCalls;
+std::string recordedTarget;
+using CreateFileFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+CreateFileFunction realCreateFile;
+MoveFileExFunction realMoveFileEx;
+
+// The path below the target, with every temporary name made the same.
+std::string Relative(const std::string& path)
+{
+    std::string relative = path.compare(0, recordedTarget.size() + 1, recordedTarget + "\\") == 0
+                               ? path.substr(recordedTarget.size() + 1)
+                               : path;
+    return std::regex_replace(relative, std::regex("~upd[0-9A-F]{4}\\.tmp"), "~tmp");
+}
+
+HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
+    DWORD error = GetLastError();
+    if (Relative(path) != path)
+        fileCalls.push_back(std::string(disposition == CREATE_NEW ? "create new " : "open ") + Relative(path) +
+                        (file != INVALID_HANDLE_VALUE ? "" : error == ERROR_FILE_EXISTS ? ": exists" : ": failed"));
+    SetLastError(error);
+    return file;
+}
+
+BOOL WINAPI RecordingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    fileCalls.push_back("move " + Relative(from) + " to " + Relative(to) +
+                        (flags == MOVEFILE_REPLACE_EXISTING ? "" : " with other flags"));
+    return realMoveFileEx(from, to, flags);
+}
+
+TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOwn)
+{
+    ScratchFolder scratch;
+    const std::string target = scratch / "game";
+    CreateDirectoryA(target.c_str(), nullptr);
+    CreateDirectoryA((target + "\\data").c_str(), nullptr);
+    for (const char* old : {"a-old.dat", "b-old.dat", "data\\c-old.dat"})
+        WriteFileBytes(target + "\\" + old, "older copy");
+    recordedTarget = target;
+    fileCalls.clear();
+    realCreateFile = reinterpret_cast<CreateFileFunction>(
+        HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(RecordingCreateFile)));
+    realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
+        HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileEx)));
+    ASSERT_NE(realCreateFile, nullptr);
+    ASSERT_NE(realMoveFileEx, nullptr);
+    RunFullPass(scratch, target,
+                {{"a-old.dat", "a", kTime}, {"b-old.dat", "b", kTime}, {"new.dat", "n", kTime},
+                 {"data\\", "", 0, true}, {"data\\c-old.dat", "c", kTime}, {"data\\d-new.dat", "d", kTime}});
+    HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
+    HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMoveFileEx));
+
+    EXPECT_EQ(fileCalls, (std::vector<std::string>{
+                             "create new a-old.dat: exists",
+                             "create new ~tmp\\~tmp",
+                             "move ~tmp\\~tmp to a-old.dat",
+                             "create new b-old.dat: exists",
+                             "create new ~tmp\\~tmp",
+                             "move ~tmp\\~tmp to b-old.dat",
+                             "create new new.dat",
+                             "create new data\\c-old.dat: exists",
+                             "create new data\\~tmp\\~tmp",
+                             "move data\\~tmp\\~tmp to data\\c-old.dat",
+                             "create new data\\d-new.dat",
+                         }));
+    EXPECT_EQ(Listing(target), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
+    EXPECT_EQ(Listing(target + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
+    EXPECT_EQ(ReadFileBytes(target + "\\data\\c-old.dat"), "c");
+}
+
 // The child makes a work folder as start-up does, records it, and runs one pass.
 TEST_CHILD(Extract)
 {
@@ -194,6 +327,7 @@ struct FailureCase {
     std::function<std::string()> package;  // empty: no package file at all
     const char* pass = "full";
     bool readOnlyVictim = false;
+    bool olderCopies = true;  // false: no file of that name anywhere before the pass
 };
 
 TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
@@ -213,6 +347,13 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
              z.back() ^= 0x55;
              return RawPackage("victim.dat", (uint32_t)big.size(), z, (uint32_t)z.size());
          }},
+        {"wrong Adler-32 where no file was: the new file goes again",
+         [&] {
+             std::string z = Zlib(big);
+             z.back() ^= 0x55;
+             return RawPackage("victim.dat", (uint32_t)big.size(), z, (uint32_t)z.size());
+         },
+         "full", false, false},
         {"compressedSize 0", [] { return RawPackage("victim.dat", 0, "", 0); }},
         {"stream longer than compressedSize",
          [&] {
@@ -254,8 +395,10 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
         CreateDirectoryA(target.c_str(), nullptr);
         CreateDirectoryA(inner.c_str(), nullptr);
         // The older copies a failing entry could reach, directly or by climbing out.
-        for (const std::string& folder : {scratch.Path(), target, inner})
-            WriteFileBytes(folder + "\\victim.dat", "older copy");
+        if (c.olderCopies) {
+            for (const std::string& folder : {scratch.Path(), target, inner})
+                WriteFileBytes(folder + "\\victim.dat", "older copy");
+        }
         if (c.readOnlyVictim)
             SetFileAttributesA((inner + "\\victim.dat").c_str(), FILE_ATTRIBUTE_READONLY);
         std::string package = scratch / "update.exe";
@@ -277,10 +420,14 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
         std::string workFolder = ReadFileBytes(marker);
         EXPECT_FALSE(workFolder.empty());
         EXPECT_FALSE(FolderExists(workFolder)) << workFolder;
-        for (const std::string& folder : {scratch.Path(), target, inner})
-            EXPECT_EQ(ReadFileBytes(folder + "\\victim.dat"), "older copy") << folder;
+        for (const std::string& folder : {scratch.Path(), target, inner}) {
+            if (c.olderCopies)
+                EXPECT_EQ(ReadFileBytes(folder + "\\victim.dat"), "older copy") << folder;
+            else
+                EXPECT_FALSE(FileExists(folder + "\\victim.dat")) << folder;
+        }
         for (const std::string& name : Listing(inner))
-            EXPECT_NE(name[0], '~') << "a temporary file stays behind: " << name;
+            EXPECT_NE(name[0], '~') << "a temporary file or folder stays behind: " << name;
         EXPECT_FALSE(FileExists("C:\\victim.dat"));
         SetFileAttributesA((inner + "\\victim.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     }

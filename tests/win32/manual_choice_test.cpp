@@ -247,6 +247,51 @@ TEST(ManualChoice, ProposalThatWouldPass259BytesIsRefused)
     EXPECT_TRUE(outcome.untouched);
 }
 
+// A registered product whose key file has gone missing comes here from the automatic location;
+// its registered folder is shown, so a built proposal too long to show must not stop it.
+TEST(ManualChoice, LongBuiltProposalIsRefusedOnlyWhereItIsShownOrUsed)
+{
+    ScratchFolder registered("registered");  // short, and without the key file
+    const std::string missingKeyFile = "指定されたフォルダには [ テスト ゲーム ] 本体は発見できませんでした";
+    const SettingLines longNames = {
+        {"INSTFOL", std::string(127, 'm')}, {"INSTTO", std::string(127, 'p')}, {"KEYFILE", "game.exe"}};
+    struct Case {
+        const char* name;
+        const char* instTo;  // nullptr: IsInst 1 without "InstTo"
+        const char* makeFolder;
+        std::string proposal;  // empty: refused before the dialog
+        std::string notice;
+    };
+    const Case cases[] = {
+        {"RegisteredWithoutFolder", nullptr, "0", "", kTooLong},
+        {"RegisteredFolderShown", registered.Path().c_str(), "0", registered.Path(), missingKeyFile},
+        // The product folder appended to the chosen text is used: that text is refused.
+        {"RegisteredFolderMadeLonger", registered.Path().c_str(), "1", registered.Path(), kTooLong},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestProductKey key(kGlobal, c.name);
+        key.SetMachineText("IsInst", "1");
+        if (c.instTo != nullptr)
+            key.SetMachineText("InstTo", c.instTo);
+        SettingLines more = longNames;
+        more.push_back({"INSTMAKEFOL", c.makeFolder});
+        Outcome outcome = RunChoose(ProductKeySettings(c.name, more), [&](driver::Process& child, Outcome& seen) {
+            if (!c.proposal.empty()) {
+                HWND setup = WaitForSetup(child);
+                seen.proposal = driver::ControlText(setup, kFolderField);
+                driver::Press(setup, IDOK);
+                driver::WaitForWindowGone(setup);
+            }
+            seen.notices.push_back(driver::AnswerBox(child.Id(), IDOK).text);
+        });
+        EXPECT_EQ(outcome.proposal, c.proposal);
+        EXPECT_EQ(outcome.notices, std::vector<std::string>{c.notice});
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_TRUE(outcome.untouched);
+    }
+}
+
 HWND WaitForBrowser(DWORD processId, HWND setup)
 {
     for (int attempt = 0; attempt < 500; ++attempt) {

@@ -1,0 +1,8 @@
+#include "startup/work_folder_name.h"
+
+#include <stdio.h>
+
+void FormatWorkFolderName(uint32_t tick, char* name)
+{
+    snprintf(name, WORK_FOLDER_NAME_SIZE, "VaruVIRazudarIdezor_%09d", (int)(int32_t)tick);
+}
