@@ -2,9 +2,7 @@
 #ifndef UPDATER_UI_RESOURCE_IDS_H
 #define UPDATER_UI_RESOURCE_IDS_H
 
-// MAINDIALOG: action slots 0-7 are 1000-1007 (bottom up), slot 8 is 1008.
-#define IDC_SLOT_FIRST 1000
-#define IDC_SLOT_LAST 1008
+// MAINDIALOG: action slots 0-7 are the buttons 1000-1007 (bottom up), slot 8 is 1008.
 
 // SETUP
 #define IDC_FOLDER_EDIT 1000

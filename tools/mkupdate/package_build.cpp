@@ -27,12 +27,6 @@ struct Compressed {
     std::string error;
 };
 
-bool DeflateBytes(const unsigned char* data, size_t size, int level, std::vector<unsigned char>& zlib)
-{
-    zlib = DeflateZlib(data, size, level);
-    return true;
-}
-
 }  // namespace
 
 bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsigned char>& zlib,
@@ -133,8 +127,9 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
             if (entry.folder) {
                 done.ok = true;
             } else if (entry.generated) {
-                done.ok = DeflateBytes(reinterpret_cast<const unsigned char*>(entry.contents.data()),
-                                       entry.contents.size(), options.level, done.zlib);
+                done.zlib = DeflateZlib(reinterpret_cast<const unsigned char*>(entry.contents.data()),
+                                        entry.contents.size(), options.level);
+                done.ok = true;
                 done.originalSize = entry.contents.size();
             } else {
                 done.ok = CompressFile(entry.source, options.level, done.zlib, done.originalSize, done.error);
