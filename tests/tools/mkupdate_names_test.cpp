@@ -98,6 +98,8 @@ TEST(MkupdateVerify, RefusesNamesTheUpdaterWouldNotWriteAndExtractWritesNothingO
         {"file named like an earlier folder", {{"data\\", true}, {"data"}}, "same name as an earlier entry"},
         {"duplicate", {{"a.dat"}, {"a.dat"}}, "same name as an earlier entry"},
         {"duplicate once case is ignored", {{"README.TXT"}, {"readme.txt"}}, "same name as an earlier entry"},
+        // 0x86 0x5C has the form of a double-byte character, but code page 932 assigns none there.
+        {"unassigned character", {{"\x86\x5C.dat"}}, "does not assign"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "host_files.h"
 #include "lint.h"
 #include "text_util.h"
 #include "update_file.h"
@@ -42,13 +43,22 @@ int RunVerify(const Args& args)
     PackageWalk walk;
     walk.inflateAll = true;
     walk.checkRules = true;
+    PackageProblem problem;
     walk.begin = [&](const WalkedEntry& e) {
         progress.Reached((uint64_t)e.offset);
+        // The rules hold byte by byte; the characters must also exist, or Windows writes the name
+        // with a stand-in character and extract cannot write it at all.
+        std::filesystem::path mapped;
+        if (!Cp932ToHostPath(".", e.entry.name, mapped)) {
+            problem.offset = e.offset;
+            problem.name = e.entry.name;
+            problem.text = "the name holds a character that code page 932 does not assign";
+            return (int)WALK_STOP;
+        }
         return (int)WALK_SKIP;
     };
     WalkSummary summary;
-    PackageProblem problem;
-    bool sound = WalkPackage(file.Stream(), walk, &summary, &problem);
+    bool sound = WalkPackage(file.Stream(), walk, &summary, &problem) && problem.text.empty();
     if (json) {
         PrintTo(stdout, "{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
         if (sound)
