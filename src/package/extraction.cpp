@@ -132,7 +132,7 @@ static bool CreateUniqueEntry(const char* path, int folderLength, DWORD attribut
             if (CreateDirectoryA(createdPath, NULL))
                 return true;
         } else {
-            *file = CreateFileA(createdPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, attributes, NULL);
+            *file = CreateFileA(createdPath, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW, attributes, NULL);
             if (*file != INVALID_HANDLE_VALUE)
                 return true;
         }
@@ -217,17 +217,59 @@ static void SetLastWriteTime(HANDLE file, uint64_t lastWriteTime)
     SetFileTime(file, NULL, NULL, &time);
 }
 
+// FILE_RENAME_INFO, which the headers of a Windows XP build do not declare.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;  // bytes
+    WCHAR fileName[4 + ENTRY_PATH_SIZE];
+};
+#define FILE_RENAME_INFO_CLASS 3
+typedef BOOL(WINAPI* SetFileInformationByHandleFunction)(HANDLE, int, LPVOID, DWORD);
+
+// Replaces the destination by the open temporary file through its own handle: one call where
+// MoveFileExA opens, renames and closes (each a call into Wine's server). Windows before Vista
+// lacks the function, and only a full path with a drive can be named; false then, or when the
+// rename fails, and MoveFileExA does it instead.
+static bool ReplaceThroughHandle(HANDLE file, const char* destinationPath)
+{
+    static SetFileInformationByHandleFunction setInformation;
+    static bool looked;
+    if (!looked) {
+        setInformation = (SetFileInformationByHandleFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                                                      "SetFileInformationByHandle");
+        looked = true;
+    }
+    if (setInformation == NULL || destinationPath[0] == '\0' || destinationPath[1] != ':' || destinationPath[2] != '\\')
+        return false;
+    RenameInformation rename;
+    memset(&rename, 0, sizeof rename);
+    rename.replaceIfExists = TRUE;
+    memcpy(rename.fileName, L"\\??\\", 4 * sizeof(WCHAR));
+    int characters = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, destinationPath, -1, rename.fileName + 4,
+                                         ENTRY_PATH_SIZE);
+    if (characters <= 1)
+        return false;
+    rename.fileNameLength = (DWORD)((4 + characters - 1) * sizeof(WCHAR));
+    return setInformation(file, FILE_RENAME_INFO_CLASS, &rename, (DWORD)sizeof rename) != FALSE;
+}
+
 // Closes the written file and, for an existing destination, puts the temporary file in its
 // place; any failure (result 1 included) removes what was written. 0 on success.
 static int FinishDestination(const char* path, DWORD kept, int result, uint64_t lastWriteTime)
 {
-    if (result == 0)
+    bool replacing = kept != INVALID_FILE_ATTRIBUTES;
+    // Not every attribute can be given at creation; the others are set by name, after closing.
+    bool attributesLeft = replacing && (kept & ~CREATED_ATTRIBUTES) != 0;
+    if (result == 0) {
         SetLastWriteTime(pendingHandle, lastWriteTime);
+        if (replacing && !attributesLeft && ReplaceThroughHandle(pendingHandle, path))
+            replacing = false;  // done: the temporary name is gone
+    }
     CloseHandle(pendingHandle);
     pendingHandle = INVALID_HANDLE_VALUE;
-    if (result == 0 && kept != INVALID_FILE_ATTRIBUTES) {
-        // Not every attribute can be given at creation.
-        if ((kept & ~CREATED_ATTRIBUTES) != 0)
+    if (result == 0 && replacing) {
+        if (attributesLeft)
             SetFileAttributesA(pendingPath, kept);
         if (!MoveFileExA(pendingPath, path, MOVEFILE_REPLACE_EXISTING))
             result = 1;
@@ -308,6 +350,8 @@ int InflateEntry(FILE* stream, int originalSize, unsigned compressedSize, const 
         if (window != NULL)
             BeginFileProgress(window, path, originalSize);
         result = InflateBlocks(stream, compressedSize, pendingHandle, input, output, window, consumed);
+        if (window != NULL)
+            EndFileProgress(window);
         result = FinishDestination(path, kept, result, GetUi64(time));
     }
     free(input);

@@ -3,14 +3,17 @@
 #include "ui/progress_window.h"
 
 #include <commctrl.h>
+#include <string.h>
 
 #include "startup/notices.h"
+#include "startup/path_text.h"
 #include "ui/resource_ids.h"
 
 #define PROGRESS_UNIT 131072
 // Under Wine every repaint of a bar or the name line costs about a millisecond, more than
 // inflating a whole block, so the controls are redrawn at most this often. Their positions and
-// text are always set at once; only the painting waits.
+// text are always set at once (the controls answer what they hold); only the painting waits,
+// and at the end of each file and before the window closes nothing waits any more.
 #define REPAINT_INTERVAL_MS 40
 
 static HWND progressWindow;
@@ -22,7 +25,6 @@ static int packageSize;
 static int filePosition;
 static int overallPosition;
 static DWORD lastRepaintTick;
-static bool nameOwed;
 
 // Between repaints a bar's new position is held here, answered to PBM_GETPOS, and handed to
 // the control (which paints it) at the next repaint. Slot 0 is the per-file bar, 1 the overall.
@@ -33,17 +35,12 @@ static bool holdBarPaint;
 static bool positionHeld[2];
 static int heldPosition[2];
 
-static void SetBar(HWND window, int id, int upper, int position)
-{
-    HWND bar = GetDlgItem(window, id);
-    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, upper));
-    SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
-}
-
-static int BarSlot(HWND bar)
-{
-    return bar == fileBar ? 0 : 1;
-}
+// Between repaints the name line's new text is held here and answered to WM_GETTEXT; setting
+// the control's text is what paints it (and costs a call into Wine's server).
+static WNDPROC nameProcedure;
+static HWND nameLine;
+static bool nameHeld;
+static char heldName[MAX_PATH];
 
 // The window's controls are asked for once; each lookup is a call into Wine's server.
 static HWND Control(HWND window, int id)
@@ -52,7 +49,21 @@ static HWND Control(HWND window, int id)
         return fileBar;
     if (window == progressWindow && id == IDC_OVERALL_BAR)
         return overallBar;
+    if (window == progressWindow && id == IDC_FILE_NAME)
+        return nameLine;
     return GetDlgItem(window, id);
+}
+
+static void SetBar(HWND window, int id, int upper, int position)
+{
+    HWND bar = Control(window, id);
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, upper));
+    SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
+}
+
+static int BarSlot(HWND bar)
+{
+    return bar == fileBar ? 0 : 1;
 }
 
 static void ShowHeldPosition(HWND bar)
@@ -87,8 +98,38 @@ static LRESULT CALLBACK HeldBarProc(HWND bar, UINT message, WPARAM wParam, LPARA
     return CallWindowProcA(barProcedure, bar, message, wParam, lParam);
 }
 
-// True when the controls may repaint now; whatever waited for it is shown: held bar positions
-// at once, the name line at the next drain of the queue.
+static LRESULT CALLBACK HeldNameProc(HWND line, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (nameHeld && message == WM_GETTEXTLENGTH)
+        return (LRESULT)strlen(heldName);
+    if (nameHeld && message == WM_GETTEXT) {
+        if (wParam == 0)
+            return 0;
+        CopyText((char*)lParam, heldName, (int)wParam);
+        return (LRESULT)strlen((char*)lParam);
+    }
+    if (message == WM_SETTEXT)
+        nameHeld = false;
+    return CallWindowProcA(nameProcedure, line, message, wParam, lParam);
+}
+
+static void ShowHeldName(void)
+{
+    if (nameHeld)
+        SetWindowTextA(nameLine, heldName);  // clears nameHeld
+}
+
+static void SetNameLine(HWND window, const char* text, bool repaint)
+{
+    if (window != progressWindow || repaint) {
+        SetWindowTextA(Control(window, IDC_FILE_NAME), text);
+        return;
+    }
+    CopyText(heldName, text, MAX_PATH);
+    nameHeld = true;
+}
+
+// True when the controls may repaint now; whatever waited for it is shown at once.
 static bool RepaintDue(HWND window)
 {
     DWORD now = GetTickCount();
@@ -97,10 +138,7 @@ static bool RepaintDue(HWND window)
     lastRepaintTick = now;
     ShowHeldPosition(Control(window, IDC_FILE_BAR));
     ShowHeldPosition(Control(window, IDC_OVERALL_BAR));
-    if (nameOwed) {
-        InvalidateRect(GetDlgItem(window, IDC_FILE_NAME), NULL, TRUE);
-        nameOwed = false;
-    }
+    ShowHeldName();
     return true;
 }
 
@@ -108,7 +146,7 @@ static void ForgetHeldPaint(void)
 {
     positionHeld[0] = positionHeld[1] = false;
     holdBarPaint = false;
-    nameOwed = false;
+    nameHeld = false;
     filePosition = 0;
     overallPosition = 0;
     lastRepaintTick = GetTickCount() - REPAINT_INTERVAL_MS;
@@ -133,6 +171,11 @@ void CloseProgressWindow(void)
 {
     if (progressWindow == NULL)
         return;
+    // The last file and the final positions are on the screen before the window goes.
+    ShowHeldPosition(fileBar);
+    ShowHeldPosition(overallBar);
+    ShowHeldName();
+    UpdateWindow(progressWindow);
     DestroyWindow(progressWindow);
     progressWindow = NULL;
     animationControl = NULL;
@@ -143,16 +186,7 @@ void CloseProgressWindow(void)
 void BeginFileProgress(HWND window, const char* destinationPath, int originalSize)
 {
     bool repaint = RepaintDue(window);
-    HWND name = GetDlgItem(window, IDC_FILE_NAME);
-    if (repaint) {
-        SetWindowTextA(name, destinationPath);
-    } else {
-        // The static control paints a new text at once unless its redraw is off.
-        SendMessageA(name, WM_SETREDRAW, FALSE, 0);
-        SetWindowTextA(name, destinationPath);
-        SendMessageA(name, WM_SETREDRAW, TRUE, 0);
-        nameOwed = true;
-    }
+    SetNameLine(window, destinationPath, repaint);
     holdBarPaint = !repaint;
     // No lower limit here: a file below one unit gets the range 0 to 0.
     SetBar(window, IDC_FILE_BAR, originalSize / PROGRESS_UNIT, 0);
@@ -177,6 +211,13 @@ void ReportProgress(HWND window, int bytesWritten, int consumedCount)
     PumpMessages();
 }
 
+void EndFileProgress(HWND window)
+{
+    // A position changes at most once per file here, never once per block.
+    ShowHeldPosition(Control(window, IDC_FILE_BAR));
+    ShowHeldPosition(Control(window, IDC_OVERALL_BAR));
+}
+
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
@@ -189,8 +230,10 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         ForgetHeldPaint();
         fileBar = GetDlgItem(window, IDC_FILE_BAR);
         overallBar = GetDlgItem(window, IDC_OVERALL_BAR);
+        nameLine = GetDlgItem(window, IDC_FILE_NAME);
         barProcedure = (WNDPROC)SetWindowLongPtrA(fileBar, GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
         SetWindowLongPtrA(overallBar, GWLP_WNDPROC, (LONG_PTR)HeldBarProc);
+        nameProcedure = (WNDPROC)SetWindowLongPtrA(nameLine, GWLP_WNDPROC, (LONG_PTR)HeldNameProc);
         animationControl = GetDlgItem(window, IDC_ANIMATION);
         // No instance: the control loads the clip from the module that created the dialog.
         SendMessageA(animationControl, ACM_OPENA, 0, (LPARAM) "AVI_FILECOPY");

@@ -19,7 +19,7 @@ const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;
 HWND const kWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
 
 struct Call {
-    std::string what;  // open, begin, report, close
+    std::string what;  // open, begin, report, end, close
     std::string path;
     int first = 0;   // open: package size; begin: originalSize; report: bytes written
     int second = 0;  // report: consumed count
@@ -60,6 +60,12 @@ void ReportProgress(HWND window, int bytesWritten, int consumedCount)
 {
     foreignWindow |= window != kWindow;
     calls.push_back({"report", "", bytesWritten, consumedCount});
+}
+
+void EndFileProgress(HWND window)
+{
+    foreignWindow |= window != kWindow;
+    calls.push_back({"end", "", 0, 0});
 }
 
 namespace {
@@ -105,6 +111,7 @@ TEST(FullPassProgress, EveryCallOfAPassWithItsArithmetic)
         expected.push_back({"begin", target + "\\" + file.name, file.originalSize, 0});
         for (int written : file.reports)
             expected.push_back({"report", "", written, consumed});
+        expected.push_back({"end", "", 0, 0});
     }
     writer.Finish();
     WriteFileBytes(scratch / "update.exe", std::string(bytes.begin(), bytes.end()));
@@ -122,8 +129,9 @@ TEST(FullPassProgress, EveryCallOfAPassWithItsArithmetic)
     EXPECT_FALSE(foreignWindow) << "every call gets the window the pass opened";
     // The last file ends with a tail report: by then the whole package but the end marker and
     // its padding has been consumed.
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[calls.size() - 2].second, packageSize - 4);
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls[calls.size() - 3].what, "report");
+    EXPECT_EQ(calls[calls.size() - 3].second, packageSize - 4);
     EXPECT_EQ(ReadFileBytes(target + "\\short.dat"), std::string(kUnit + 5, 'o'));
 }
 

@@ -245,44 +245,65 @@ BOOL WINAPI RecordingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
     return realMoveFileEx(from, to, flags);
 }
 
+// Both ways of naming the target: a full path (the replace goes through the temporary file's
+// own handle where the system has the call) and a relative one (MoveFileExA does it).
 TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOwn)
 {
-    ScratchFolder scratch;
-    const std::string target = scratch / "game";
-    CreateDirectoryA(target.c_str(), nullptr);
-    CreateDirectoryA((target + "\\data").c_str(), nullptr);
-    for (const char* old : {"a-old.dat", "b-old.dat", "data\\c-old.dat"})
-        WriteFileBytes(target + "\\" + old, "older copy");
-    recordedTarget = target;
-    fileCalls.clear();
-    realCreateFile = reinterpret_cast<CreateFileFunction>(
-        HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(RecordingCreateFile)));
-    realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
-        HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileEx)));
-    ASSERT_NE(realCreateFile, nullptr);
-    ASSERT_NE(realMoveFileEx, nullptr);
-    RunFullPass(scratch, target,
-                {{"a-old.dat", "a", kTime}, {"b-old.dat", "b", kTime}, {"new.dat", "n", kTime},
-                 {"data\\", "", 0, true}, {"data\\c-old.dat", "c", kTime}, {"data\\d-new.dat", "d", kTime}});
-    HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
-    HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMoveFileEx));
+    for (bool relative : {false, true}) {
+        SCOPED_TRACE(relative ? "relative target" : "full path");
+        ScratchFolder scratch;
+        const std::string before = CurrentFolder();
+        SetCurrentDirectoryA(scratch.Path().c_str());
+        const std::string target = relative ? "game" : scratch / "game";
+        CreateDirectoryA(target.c_str(), nullptr);
+        CreateDirectoryA((target + "\\data").c_str(), nullptr);
+        for (const char* old : {"a-old.dat", "b-old.dat", "data\\c-old.dat"})
+            WriteFileBytes(target + "\\" + old, "older copy");
+        recordedTarget = target;
+        fileCalls.clear();
+        realCreateFile = reinterpret_cast<CreateFileFunction>(
+            HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(RecordingCreateFile)));
+        realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
+            HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileEx)));
+        ASSERT_NE(realCreateFile, nullptr);
+        ASSERT_NE(realMoveFileEx, nullptr);
+        const std::vector<PackageFileEntry> entries = {
+            {"a-old.dat", "a", kTime},         {"b-old.dat", "b", kTime},         {"new.dat", "n", kTime},
+            {"data\\", "", 0, true},          {"data\\c-old.dat", "c", kTime}, {"data\\d-new.dat", "d", kTime}};
+        RunFullPass(scratch, target, entries);
+        HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
+        HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMoveFileEx));
+        SetCurrentDirectoryA(before.c_str());
 
-    EXPECT_EQ(fileCalls, (std::vector<std::string>{
-                             "create new a-old.dat: exists",
-                             "create new ~tmp\\~tmp",
-                             "move ~tmp\\~tmp to a-old.dat",
-                             "create new b-old.dat: exists",
-                             "create new ~tmp\\~tmp",
-                             "move ~tmp\\~tmp to b-old.dat",
-                             "create new new.dat",
-                             "create new data\\c-old.dat: exists",
-                             "create new data\\~tmp\\~tmp",
-                             "move data\\~tmp\\~tmp to data\\c-old.dat",
-                             "create new data\\d-new.dat",
-                         }));
-    EXPECT_EQ(Listing(target), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
-    EXPECT_EQ(Listing(target + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
-    EXPECT_EQ(ReadFileBytes(target + "\\data\\c-old.dat"), "c");
+        std::vector<std::string> expected = {
+            "create new a-old.dat: exists",
+            "create new ~tmp\\~tmp",
+            "move ~tmp\\~tmp to a-old.dat",
+            "create new b-old.dat: exists",
+            "create new ~tmp\\~tmp",
+            "move ~tmp\\~tmp to b-old.dat",
+            "create new new.dat",
+            "create new data\\c-old.dat: exists",
+            "create new data\\~tmp\\~tmp",
+            "move data\\~tmp\\~tmp to data\\c-old.dat",
+            "create new data\\d-new.dat",
+        };
+        if (!relative) {
+            auto isMove = [](const std::string& call) { return call.rfind("move ", 0) == 0; };
+            fileCalls.erase(std::remove_if(fileCalls.begin(), fileCalls.end(), isMove), fileCalls.end());
+            expected.erase(std::remove_if(expected.begin(), expected.end(), isMove), expected.end());
+        }
+        EXPECT_EQ(fileCalls, expected);
+        const std::string game = scratch / "game";
+        EXPECT_EQ(Listing(game), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
+        EXPECT_EQ(Listing(game + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
+        for (const PackageFileEntry& entry : entries) {
+            if (entry.folder)
+                continue;
+            EXPECT_EQ(ReadFileBytes(game + "\\" + entry.name), entry.contents) << entry.name;
+            EXPECT_EQ(LastWriteTime(game + "\\" + entry.name), kTime) << entry.name;
+        }
+    }
 }
 
 // The child makes a work folder as start-up does, records it, and runs one pass.

@@ -13,6 +13,7 @@
 #include "child.h"
 #include "screen.h"
 #include "driver.h"
+#include "import_hook.h"
 #include "startup/notices.h"
 #include "ui/resource_ids.h"
 
@@ -302,6 +303,76 @@ TEST_F(ProgressWindow, ScreenCatchesUpWithABurstOfReports)
     EXPECT_EQ(shownFileBar, CaptureRepainted(fileBar));
     EXPECT_EQ(shownOverallBar, CaptureRepainted(overallBar));
     EXPECT_EQ(shownName, CaptureRepainted(nameLine));
+}
+
+// A control painted from what it answers (the position and text the window functions set,
+// which may still wait to be painted): the bar is handed its position, the line its text.
+std::vector<COLORREF> TrueImage(HWND control)
+{
+    if (GetDlgCtrlID(control) == IDC_FILE_NAME) {
+        char text[MAX_PATH] = "";
+        GetWindowTextA(control, text, sizeof text);
+        SetWindowTextA(control, text);
+    } else {
+        SendMessageA(control, PBM_DELTAPOS, 0, 0);
+    }
+    return CaptureRepainted(control);
+}
+
+// What the screen showed of each control when the progress window was destroyed, against its
+// true image: recorded by a DestroyWindow that looks first.
+using DestroyWindowFunction = BOOL(WINAPI*)(HWND);
+DestroyWindowFunction realDestroyWindow;
+HWND watchedWindow;
+std::vector<std::pair<std::vector<COLORREF>, std::vector<COLORREF>>> shownAtDestruction;
+
+BOOL WINAPI LookingDestroyWindow(HWND window)
+{
+    if (window == watchedWindow) {
+        for (int id : {IDC_FILE_NAME, IDC_FILE_BAR, IDC_OVERALL_BAR}) {
+            HWND control = GetDlgItem(window, id);
+            std::vector<COLORREF> shown = CaptureClientPixels(control);
+            shownAtDestruction.push_back({shown, TrueImage(control)});
+        }
+    }
+    return realDestroyWindow(window);
+}
+
+// A file's reports come faster than the repaint interval: its last positions wait. The end of
+// the file shows them, and closing the window shows the last name and positions first.
+TEST_F(ProgressWindow, EndOfAFileAndTheCloseShowTheTrueState)
+{
+    HWND window = OpenProgressWindow(64 * kUnit);
+    ASSERT_NE(window, nullptr);
+    HWND fileBar = GetDlgItem(window, IDC_FILE_BAR);
+    HWND overallBar = GetDlgItem(window, IDC_OVERALL_BAR);
+    Sleep(100);
+    BeginFileProgress(window, "C:\\Game\\first.dat", 10 * kUnit);  // paints: the interval has passed
+    ReportProgress(window, 3 * kUnit, 20 * kUnit);
+    ReportProgress(window, 6 * kUnit, 30 * kUnit);
+    EndFileProgress(window);
+    for (HWND bar : {fileBar, overallBar}) {
+        std::vector<COLORREF> shown = CaptureClientPixels(bar);
+        EXPECT_EQ(shown, TrueImage(bar)) << (bar == fileBar ? "per-file bar" : "overall bar");
+    }
+
+    BeginFileProgress(window, "C:\\Game\\last-short.dat", 1000);
+    ReportProgress(window, 1000, 33 * kUnit);
+    EXPECT_EQ(driver::ControlText(window, IDC_FILE_NAME), "C:\\Game\\last-short.dat");
+    EXPECT_EQ(BarPosition(window, IDC_OVERALL_BAR), 33);
+
+    watchedWindow = window;
+    shownAtDestruction.clear();
+    realDestroyWindow = reinterpret_cast<DestroyWindowFunction>(
+        HookImport("user32.dll", "DestroyWindow", reinterpret_cast<void*>(LookingDestroyWindow)));
+    ASSERT_NE(realDestroyWindow, nullptr);
+    CloseProgressWindow();
+    HookImport("user32.dll", "DestroyWindow", reinterpret_cast<void*>(realDestroyWindow));
+    EXPECT_FALSE(IsWindow(window));
+    ASSERT_EQ(shownAtDestruction.size(), 3u);
+    const char* const names[] = {"name line", "per-file bar", "overall bar"};
+    for (size_t i = 0; i < shownAtDestruction.size(); ++i)
+        EXPECT_EQ(shownAtDestruction[i].first, shownAtDestruction[i].second) << names[i];
 }
 
 // Shows a progress window in the middle of a file until told to stop by WM_QUIT's exit code
