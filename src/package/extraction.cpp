@@ -72,11 +72,6 @@ FILE* OpenPackage(void)
     return stream;
 }
 
-int GetPackageSize(void)
-{
-    return packageSize;
-}
-
 bool IsSetupFile(const char* name)
 {
     return IsSetupFileName(name);

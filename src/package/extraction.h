@@ -12,7 +12,6 @@
 FILE* OpenPackage(void);
 // Tests read a package from a file of their own; NULL or "" goes back to the module's own file.
 void SetPackageFilePath(const char* path);
-int GetPackageSize(void);
 // Returns only on success; any failure shows the read-failure notice, removes the work folder
 // and ends the process with -1.
 void ExtractPackage(const char* destinationFolder, int mode);
