@@ -52,7 +52,8 @@ struct Walker {
         bool folder = IsFolderEntry(&entry);
         int fault = CheckEntryName(entry.name, folder);
         if (fault != ENTRY_NAME_OK)
-            return Fail(walked.offset, entry.name, std::string("not a name the updater may write: ") + DescribeEntryNameFault(fault));
+            return Fail(walked.offset, entry.name,
+                        std::string("not a name the updater may write: ") + DescribeEntryNameFault(fault));
         // Windows ignores case: "Data\" and "data" are one name, whatever kind each entry is.
         std::string key = LowerName(entry.name);
         if (folder)
