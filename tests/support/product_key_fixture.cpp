@@ -54,6 +54,13 @@ void TestProductKey::SetMachineText(const std::string& name, const std::string& 
     SetRaw(HKEY_LOCAL_MACHINE, Path(), name, REG_SZ, std::string(text.c_str(), text.size() + 1));
 }
 
+void TestProductKey::SetInstalled(const char* instTo)
+{
+    SetMachineText("IsInst", "1");
+    if (instTo != nullptr)
+        SetMachineText("InstTo", instTo);
+}
+
 void TestProductKey::SetMachineRaw(const std::string& name, DWORD type, const std::string& bytes)
 {
     SetRaw(HKEY_LOCAL_MACHINE, Path(), name, type, bytes);

@@ -27,6 +27,8 @@ public:
 
     // HKEY_LOCAL_MACHINE: what an installed product registers.
     void SetMachineText(const std::string& name, const std::string& text);
+    // "IsInst" "1", and "InstTo" unless instTo is null.
+    void SetInstalled(const char* instTo);
     void SetMachineRaw(const std::string& name, DWORD type, const std::string& bytes);
     // HKEY_CURRENT_USER: the installed version and the [reg] values.
     void SetUserText(const std::string& name, const std::string& text);

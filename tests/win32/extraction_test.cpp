@@ -214,8 +214,10 @@ std::vector<std::string> fileCalls;
 std::string recordedTarget;
 using CreateFileFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+using CreateHardLinkFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
 CreateFileFunction realCreateFile;
 MoveFileExFunction realMoveFileEx;
+CreateHardLinkFunction realCreateHardLink;
 
 // The path below the target, with every temporary name made the same.
 std::string Relative(const std::string& path)
@@ -232,10 +234,16 @@ HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECU
     HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
     DWORD error = GetLastError();
     if (Relative(path) != path)
-        fileCalls.push_back(std::string(disposition == CREATE_NEW ? "create new " : "open ") + Relative(path) +
+        fileCalls.push_back(std::string(disposition == CREATE_NEW ? "create new " : disposition == OPEN_ALWAYS ? "open always " : "open ") + Relative(path) +
                         (file != INVALID_HANDLE_VALUE ? "" : error == ERROR_FILE_EXISTS ? ": exists" : ": failed"));
     SetLastError(error);
     return file;
+}
+
+BOOL WINAPI RecordingCreateHardLink(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES security)
+{
+    fileCalls.push_back("link " + Relative(name) + " to " + Relative(existing));
+    return realCreateHardLink(name, existing, security);
 }
 
 BOOL WINAPI RecordingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
@@ -245,8 +253,9 @@ BOOL WINAPI RecordingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
     return realMoveFileEx(from, to, flags);
 }
 
-// Both ways of naming the target: a full path (the replace goes through the temporary file's
-// own handle where the system has the call) and a relative one (MoveFileExA does it).
+// Both ways of naming the target: a full path (the replace goes through the written file's own
+// handle where the system has the call) and a relative one (MoveFileExA does it). The older
+// copies are longer than the new contents, which a reused spare must not keep.
 TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOwn)
 {
     for (bool relative : {false, true}) {
@@ -265,27 +274,36 @@ TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOw
             HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(RecordingCreateFile)));
         realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
             HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileEx)));
+        realCreateHardLink = reinterpret_cast<CreateHardLinkFunction>(
+            HookImport("kernel32.dll", "CreateHardLinkA", reinterpret_cast<void*>(RecordingCreateHardLink)));
         ASSERT_NE(realCreateFile, nullptr);
         ASSERT_NE(realMoveFileEx, nullptr);
+        ASSERT_NE(realCreateHardLink, nullptr);
         const std::vector<PackageFileEntry> entries = {
             {"a-old.dat", "a", kTime},         {"b-old.dat", "b", kTime},         {"new.dat", "n", kTime},
             {"data\\", "", 0, true},          {"data\\c-old.dat", "c", kTime}, {"data\\d-new.dat", "d", kTime}};
         RunFullPass(scratch, target, entries);
         HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
         HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMoveFileEx));
+        HookImport("kernel32.dll", "CreateHardLinkA", reinterpret_cast<void*>(realCreateHardLink));
         SetCurrentDirectoryA(before.c_str());
 
+        // The staging folder's spare takes each new contents; the old file keeps a second name
+        // there through the replace and is the next spare.
         std::vector<std::string> expected = {
             "create new a-old.dat: exists",
-            "create new ~tmp\\~tmp",
-            "move ~tmp\\~tmp to a-old.dat",
+            "open always ~tmp\\~upd0.tmp",
+            "link ~tmp\\~upd1.tmp to a-old.dat",
+            "move ~tmp\\~upd0.tmp to a-old.dat",
             "create new b-old.dat: exists",
-            "create new ~tmp\\~tmp",
-            "move ~tmp\\~tmp to b-old.dat",
+            "open always ~tmp\\~upd1.tmp",
+            "link ~tmp\\~upd0.tmp to b-old.dat",
+            "move ~tmp\\~upd1.tmp to b-old.dat",
             "create new new.dat",
             "create new data\\c-old.dat: exists",
-            "create new data\\~tmp\\~tmp",
-            "move data\\~tmp\\~tmp to data\\c-old.dat",
+            "open always data\\~tmp\\~upd0.tmp",
+            "link data\\~tmp\\~upd1.tmp to data\\c-old.dat",
+            "move data\\~tmp\\~upd0.tmp to data\\c-old.dat",
             "create new data\\d-new.dat",
         };
         if (!relative) {
@@ -304,6 +322,43 @@ TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOw
             EXPECT_EQ(LastWriteTime(game + "\\" + entry.name), kTime) << entry.name;
         }
     }
+}
+
+// Someone who can write in the game folder puts, under the name of the spare that the first
+// replace left in the staging folder, a second link to a file of theirs choosing: the elevated
+// updater must not write into it.
+std::string plantedVictim;
+HANDLE WINAPI PlantingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    std::string name = path;
+    if (disposition == OPEN_ALWAYS && name.size() > 9 && name.compare(name.size() - 9, 9, "~upd1.tmp") == 0) {
+        DeleteFileA(path);
+        CreateHardLinkA(path, plantedVictim.c_str(), nullptr);
+    }
+    return realCreateFile(path, access, share, security, disposition, flags, templateFile);
+}
+
+TEST(FullPass, ALinkPlantedUnderTheSparesNameIsNeverWritten)
+{
+    ScratchFolder scratch;
+    const std::string target = scratch / "game";
+    CreateDirectoryA(target.c_str(), nullptr);
+    for (const char* old : {"a.dat", "b.dat", "c.dat"})
+        WriteFileBytes(target + "\\" + old, "older copy");
+    plantedVictim = scratch / "victim.txt";
+    WriteFileBytes(plantedVictim, "not the updater's to write");
+    realCreateFile = reinterpret_cast<CreateFileFunction>(
+        HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(PlantingCreateFile)));
+    ASSERT_NE(realCreateFile, nullptr);
+    const std::vector<PackageFileEntry> entries = {{"a.dat", "a", kTime}, {"b.dat", "b", kTime}, {"c.dat", "c", kTime}};
+    RunFullPass(scratch, target, entries);
+    HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
+
+    EXPECT_EQ(ReadFileBytes(plantedVictim), "not the updater's to write");
+    for (const PackageFileEntry& entry : entries)
+        EXPECT_EQ(ReadFileBytes(target + "\\" + entry.name), entry.contents) << entry.name;
+    EXPECT_EQ(Listing(target), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
 }
 
 // The child makes a work folder as start-up does, records it, and runs one pass.

@@ -271,9 +271,7 @@ TEST(ManualChoice, LongBuiltProposalIsRefusedOnlyWhereItIsShownOrUsed)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestProductKey key(kGlobal, c.name);
-        key.SetMachineText("IsInst", "1");
-        if (c.instTo != nullptr)
-            key.SetMachineText("InstTo", c.instTo);
+        key.SetInstalled(c.instTo);
         SettingLines more = longNames;
         more.push_back({"INSTMAKEFOL", c.makeFolder});
         Outcome outcome = RunChoose(ProductKeySettings(c.name, more), [&](driver::Process& child, Outcome& seen) {

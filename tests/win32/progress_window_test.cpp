@@ -80,7 +80,19 @@ protected:
         DestroyWindow(owner_);
         SetOwnerWindow(nullptr);
     }
+    // A window for a package of 64 units, with its bars and name line at hand.
+    HWND OpenWithControls()
+    {
+        HWND window = OpenProgressWindow(64 * kUnit);
+        fileBar_ = GetDlgItem(window, IDC_FILE_BAR);
+        overallBar_ = GetDlgItem(window, IDC_OVERALL_BAR);
+        nameLine_ = GetDlgItem(window, IDC_FILE_NAME);
+        return window;
+    }
     HWND owner_ = nullptr;
+    HWND fileBar_ = nullptr;
+    HWND overallBar_ = nullptr;
+    HWND nameLine_ = nullptr;
 };
 
 TEST_F(ProgressWindow, OpensCentredOverItsOwnerWithEmptyNameAndFreshBars)
@@ -272,16 +284,13 @@ std::vector<COLORREF> CaptureRepainted(HWND control)
 // screen after the next report that comes once the repaint interval has passed.
 TEST_F(ProgressWindow, ScreenCatchesUpWithABurstOfReports)
 {
-    HWND window = OpenProgressWindow(64 * kUnit);
+    HWND window = OpenWithControls();
     ASSERT_NE(window, nullptr);
-    HWND fileBar = GetDlgItem(window, IDC_FILE_BAR);
-    HWND overallBar = GetDlgItem(window, IDC_OVERALL_BAR);
-    HWND nameLine = GetDlgItem(window, IDC_FILE_NAME);
     BeginFileProgress(window, "C:\\Game\\first.dat", 10 * kUnit);
     ReportProgress(window, 0, 0);
     Sleep(100);
     ReportProgress(window, 0, 0);
-    const std::vector<COLORREF> emptyBar = CaptureClientPixels(fileBar);
+    const std::vector<COLORREF> emptyBar = CaptureClientPixels(fileBar_);
 
     BeginFileProgress(window, "C:\\Game\\second.dat", 10 * kUnit);
     for (int block = 1; block <= 7; ++block)
@@ -296,13 +305,13 @@ TEST_F(ProgressWindow, ScreenCatchesUpWithABurstOfReports)
     Sleep(100);
     ReportProgress(window, 7 * kUnit, 35 * kUnit);
 
-    const std::vector<COLORREF> shownFileBar = CaptureClientPixels(fileBar);
-    const std::vector<COLORREF> shownOverallBar = CaptureClientPixels(overallBar);
-    const std::vector<COLORREF> shownName = CaptureClientPixels(nameLine);
+    const std::vector<COLORREF> shownFileBar = CaptureClientPixels(fileBar_);
+    const std::vector<COLORREF> shownOverallBar = CaptureClientPixels(overallBar_);
+    const std::vector<COLORREF> shownName = CaptureClientPixels(nameLine_);
     EXPECT_NE(shownFileBar, emptyBar);
-    EXPECT_EQ(shownFileBar, CaptureRepainted(fileBar));
-    EXPECT_EQ(shownOverallBar, CaptureRepainted(overallBar));
-    EXPECT_EQ(shownName, CaptureRepainted(nameLine));
+    EXPECT_EQ(shownFileBar, CaptureRepainted(fileBar_));
+    EXPECT_EQ(shownOverallBar, CaptureRepainted(overallBar_));
+    EXPECT_EQ(shownName, CaptureRepainted(nameLine_));
 }
 
 // A control painted from what it answers (the position and text the window functions set,
@@ -342,18 +351,16 @@ BOOL WINAPI LookingDestroyWindow(HWND window)
 // the file shows them, and closing the window shows the last name and positions first.
 TEST_F(ProgressWindow, EndOfAFileAndTheCloseShowTheTrueState)
 {
-    HWND window = OpenProgressWindow(64 * kUnit);
+    HWND window = OpenWithControls();
     ASSERT_NE(window, nullptr);
-    HWND fileBar = GetDlgItem(window, IDC_FILE_BAR);
-    HWND overallBar = GetDlgItem(window, IDC_OVERALL_BAR);
     Sleep(100);
     BeginFileProgress(window, "C:\\Game\\first.dat", 10 * kUnit);  // paints: the interval has passed
     ReportProgress(window, 3 * kUnit, 20 * kUnit);
     ReportProgress(window, 6 * kUnit, 30 * kUnit);
     EndFileProgress(window);
-    for (HWND bar : {fileBar, overallBar}) {
+    for (HWND bar : {fileBar_, overallBar_}) {
         std::vector<COLORREF> shown = CaptureClientPixels(bar);
-        EXPECT_EQ(shown, TrueImage(bar)) << (bar == fileBar ? "per-file bar" : "overall bar");
+        EXPECT_EQ(shown, TrueImage(bar)) << (bar == fileBar_ ? "per-file bar" : "overall bar");
     }
 
     BeginFileProgress(window, "C:\\Game\\last-short.dat", 1000);

@@ -109,8 +109,7 @@ TEST(VersionGate, RefusesOutsideTheInclusiveBoundsBeforeReadingTheMachineKey)
         SCOPED_TRACE(c.name);
         TestProductKey key(kGlobal, c.name);
         ScratchFolder installed("installed");
-        key.SetMachineText("IsInst", "1");
-        key.SetMachineText("InstTo", installed.Path());
+        key.SetInstalled(installed.Path().c_str());
         if (c.storedVersion != nullptr)
             key.SetUserText("Version", c.storedVersion);
 
@@ -190,9 +189,7 @@ TEST(LocateTargetFolder, InstalledFolderThatFailsItsTests)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestProductKey key(kGlobal, c.name);
-        key.SetMachineText("IsInst", "1");
-        if (c.instTo != nullptr)
-            key.SetMachineText("InstTo", c.instTo);
+        key.SetInstalled(c.instTo);
         Outcome outcome = RunLocate("locate", ProductKeySettings(c.name, c.more), {IDOK});
         EXPECT_EQ(outcome.notices, std::vector<std::string>{kNoFolder});
         EXPECT_EQ(outcome.result, LOCATE_NOT_FOUND);
@@ -205,8 +202,7 @@ TEST(LocateTargetFolder, FoundFolderIsConfirmedOrDeclined)
     ScratchFolder installed("installed");
     WriteFileBytes(installed / "game.exe", "MZ");
     TestProductKey key(kGlobal, "Found");
-    key.SetMachineText("IsInst", "1");
-    key.SetMachineText("InstTo", installed.Path());
+    key.SetInstalled(installed.Path().c_str());
     const SettingLines settings = ProductKeySettings("Found", {{"KEYFILE", "game.exe"}});
 
     Outcome yes = RunLocate("locate", settings, {IDYES});
@@ -241,8 +237,7 @@ TEST(LocateTargetFolder, StoredFolderIsUsedAsItStands)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestProductKey key(kGlobal, c.name);
-        key.SetMachineText("IsInst", "1");
-        key.SetMachineText("InstTo", c.stored);
+        key.SetInstalled(c.stored.c_str());
         Outcome outcome = RunLocate("locate", ProductKeySettings(c.name, c.more), {IDYES});
         EXPECT_EQ(outcome.notices, std::vector<std::string>{Question(c.stored)});
         EXPECT_EQ(outcome.result, LOCATE_FOUND);
