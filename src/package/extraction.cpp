@@ -1,7 +1,7 @@
-// The two extraction passes over the package behind the executable image. A file that did not
-// exist is written in place and removed again on a failure; an existing file is inflated into
-// a temporary file and replaced only after its stream ended with a correct check, so a damaged
-// package never leaves an existing file cut short.
+// The two extraction passes over the package behind the executable image. Where each file is
+// written and how it takes its place is extracted_file.cpp's business: an existing file is
+// replaced only after the stream ended with a correct check, so a damaged package never leaves
+// an existing file cut short.
 #include "package/extraction.h"
 
 #include <stdlib.h>
