@@ -9,10 +9,10 @@ static const char* const kSetupMarkers[] = {"insttscr.rct", "install.env", ".txt
 bool IsSetupFileName(const char* name)
 {
     for (const char* marker : kSetupMarkers) {
-        char lowerName[ENTRY_PATH_SIZE];
-        char lowerMarker[ENTRY_PATH_SIZE];
-        CopyText(lowerName, name, ENTRY_PATH_SIZE);
-        CopyText(lowerMarker, marker, ENTRY_PATH_SIZE);
+        char lowerName[PATH_BUFFER_SIZE];
+        char lowerMarker[PATH_BUFFER_SIZE];
+        CopyText(lowerName, name, PATH_BUFFER_SIZE);
+        CopyText(lowerMarker, marker, PATH_BUFFER_SIZE);
         LowerCp932(lowerName);
         LowerCp932(lowerMarker);
         if (FindCp932(lowerName, lowerMarker) >= 0)
@@ -36,5 +36,5 @@ bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry)
 {
     if (CheckEntryName(entry->name, IsFolderEntry(entry)) != ENTRY_NAME_OK)
         return false;
-    return strlen(destinationFolder) + 1 + strlen(entry->name) <= ENTRY_PATH_SIZE - 1;
+    return strlen(destinationFolder) + 1 + strlen(entry->name) <= PATH_BUFFER_SIZE - 1;
 }

@@ -5,8 +5,8 @@
 
 #include "package/package_format.h"
 #include "startup/cp932_text.h"
+#include "startup/buffer_sizes.h"
 
-#define ENTRY_PATH_SIZE 260  // destination path buffers: 259 bytes and a terminator
 
 // True when the name contains "insttscr.rct", "install.env" or ".txt", case ignored.
 bool IsSetupFileName(const char* name);

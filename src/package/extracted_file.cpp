@@ -20,7 +20,7 @@
 // met while draining the queue), removes it: the new destination itself, or the file that is
 // to replace an existing one.
 static HANDLE pendingHandle = INVALID_HANDLE_VALUE;
-static char pendingPath[ENTRY_PATH_SIZE];
+static char pendingPath[PATH_BUFFER_SIZE];
 static DWORD pendingKept;  // INVALID_FILE_ATTRIBUTES: a new destination, written in place
 static int pendingSlot;    // the spare's name (0 or 1), or -1 for a file of its own name
 static bool cleanupRegistered;
@@ -29,7 +29,7 @@ static bool cleanupRegistered;
 // the same volume, so the replace stays a rename, and a folder where a new name is found at
 // once (Wine looks a new name up by reading the whole folder). It serves one destination folder
 // at a time; its path ends in a backslash ("" none).
-static char stagingFolder[ENTRY_PATH_SIZE];
+static char stagingFolder[PATH_BUFFER_SIZE];
 static int stagingParentLength;
 
 // Making a file costs more than all the rest of a small file's work (under Wine, on ext4 too),
@@ -42,7 +42,7 @@ static DWORD spareAttributes;  // the compared attributes the spare carries
 
 static void SparePath(int slot, char* path)
 {
-    snprintf(path, ENTRY_PATH_SIZE, "%s%s", stagingFolder, kSpareNames[slot]);
+    snprintf(path, PATH_BUFFER_SIZE, "%s%s", stagingFolder, kSpareNames[slot]);
 }
 
 static void DiscardPendingFile(void)
@@ -62,7 +62,7 @@ static void LeaveStagingFolder(void)
     if (stagingFolder[0] == '\0')
         return;
     for (int slot = 0; slot < 2; ++slot) {
-        char spare[ENTRY_PATH_SIZE];
+        char spare[PATH_BUFFER_SIZE];
         SparePath(slot, spare);
         DeleteFileA(spare);
     }
@@ -80,13 +80,13 @@ void EndExtractedFiles(void)
 // that path[0, folderLength) names; the name never takes more room than a 259-byte path leaves.
 static bool CreateUniqueEntry(const char* path, int folderLength, DWORD attributes, HANDLE* file, char* createdPath)
 {
-    int room = ENTRY_PATH_SIZE - 1 - folderLength;
+    int room = PATH_BUFFER_SIZE - 1 - folderLength;
     if (room < 1)
         return false;
     unsigned seed = (unsigned)GetTickCount() ^ ((unsigned)GetCurrentProcessId() << 16);
     for (unsigned attempt = 0; attempt < 64; ++attempt) {
         unsigned number = seed + attempt * 0x9E3779B9u;
-        char name[ENTRY_PATH_SIZE];
+        char name[PATH_BUFFER_SIZE];
         if (room >= UNIQUE_NAME_LENGTH) {
             snprintf(name, sizeof name, "~upd%04X.tmp", number & 0xFFFF);
         } else {
@@ -95,7 +95,7 @@ static bool CreateUniqueEntry(const char* path, int folderLength, DWORD attribut
             name[room] = '\0';
         }
         memcpy(createdPath, path, (size_t)folderLength);
-        CopyText(createdPath + folderLength, name, ENTRY_PATH_SIZE - folderLength);
+        CopyText(createdPath + folderLength, name, PATH_BUFFER_SIZE - folderLength);
         if (file == NULL) {
             if (CreateDirectoryA(createdPath, NULL))
                 return true;
@@ -119,9 +119,9 @@ static bool EnterStagingFolder(const char* destinationPath)
         strncmp(stagingFolder, destinationPath, (size_t)parentLength) == 0)
         return true;
     LeaveStagingFolder();
-    if (parentLength + 2 * (UNIQUE_NAME_LENGTH + 1) > ENTRY_PATH_SIZE - 1)
+    if (parentLength + 2 * (UNIQUE_NAME_LENGTH + 1) > PATH_BUFFER_SIZE - 1)
         return false;
-    char folder[ENTRY_PATH_SIZE];
+    char folder[PATH_BUFFER_SIZE];
     if (!CreateUniqueEntry(destinationPath, parentLength, 0, NULL, folder))
         return false;
     snprintf(stagingFolder, sizeof stagingFolder, "%s\\", folder);
@@ -218,7 +218,7 @@ HANDLE OpenExtractedFile(const char* path)
     pendingSlot = -1;
     pendingHandle = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (pendingHandle != INVALID_HANDLE_VALUE) {
-        CopyText(pendingPath, path, ENTRY_PATH_SIZE);
+        CopyText(pendingPath, path, PATH_BUFFER_SIZE);
         return pendingHandle;
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -240,7 +240,7 @@ struct RenameInformation {
     BOOLEAN replaceIfExists;
     HANDLE rootDirectory;
     DWORD fileNameLength;  // bytes
-    WCHAR fileName[4 + ENTRY_PATH_SIZE];
+    WCHAR fileName[4 + PATH_BUFFER_SIZE];
 };
 #define FILE_RENAME_INFO_CLASS 3
 typedef BOOL(WINAPI* SetFileInformationByHandleFunction)(HANDLE, int, LPVOID, DWORD);
@@ -265,7 +265,7 @@ static bool ReplaceThroughHandle(HANDLE file, const char* destinationPath)
     rename.replaceIfExists = TRUE;
     memcpy(rename.fileName, L"\\??\\", 4 * sizeof(WCHAR));
     int characters = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, destinationPath, -1, rename.fileName + 4,
-                                         ENTRY_PATH_SIZE);
+                                         PATH_BUFFER_SIZE);
     if (characters <= 1)
         return false;
     rename.fileNameLength = (DWORD)((4 + characters - 1) * sizeof(WCHAR));
@@ -278,7 +278,7 @@ static int ReplaceDestination(const char* path)
 {
     bool attributesLeft = pendingSlot >= 0 ? ((spareAttributes ^ pendingKept) & COMPARED_ATTRIBUTES) != 0
                                            : (pendingKept & ~CREATED_ATTRIBUTES) != 0;
-    char otherName[ENTRY_PATH_SIZE] = "";
+    char otherName[PATH_BUFFER_SIZE] = "";
     if (pendingSlot >= 0)
         SparePath(1 - pendingSlot, otherName);
     bool linked = pendingSlot >= 0 && CreateHardLinkA(otherName, path, NULL);

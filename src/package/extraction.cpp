@@ -22,21 +22,21 @@
 static int packageSize;
 // Where the trailer stands: entry headers are never read into it.
 static int64_t packageLimit = -1;
-static char packageFilePath[ENTRY_PATH_SIZE];
+static char packageFilePath[PATH_BUFFER_SIZE];
 
 void SetPackageFilePath(const char* path)
 {
-    CopyText(packageFilePath, path != NULL ? path : "", ENTRY_PATH_SIZE);
+    CopyText(packageFilePath, path != NULL ? path : "", PATH_BUFFER_SIZE);
 }
 
 FILE* OpenPackage(void)
 {
-    char path[ENTRY_PATH_SIZE];
+    char path[PATH_BUFFER_SIZE];
     if (packageFilePath[0] != '\0') {
-        CopyText(path, packageFilePath, ENTRY_PATH_SIZE);
+        CopyText(path, packageFilePath, PATH_BUFFER_SIZE);
     } else {
-        DWORD length = GetModuleFileNameA(NULL, path, ENTRY_PATH_SIZE);
-        if (length == 0 || length >= ENTRY_PATH_SIZE)
+        DWORD length = GetModuleFileNameA(NULL, path, PATH_BUFFER_SIZE);
+        if (length == 0 || length >= PATH_BUFFER_SIZE)
             return NULL;
     }
     FILE* stream = fopen(path, "rb");
@@ -76,10 +76,10 @@ static int InflateBlocks(FILE* stream, unsigned compressedSize, HANDLE file, uns
     int written = 0;
     unsigned remaining = compressedSize;
     zs.next_out = output;
-    zs.avail_out = PACKAGE_UNIT;
+    zs.avail_out = BLOCK_SIZE;
     for (;;) {
         if (zs.avail_in == 0 && remaining > 0) {
-            unsigned chunk = remaining < PACKAGE_UNIT ? remaining : PACKAGE_UNIT;
+            unsigned chunk = remaining < BLOCK_SIZE ? remaining : BLOCK_SIZE;
             zs.next_in = input;
             zs.avail_in = (uInt)fread(input, 1, chunk, stream);
             remaining -= chunk;
@@ -93,17 +93,17 @@ static int InflateBlocks(FILE* stream, unsigned compressedSize, HANDLE file, uns
             return 1;
         }
         if (zs.avail_out == 0) {
-            if (!WriteBlock(file, output, PACKAGE_UNIT)) {
+            if (!WriteBlock(file, output, BLOCK_SIZE)) {
                 inflateEnd(&zs);
                 return 1;
             }
-            written += PACKAGE_UNIT;
+            written += BLOCK_SIZE;
             zs.next_out = output;
-            zs.avail_out = PACKAGE_UNIT;
+            zs.avail_out = BLOCK_SIZE;
             ReportProgress(window, written, consumed);
         }
     }
-    int tail = PACKAGE_UNIT - (int)zs.avail_out;
+    int tail = BLOCK_SIZE - (int)zs.avail_out;
     if (tail > 0) {
         if (!WriteBlock(file, output, (DWORD)tail)) {
             inflateEnd(&zs);
@@ -116,8 +116,8 @@ static int InflateBlocks(FILE* stream, unsigned compressedSize, HANDLE file, uns
 
 int InflateEntry(FILE* stream, int originalSize, unsigned compressedSize, const char* path, HWND window, int consumed)
 {
-    unsigned char* input = (unsigned char*)CheckedAlloc(PACKAGE_UNIT);
-    unsigned char* output = (unsigned char*)CheckedAlloc(PACKAGE_UNIT);
+    unsigned char* input = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
+    unsigned char* output = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
     unsigned char time[8];
     bool timeRead = fread(time, 1, 8, stream) == 8;
     consumed += 8;
@@ -193,7 +193,7 @@ void ExtractPackage(const char* destinationFolder, int mode)
         // tool produced carries one.
         if (!IsSafeEntryName(destinationFolder, &entry))
             FailExtraction(stream);
-        char path[ENTRY_PATH_SIZE];
+        char path[PATH_BUFFER_SIZE];
         snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry.name);
         if (IsFolderEntry(&entry)) {
             CreateDirectoryA(path, NULL);

@@ -71,7 +71,7 @@ int ReadPackageEntry(ByteStream* stream, PackageEntry* entry)
     entry->nameLength = GetUi16(field);
     if (entry->nameLength == 0)
         return PACKAGE_END;
-    if (entry->nameLength > PACKAGE_NAME_SIZE)
+    if (entry->nameLength > PATH_BUFFER_SIZE)
         return PACKAGE_DAMAGED;
     if (!ReadExactly(stream, entry->name, (size_t)entry->nameLength)) {
         entry->name[0] = '\0';

@@ -7,10 +7,9 @@
 #include <stdint.h>
 
 #include "package/byte_stream.h"
+#include "startup/buffer_sizes.h"
 
-#define PACKAGE_NAME_SIZE 260      // longest nameLength, terminator included
 #define PACKAGE_FOLDER_SIZE (-1)   // originalSize of a folder entry
-#define PACKAGE_UNIT 131072        // extraction block and progress unit
 
 enum PackageResult {
     PACKAGE_ENTRY = 0,     // an entry header was read
@@ -20,7 +19,7 @@ enum PackageResult {
 
 struct PackageEntry {
     int nameLength;                // bytes of name, terminator included
-    char name[PACKAGE_NAME_SIZE];  // always terminated
+    char name[PATH_BUFFER_SIZE];  // always terminated
     int32_t originalSize;          // PACKAGE_FOLDER_SIZE for a folder
     uint32_t compressedSize;       // meaningless for a folder
 };

@@ -13,7 +13,7 @@ namespace {
 
 std::string LowerName(const std::string& name)
 {
-    char lower[PACKAGE_NAME_SIZE];
+    char lower[PATH_BUFFER_SIZE];
     snprintf(lower, sizeof lower, "%s", name.c_str());
     LowerCp932(lower);
     return lower;
@@ -38,7 +38,7 @@ struct Walker {
     {
         if (problem != nullptr && problem->text.empty()) {
             problem->offset = offset;
-            problem->name.assign(name, strnlen(name, PACKAGE_NAME_SIZE));
+            problem->name.assign(name, strnlen(name, PATH_BUFFER_SIZE));
             problem->text = text;
         }
         return false;
@@ -82,8 +82,8 @@ struct Walker {
     {
         const PackageEntry& entry = walked.entry;
         int64_t dataOffset = walked.offset + EntryHeaderSize(&entry) + 8;
-        std::vector<unsigned char> input(PACKAGE_UNIT);
-        std::vector<unsigned char> output(PACKAGE_UNIT);
+        std::vector<unsigned char> input(BLOCK_SIZE);
+        std::vector<unsigned char> output(BLOCK_SIZE);
         z_stream zs;
         memset(&zs, 0, sizeof zs);
         if (inflateInit(&zs) != Z_OK)
@@ -94,7 +94,7 @@ struct Walker {
         int64_t produced = 0;
         for (;;) {
             if (zs.avail_in == 0 && remaining > 0) {
-                uint32_t chunk = remaining < PACKAGE_UNIT ? remaining : PACKAGE_UNIT;
+                uint32_t chunk = remaining < BLOCK_SIZE ? remaining : BLOCK_SIZE;
                 size_t got = stream->read(stream->context, input.data(), chunk);
                 shortRead = got < chunk;
                 remaining -= chunk;
@@ -213,7 +213,7 @@ struct Walker {
         const PackageEntry& entry = walked.entry;
         if (entry.nameLength == 0)
             return "the file ends where an entry or the end marker should begin";
-        if (entry.nameLength > PACKAGE_NAME_SIZE)
+        if (entry.nameLength > PATH_BUFFER_SIZE)
             return "nameLength " + std::to_string(entry.nameLength) + " is above 260";
         if (entry.name[0] == '\0')
             return "the name is cut short or lacks its terminating zero byte";

@@ -27,7 +27,7 @@ const char kNoCdromRoot[] = "E:\\";
 
 ActionEntry* g_listHeads[SECTION_COUNT];
 ActionEntry* g_listTails[SECTION_COUNT];
-char g_installPath[INSTALL_PATH_SIZE];
+char g_installPath[PATH_BUFFER_SIZE];
 
 const char* DefaultDriveRoot(void)
 {
@@ -36,9 +36,9 @@ const char* DefaultDriveRoot(void)
 
 const char* (*g_findDriveRoot)(void) = DefaultDriveRoot;
 
-char g_unescaped[ENTRY_BUFFER_SIZE];
-char g_iniExpanded[ENTRY_BUFFER_SIZE];
-char g_regExpanded[ENTRY_BUFFER_SIZE];
+char g_unescaped[TEXT_BUFFER_SIZE];
+char g_iniExpanded[TEXT_BUFFER_SIZE];
+char g_regExpanded[TEXT_BUFFER_SIZE];
 
 bool BeginsWith(const char* line, const char* prefix)
 {
@@ -86,7 +86,7 @@ bool ReplaceFirst(char* buffer, const char* placeholder, const char* replacement
     size_t placeholderLength = strlen(placeholder);
     size_t after = strlen(found + placeholderLength);
     size_t replacementLength = strlen(replacement);
-    if (before + replacementLength + after > ENTRY_BUFFER_SIZE - 1)
+    if (before + replacementLength + after > TEXT_BUFFER_SIZE - 1)
         return false;
     memmove(buffer + before + replacementLength, found + placeholderLength, after + 1);
     memcpy(buffer + before, replacement, replacementLength);
@@ -95,7 +95,7 @@ bool ReplaceFirst(char* buffer, const char* placeholder, const char* replacement
 
 const char* Expand(char* buffer, const char* text, const char* drivePlaceholder)
 {
-    if (strlen(text) > ENTRY_BUFFER_SIZE - 1)
+    if (strlen(text) > TEXT_BUFFER_SIZE - 1)
         return NULL;
     strcpy(buffer, text);
     if (!ReplaceFirst(buffer, drivePlaceholder, g_findDriveRoot()))
@@ -140,7 +140,7 @@ int ClassifySectionLine(char* line, int* section)
 
 int ReadActionSections(ReadLineFunction readLine, void* context)
 {
-    char line[ENTRY_BUFFER_SIZE];
+    char line[TEXT_BUFFER_SIZE];
     int current = SECTION_NONE;
     while (readLine(line, sizeof line, context) != NULL) {
         int header = SECTION_NONE;
@@ -193,7 +193,7 @@ void SetDriveRootFinder(const char* (*findDriveRoot)(void))
 
 const char* UnescapeBackslashes(const char* text)
 {
-    if (strlen(text) > ENTRY_BUFFER_SIZE - 1)
+    if (strlen(text) > TEXT_BUFFER_SIZE - 1)
         return NULL;
     strcpy(g_unescaped, text);
     int i = 0;

@@ -2,8 +2,9 @@
 // parsers with their placeholders.
 #ifndef UPDATER_SETTINGS_ACTION_LISTS_H
 #define UPDATER_SETTINGS_ACTION_LISTS_H
+#include "startup/buffer_sizes.h"
 
-#define ENTRY_BUFFER_SIZE 512
+
 
 struct ActionEntry {
     char* text;

@@ -5,9 +5,9 @@
 
 #include "settings/action_lists.h"
 #include "settings/text_mode.h"
+#include "startup/buffer_sizes.h"
 
 #define SECTION_COUNT 6
-#define INSTALL_PATH_SIZE 260
 
 enum SectionLineKind {
     SECTIONLINE_SKIP = 0,    // empty or comment

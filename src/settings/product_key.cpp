@@ -8,13 +8,12 @@
 #include <string.h>
 
 #include "startup/path_text.h"
+#include "startup/buffer_sizes.h"
 
-#define PRODUCT_KEY_PATH_SIZE 512
-#define REGISTRY_DATA_SIZE 512
 
 static void FormProductKeyPath(char* path, const char* first, const char* second)
 {
-    snprintf(path, PRODUCT_KEY_PATH_SIZE, "Software\\%s\\%s", first, second);
+    snprintf(path, TEXT_BUFFER_SIZE, "Software\\%s\\%s", first, second);
 }
 
 // Blanks, an optional sign, then digits up to the first other byte; no digits give 0. Values
@@ -29,32 +28,32 @@ static int ReadDecimal(const char* text)
     return (int)value;
 }
 
-// Queries one REG_SZ value into data (REGISTRY_DATA_SIZE + 1 bytes), always terminated. Any
-// other type, or more than REGISTRY_DATA_SIZE bytes, counts as absent.
+// Queries one REG_SZ value into data (TEXT_BUFFER_SIZE + 1 bytes), always terminated. Any
+// other type, or more than TEXT_BUFFER_SIZE bytes, counts as absent.
 static bool QueryTextValue(HKEY key, const char* valueName, char* data)
 {
     DWORD type = 0;
-    DWORD size = REGISTRY_DATA_SIZE;
-    memset(data, 0, REGISTRY_DATA_SIZE + 1);
+    DWORD size = TEXT_BUFFER_SIZE;
+    memset(data, 0, TEXT_BUFFER_SIZE + 1);
     if (RegQueryValueExA(key, valueName, NULL, &type, (BYTE*)data, &size) != ERROR_SUCCESS)
         return false;
     if (type != REG_SZ)
         return false;
-    data[size <= REGISTRY_DATA_SIZE ? size : REGISTRY_DATA_SIZE] = '\0';
+    data[size <= TEXT_BUFFER_SIZE ? size : TEXT_BUFFER_SIZE] = '\0';
     return true;
 }
 
 static int ReadIntUnder(HKEY root, REGSAM access, const char* first, const char* second, const char* valueName,
                         int defaultValue)
 {
-    char result[REGISTRY_DATA_SIZE];
+    char result[TEXT_BUFFER_SIZE];
     snprintf(result, sizeof result, "%d", defaultValue);
 
-    char path[PRODUCT_KEY_PATH_SIZE];
+    char path[TEXT_BUFFER_SIZE];
     FormProductKeyPath(path, first, second);
     HKEY key = NULL;
     if (RegOpenKeyExA(root, path, 0, access, &key) == ERROR_SUCCESS) {
-        char data[REGISTRY_DATA_SIZE + 1];
+        char data[TEXT_BUFFER_SIZE + 1];
         if (QueryTextValue(key, valueName, data))
             CopyText(result, data, sizeof result);
         RegCloseKey(key);
@@ -83,11 +82,11 @@ int ReadMachineString(const char* first, const char* second, const char* valueNa
     buffer[size - 1] = '\0';
     int result = -1;
 
-    char path[PRODUCT_KEY_PATH_SIZE];
+    char path[TEXT_BUFFER_SIZE];
     FormProductKeyPath(path, first, second);
     HKEY key = NULL;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        char data[REGISTRY_DATA_SIZE + 1];
+        char data[TEXT_BUFFER_SIZE + 1];
         if (QueryTextValue(key, valueName, data)) {
             CopyText(buffer, data, size);
             result = 0;
@@ -99,7 +98,7 @@ int ReadMachineString(const char* first, const char* second, const char* valueNa
 
 int WriteProductString(const char* first, const char* second, const char* valueName, const char* data)
 {
-    char path[PRODUCT_KEY_PATH_SIZE];
+    char path[TEXT_BUFFER_SIZE];
     FormProductKeyPath(path, first, second);
     HKEY key = NULL;
     char emptyClass[] = "";

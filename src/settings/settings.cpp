@@ -145,7 +145,7 @@ void ReplaceBarsWithSpaces(char* value)
 
 void ReadSettingsLines(ReadLineFunction readLine, void* context)
 {
-    char line[SETTINGS_LINE_SIZE];
+    char line[TEXT_BUFFER_SIZE];
     for (int count = 0; count < SETTINGS_MAX_LINES; count++) {
         if (readLine(line, sizeof line, context) == NULL || IsSettingsEndLine(line))
             return;

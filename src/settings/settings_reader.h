@@ -4,8 +4,8 @@
 #define UPDATER_SETTINGS_SETTINGS_READER_H
 
 #include "settings/text_mode.h"
+#include "startup/buffer_sizes.h"
 
-#define SETTINGS_LINE_SIZE 512
 #define SETTINGS_MAX_LINES 400
 #define SETTINGS_MAX_GAP 99
 #define SETTINGS_VALUE_SIZE 128

@@ -6,10 +6,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "startup/buffer_sizes.h"
 #include "startup/path_text.h"
 
 static HWND ownerWindow;
-static char ownerCaption[260];
+static char ownerCaption[PATH_BUFFER_SIZE];
 static HWND clipboardWindow;
 
 void SetOwnerWindow(HWND window)

@@ -8,6 +8,7 @@
 #include "package/extraction.h"
 #include "settings/action_lists.h"
 #include "settings/settings.h"
+#include "startup/buffer_sizes.h"
 #include "startup/dll_search.h"
 #include "startup/notices.h"
 #include "startup/work_folder.h"
@@ -35,7 +36,7 @@ static void EnsureSingleInstance(void)
         exit(0);
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        char text[512];
+        char text[TEXT_BUFFER_SIZE];
         snprintf(text, sizeof text, "[ %s ] は既に起動中です", GetTitleText());
         MessageBoxA(NULL, text, GetTitleBar(), MB_OK | MB_ICONERROR);
         RemoveWorkFolder();

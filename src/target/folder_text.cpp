@@ -35,7 +35,7 @@ static void CopyUpToFirst(char* work, const char* path, char mark)
 
 static int StoreResult(char* destination, const char* work)
 {
-    if (strlen(work) > FOLDER_TEXT_SIZE - 1)
+    if (strlen(work) > PATH_BUFFER_SIZE - 1)
         return FOLDER_TEXT_TOO_LONG;
     strcpy(destination, work);
     return FOLDER_TEXT_OK;
@@ -107,7 +107,7 @@ static void SeparateRoot(char* work)
 int NormaliseFolderText(char* text, const char* windowsFolder, const FolderTextSettings* settings)
 {
     char work[FOLDER_WORK_SIZE];
-    CopyText(work, text, FOLDER_TEXT_SIZE);
+    CopyText(work, text, PATH_BUFFER_SIZE);
     for (char* byte = work; *byte != '\0'; ++byte) {
         if (*byte == '/')
             *byte = '\\';

@@ -4,7 +4,7 @@
 #ifndef UPDATER_TARGET_FOLDER_TEXT_H
 #define UPDATER_TARGET_FOLDER_TEXT_H
 
-#define FOLDER_TEXT_SIZE 260  // at most 259 bytes of path and the terminator
+#include "startup/buffer_sizes.h"
 
 #define FOLDER_TEXT_OK 0
 #define FOLDER_TEXT_NETWORK 1   // a network path: refused
@@ -17,12 +17,12 @@ struct FolderTextSettings {
     int instMakeFol;
 };
 
-// proposal (FOLDER_TEXT_SIZE bytes) = the Windows folder's drive root, "Program Files\",
+// proposal (PATH_BUFFER_SIZE bytes) = the Windows folder's drive root, "Program Files\",
 // INSTFOL and a backslash when set, INSTTO. FOLDER_TEXT_OK or FOLDER_TEXT_TOO_LONG (proposal
 // then empty).
 int BuildFolderProposal(const char* windowsFolder, const FolderTextSettings* settings, char* proposal);
 
-// Rewrites text (FOLDER_TEXT_SIZE bytes, as typed) in place into a local absolute path: slashes
+// Rewrites text (PATH_BUFFER_SIZE bytes, as typed) in place into a local absolute path: slashes
 // become backslashes, a network path is refused, one trailing backslash goes, the product
 // folder is appended when INSTMAKEFOL asks for it, the Windows folder's drive is put in front of
 // a text without one, and a backslash follows the drive's colon. On a refusal text is left as

@@ -19,14 +19,14 @@
 #define BROWSE_ONLY_FILE_SYSTEM_FOLDERS 3  // BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN
 
 // Shared by the dialog, the browser and the checks: the proposal, then what the user chose.
-static char g_candidateFolder[FOLDER_TEXT_SIZE];
+static char g_candidateFolder[PATH_BUFFER_SIZE];
 
 static const char kTooLongNotice[] = "フォルダのパスが長すぎます。\n短いパスを指定してください。";
 
 static void ReadWindowsFolder(char* windowsFolder)
 {
-    UINT length = GetWindowsDirectoryA(windowsFolder, FOLDER_TEXT_SIZE);
-    if (length == 0 || length >= FOLDER_TEXT_SIZE)
+    UINT length = GetWindowsDirectoryA(windowsFolder, PATH_BUFFER_SIZE);
+    if (length == 0 || length >= PATH_BUFFER_SIZE)
         windowsFolder[0] = '\0';
 }
 
@@ -89,7 +89,7 @@ int ChooseTargetFolder(char* path)
     char remembered[REMEMBERED_FOLDER_SIZE] = "";
     GetCurrentDirectoryA(sizeof remembered, remembered);
 
-    char windowsFolder[FOLDER_TEXT_SIZE];
+    char windowsFolder[PATH_BUFFER_SIZE];
     ReadWindowsFolder(windowsFolder);
     FolderTextSettings settings = {GetInstFol(), GetInstTo(), GetInstMakeFol()};
     if (ProposeFolder(windowsFolder, &settings) != FOLDER_TEXT_OK)
@@ -102,7 +102,7 @@ int ChooseTargetFolder(char* path)
     }
     if (CheckChosenFolder(remembered, windowsFolder, &settings) != 0)
         return -1;
-    CopyText(path, g_candidateFolder, FOLDER_TEXT_SIZE);
+    CopyText(path, g_candidateFolder, PATH_BUFFER_SIZE);
     return 0;
 }
 
@@ -118,7 +118,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
         return FALSE;
     switch (wParam) {
     case IDOK:
-        GetDlgItemTextA(window, IDC_FOLDER_EDIT, g_candidateFolder, FOLDER_TEXT_SIZE);
+        GetDlgItemTextA(window, IDC_FOLDER_EDIT, g_candidateFolder, PATH_BUFFER_SIZE);
         EndDialog(window, SETUP_NEXT);
         return TRUE;
     case IDCANCEL:
@@ -149,7 +149,7 @@ void BrowseForFolder(HWND owner)
         return;
     char chosen[MAX_PATH] = "";
     if (SHGetPathFromIDListA(item, chosen))
-        CopyText(g_candidateFolder, chosen, FOLDER_TEXT_SIZE);
+        CopyText(g_candidateFolder, chosen, PATH_BUFFER_SIZE);
     IMalloc* allocator = NULL;
     if (SUCCEEDED(SHGetMalloc(&allocator))) {
         allocator->Free(item);

@@ -9,12 +9,12 @@
 #include "startup/notices.h"
 #include "startup/path_text.h"
 #include "target/key_file.h"
+#include "startup/buffer_sizes.h"
 
-#define FOLDER_PATH_SIZE 260
 #define REMEMBERED_FOLDER_SIZE 520
 
 // The folder read from "InstTo", used as stored.
-static char g_installedFolder[FOLDER_PATH_SIZE];
+static char g_installedFolder[PATH_BUFFER_SIZE];
 
 bool KeyFileFound(const char* folder)
 {
@@ -23,9 +23,9 @@ bool KeyFileFound(const char* folder)
         return true;
     // Formed in room for both parts: a cut path could name some other file, so a path that does
     // not fit counts as not found.
-    char keyPath[FOLDER_PATH_SIZE * 2 + 2];
+    char keyPath[PATH_BUFFER_SIZE * 2 + 2];
     int length = snprintf(keyPath, sizeof keyPath, "%s\\%s", folder, keyFile);
-    if (length < 0 || length > FOLDER_PATH_SIZE - 1)
+    if (length < 0 || length > PATH_BUFFER_SIZE - 1)
         return false;
     return DataFileExists(keyPath);
 }
@@ -88,6 +88,6 @@ int LocateTargetFolder(char* path)
         return result;
     if (!AskYesNo("[%s]をアップデートします", g_installedFolder))
         return LOCATE_STOP;
-    CopyText(path, g_installedFolder, FOLDER_PATH_SIZE);
+    CopyText(path, g_installedFolder, PATH_BUFFER_SIZE);
     return LOCATE_FOUND;
 }

@@ -8,8 +8,8 @@
 #include "startup/notices.h"
 #include "startup/path_text.h"
 #include "ui/resource_ids.h"
+#include "startup/buffer_sizes.h"
 
-#define PROGRESS_UNIT 131072
 // Under Wine every repaint of a bar or the name line costs about a millisecond, more than
 // inflating a whole block, so the controls are redrawn at most this often. Their positions and
 // text are always set at once (the controls answer what they hold); only the painting waits,
@@ -161,7 +161,7 @@ HWND OpenProgressWindow(int size)
     if (progressWindow == NULL)
         return NULL;
     PumpMessages();
-    int units = packageSize / PROGRESS_UNIT;
+    int units = packageSize / BLOCK_SIZE;
     SetBar(progressWindow, IDC_OVERALL_BAR, units < 1 ? 1 : units, 0);
     PumpMessages();
     return progressWindow;
@@ -189,7 +189,7 @@ void BeginFileProgress(HWND window, const char* destinationPath, int originalSiz
     SetNameLine(window, destinationPath, repaint);
     holdBarPaint = !repaint;
     // No lower limit here: a file below one unit gets the range 0 to 0.
-    SetBar(window, IDC_FILE_BAR, originalSize / PROGRESS_UNIT, 0);
+    SetBar(window, IDC_FILE_BAR, originalSize / BLOCK_SIZE, 0);
     holdBarPaint = false;
     filePosition = 0;
 }
@@ -197,8 +197,8 @@ void BeginFileProgress(HWND window, const char* destinationPath, int originalSiz
 void ReportProgress(HWND window, int bytesWritten, int consumedCount)
 {
     if (window != NULL) {
-        int file = bytesWritten / PROGRESS_UNIT;
-        int overall = consumedCount / PROGRESS_UNIT;
+        int file = bytesWritten / BLOCK_SIZE;
+        int overall = consumedCount / BLOCK_SIZE;
         holdBarPaint = !RepaintDue(window);
         if (file != filePosition)
             SendMessageA(Control(window, IDC_FILE_BAR), PBM_SETPOS, (WPARAM)file, 0);

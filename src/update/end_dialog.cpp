@@ -4,11 +4,11 @@
 #include "startup/notices.h"
 #include "ui/resource_ids.h"
 #include "update/update_run.h"
+#include "startup/buffer_sizes.h"
 
-#define END_CAPTION_SIZE 512
 
 static int readmeFlag = 0;
-static char endDialogCaption[END_CAPTION_SIZE];
+static char endDialogCaption[TEXT_BUFFER_SIZE];
 
 int GetReadmeFlag(void)
 {
@@ -41,7 +41,7 @@ INT_PTR CALLBACK EndDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 void ShowEndDialog(void)
 {
-    GetSetting("INSTREADME", endDialogCaption, END_CAPTION_SIZE, "-");
+    GetSetting("INSTREADME", endDialogCaption, TEXT_BUFFER_SIZE, "-");
     HWND owner = GetOwnerWindow();
     HINSTANCE instance = (HINSTANCE)GetWindowLongPtrA(owner, GWLP_HINSTANCE);
     // Before the main window exists the templates still live in our own module.

@@ -44,8 +44,8 @@ static void WriteRegistryEntries(char* name, char* data)
 int RunUpdate(void)
 {
     char targetPath[MAX_PATH] = "";
-    char first[ENTRY_BUFFER_SIZE];
-    char second[ENTRY_BUFFER_SIZE];
+    char first[TEXT_BUFFER_SIZE];
+    char second[TEXT_BUFFER_SIZE];
 
     if (FindTargetFolder(targetPath) != 0) {
         ShowError("アップデートを中止しました");
@@ -61,7 +61,7 @@ int RunUpdate(void)
     SetCurrentDirectoryA(targetPath);
     if (GetReadmeFlag()) {
         // Relative to the target folder, where the full pass has put the packaged texts.
-        GetSetting("INSTREADMEFL", first, ENTRY_BUFFER_SIZE, "readme.txt");
+        GetSetting("INSTREADMEFL", first, TEXT_BUFFER_SIZE, "readme.txt");
         OpenDocument(first);
     }
     return 0;

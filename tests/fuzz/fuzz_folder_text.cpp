@@ -20,19 +20,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     --size;
 
     // An exact heap block, so one byte too far is an ASan report.
-    char* text = (char*)malloc(FOLDER_TEXT_SIZE);
+    char* text = (char*)malloc(PATH_BUFFER_SIZE);
     size_t length = 0;
-    while (length < size && length < FOLDER_TEXT_SIZE - 1 && data[length] != 0) {
+    while (length < size && length < PATH_BUFFER_SIZE - 1 && data[length] != 0) {
         text[length] = (char)data[length];
         ++length;
     }
     text[length] = '\0';
-    char typed[FOLDER_TEXT_SIZE];
+    char typed[PATH_BUFFER_SIZE];
     memcpy(typed, text, length + 1);
 
     int result = NormaliseFolderText(text, windowsFolder, &settings);
     if (result == FOLDER_TEXT_OK) {
-        if (strlen(text) > FOLDER_TEXT_SIZE - 1 || strchr(text, '/') != NULL)
+        if (strlen(text) > PATH_BUFFER_SIZE - 1 || strchr(text, '/') != NULL)
             abort();
         EndsWithSeparator(text);
     } else if (result == FOLDER_TEXT_NETWORK || result == FOLDER_TEXT_TOO_LONG) {

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const ActionEntry* entry = GetActionList(section); entry != NULL; entry = entry->next) {
             size_t length = strlen(entry->text);
             // Entries are whole lines without their trailing separators, never empty.
-            if (length == 0 || length > ENTRY_BUFFER_SIZE - 1 || (unsigned char)entry->text[length - 1] <= 32)
+            if (length == 0 || length > TEXT_BUFFER_SIZE - 1 || (unsigned char)entry->text[length - 1] <= 32)
                 __builtin_trap();
         }
     }

@@ -126,8 +126,8 @@ protected:
 
 void Check(int (*parse)(const char*, char*, char*), const EntryCase& c)
 {
-    char first[ENTRY_BUFFER_SIZE] = "untouched";
-    char second[ENTRY_BUFFER_SIZE] = "untouched";
+    char first[TEXT_BUFFER_SIZE] = "untouched";
+    char second[TEXT_BUFFER_SIZE] = "untouched";
     EXPECT_EQ(parse(c.entry.c_str(), first, second), c.result) << c.name;
     if (c.result == 0) {
         EXPECT_EQ(std::string(first), c.first) << c.name;
@@ -194,7 +194,7 @@ TEST_F(EntryParsers, TooLongAfterExpansionIsSkipped)
     SetInstallPath("C:\\Games\\Demo");  // 13 bytes replace 11
     std::string fits = "k=" + std::string(511 - 2 - 13, 'v') + "REP_INSTALL";
     std::string tooLong = "k=" + std::string(511 - 2 - 13 + 1, 'v') + "REP_INSTALL";
-    char key[ENTRY_BUFFER_SIZE], value[ENTRY_BUFFER_SIZE];
+    char key[TEXT_BUFFER_SIZE], value[TEXT_BUFFER_SIZE];
     ASSERT_EQ(ParseIniEntry(fits.c_str(), key, value), 0);
     EXPECT_EQ(strlen(value), 509u);
     EXPECT_EQ(ParseIniEntry(tooLong.c_str(), key, value), -1);

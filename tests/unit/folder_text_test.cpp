@@ -34,7 +34,7 @@ TEST(FolderProposal, IsTheWindowsDriveRootProgramFilesAndTheProductFolder)
         {"empty", "", kMakerProduct, "Program Files\\Maker\\Product"},
     };
     for (const ProposalCase& c : cases) {
-        char proposal[FOLDER_TEXT_SIZE];
+        char proposal[PATH_BUFFER_SIZE];
         memset(proposal, '#', sizeof proposal);
         EXPECT_EQ(BuildFolderProposal(c.windowsFolder.c_str(), &c.settings, proposal), FOLDER_TEXT_OK) << c.name;
         EXPECT_EQ(std::string(proposal), c.expected) << c.name;
@@ -45,7 +45,7 @@ TEST(FolderProposal, ThatWouldPass259BytesIsRefusedNotCut)
 {
     // Written into an exact 260-byte buffer between guards, so a write past it shows.
     struct Guarded {
-        char proposal[FOLDER_TEXT_SIZE];
+        char proposal[PATH_BUFFER_SIZE];
         char guard[16];
     } buffer;
     memset(&buffer, '#', sizeof buffer);
@@ -83,7 +83,7 @@ TEST_P(TypedFolderText, Normalises)
 {
     const TypedCase& c = GetParam();
     struct Guarded {
-        char text[FOLDER_TEXT_SIZE];
+        char text[PATH_BUFFER_SIZE];
         char guard[16];
     } buffer;
     memset(&buffer, '#', sizeof buffer);
@@ -157,7 +157,7 @@ TEST(TypedFolderTextLength, AdditionsPast259BytesAreRefusedAndTheTextKept)
     };
     for (const LengthCase& c : cases) {
         struct Guarded {
-            char text[FOLDER_TEXT_SIZE];
+            char text[PATH_BUFFER_SIZE];
             char guard[16];
         } buffer;
         memset(&buffer, '#', sizeof buffer);
@@ -174,7 +174,7 @@ TEST(TypedFolderTextLength, AdditionsPast259BytesAreRefusedAndTheTextKept)
 
 TEST(TypedFolderTextDrive, ComesFromTheWindowsFolder)
 {
-    char text[FOLDER_TEXT_SIZE] = "Games";
+    char text[PATH_BUFFER_SIZE] = "Games";
     EXPECT_EQ(NormaliseFolderText(text, "E:\\WINNT", &kPlain), FOLDER_TEXT_OK);
     EXPECT_STREQ(text, "E:\\Games");
 

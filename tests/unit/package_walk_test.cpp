@@ -55,7 +55,7 @@ Walked Walk(const Bytes& file, bool checkRules = true, std::function<int(const W
 
 TEST(WalkPackage, ReadsEveryEntryOfASoundPackage)
 {
-    std::string big(PACKAGE_UNIT * 5 / 2, '\0');
+    std::string big(BLOCK_SIZE * 5 / 2, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = (char)(i * 7 % 251);
     Bytes file = BuildPackageFile(kImage, {{"install.env", "TITLE=x\r\n", 111},

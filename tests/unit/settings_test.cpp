@@ -25,7 +25,7 @@ void LoadFromText(const std::string& text)
 
 std::string Setting(const char* key)
 {
-    char buffer[SETTINGS_LINE_SIZE];
+    char buffer[TEXT_BUFFER_SIZE];
     return GetSetting(key, buffer, sizeof buffer, kAbsent);
 }
 

@@ -22,7 +22,7 @@ std::vector<std::string> SettingValues()
 {
     std::vector<std::string> values;
     for (const char* key : kKeys) {
-        char buffer[SETTINGS_LINE_SIZE];
+        char buffer[TEXT_BUFFER_SIZE];
         values.push_back(GetSetting(key, buffer, sizeof buffer, "<absent>"));
     }
     return values;

@@ -135,7 +135,7 @@ std::vector<Piece> ReadPieces(const std::string& bytes)
     std::vector<Piece> pieces;
     TextModeReader reader;
     InitTextModeReader(&reader, bytes.data(), bytes.size());
-    char buffer[SETTINGS_LINE_SIZE];
+    char buffer[TEXT_BUFFER_SIZE];
     int line = 1;
     bool continuation = false;
     while (ReadTextModeLine(buffer, sizeof buffer, &reader) != nullptr) {
@@ -285,7 +285,7 @@ private:
         std::vector<std::string> lines = PhysicalLines(bytes_, &cutByCtrlZ);
         for (size_t i = 0; i < lines.size(); i++) {
             int number = (int)i + 1;
-            if (lines[i].size() > SETTINGS_LINE_SIZE - 1)
+            if (lines[i].size() > TEXT_BUFFER_SIZE - 1)
                 lint_.Fail(number, "line is " + std::to_string(lines[i].size()) +
                                        " bytes long; the updater reads at most 511 bytes a line and takes the rest "
                                        "as further lines");
@@ -319,7 +319,7 @@ private:
                 keyStopReason_ = "after \"[EOF]\" on line " + std::to_string(piece.line);
             }
         }
-        char line[ENTRY_BUFFER_SIZE];
+        char line[TEXT_BUFFER_SIZE];
         std::snprintf(line, sizeof line, "%s", piece.text.c_str());
         int header = SECTION_NONE;
         int kind = ClassifySectionLine(line, &header);
@@ -490,8 +490,8 @@ private:
 
     void CheckEntry(const EntryLine& entry)
     {
-        char first[ENTRY_BUFFER_SIZE];
-        char second[ENTRY_BUFFER_SIZE];
+        char first[TEXT_BUFFER_SIZE];
+        char second[TEXT_BUFFER_SIZE];
         SetInstallPath(kSampleInstallPath);
         if (entry.section == SECTION_INI) {
             if (FindCharacters(entry.text.c_str(), "=") == nullptr) {
@@ -833,8 +833,8 @@ bool Explain(const std::string& installEnvPath, Explanation& x)
         return true;
     }
     SetInstallPath(kSampleInstallPath);
-    char first[ENTRY_BUFFER_SIZE];
-    char second[ENTRY_BUFFER_SIZE];
+    char first[TEXT_BUFFER_SIZE];
+    char second[TEXT_BUFFER_SIZE];
     x.hasIni = GetActionList(SECTION_INI) != nullptr;
     if (x.hasIni) {
         x.iniFile = Cp932ToUtf8(GetIniFile());
