@@ -8,6 +8,10 @@
 // the game folder, destination paths and the owner window's caption all fit it.
 #define PATH_BUFFER_SIZE 260
 
+// The current folder remembered while another is entered for a moment: room for a path twice
+// over, so an unusually long current folder is still restored whole.
+#define CURRENT_FOLDER_SIZE (PATH_BUFFER_SIZE * 2)
+
 // A line of text: a settings line, an action list entry, a registry key path or value, a message.
 #define TEXT_BUFFER_SIZE 512
 

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "target/manual_choice.h"
 
 #include <shlobj.h>
 #include <string.h>
@@ -9,11 +9,9 @@
 #include "startup/path_text.h"
 #include "target/folder_text.h"
 #include "startup/cp932_text.h"
-#include "target/key_file.h"
-#include "target/target_location.h"
+#include "target/installed_game.h"
 #include "ui/resource_ids.h"
 
-#define REMEMBERED_FOLDER_SIZE 520
 #define SETUP_NEXT 1
 #define SETUP_CANCEL 0
 #define BROWSE_ONLY_FILE_SYSTEM_FOLDERS 3  // BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN
@@ -86,7 +84,7 @@ static int CheckChosenFolder(const char* remembered, const char* windowsFolder, 
 
 int ChooseTargetFolder(char* path)
 {
-    char remembered[REMEMBERED_FOLDER_SIZE] = "";
+    char remembered[CURRENT_FOLDER_SIZE] = "";
     GetCurrentDirectoryA(sizeof remembered, remembered);
 
     char windowsFolder[PATH_BUFFER_SIZE];

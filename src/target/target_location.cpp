@@ -1,51 +1,19 @@
 #include "target/target_location.h"
 
+#include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "package/data_file.h"
 #include "settings/product_key.h"
 #include "settings/settings.h"
+#include "startup/buffer_sizes.h"
 #include "startup/notices.h"
 #include "startup/path_text.h"
-#include "target/key_file.h"
-#include "startup/buffer_sizes.h"
-
-#define REMEMBERED_FOLDER_SIZE 520
+#include "target/installed_game.h"
 
 // The folder read from "InstTo", used as stored.
 static char g_installedFolder[PATH_BUFFER_SIZE];
-
-bool KeyFileFound(const char* folder)
-{
-    const char* keyFile = GetKeyFile();
-    if (keyFile == NULL)
-        return true;
-    // Formed in room for both parts: a cut path could name some other file, so a path that does
-    // not fit counts as not found.
-    char keyPath[PATH_BUFFER_SIZE * 2 + 2];
-    int length = snprintf(keyPath, sizeof keyPath, "%s\\%s", folder, keyFile);
-    if (length < 0 || length > PATH_BUFFER_SIZE - 1)
-        return false;
-    return DataFileExists(keyPath);
-}
-
-bool CheckVersionGate(void)
-{
-    const char* valueName = GetChkReg();
-    if (valueName == NULL)
-        return true;
-    int version = ReadProductInt(GetRegGlobal(), GetRegLocal(), valueName, 0);
-    if (version < GetChkRegVer()) {
-        ShowError("アップデート元のバージョンが不適合です");
-        return false;
-    }
-    if (version > GetChkRegVerHigh()) {
-        ShowError("既にアップデート適応済みです");
-        return false;
-    }
-    return true;
-}
 
 // The folder is made current only for the moment of the test, so the question and the notices
 // never hold the installed folder open.
@@ -80,7 +48,7 @@ static int FindInstalledFolder(const char* remembered)
 
 int LocateTargetFolder(char* path)
 {
-    char remembered[REMEMBERED_FOLDER_SIZE] = "";
+    char remembered[CURRENT_FOLDER_SIZE] = "";
     GetCurrentDirectoryA(sizeof remembered, remembered);
     int result = FindInstalledFolder(remembered);
     SetCurrentDirectoryA(remembered);

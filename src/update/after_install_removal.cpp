@@ -1,13 +1,14 @@
+#include "update/after_install_removal.h"
+
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
 #include "settings/action_lists.h"
-#include "startup/work_folder.h"
 #include "startup/cp932_text.h"
+#include "startup/work_folder.h"
 #include "update/removal_pattern.h"
-#include "update/update_run.h"
 
 int RemoveListedEntry(const char* targetFolder, const char* entry)
 {

@@ -1,10 +1,11 @@
+#include "update/end_dialog.h"
+
 #include <windows.h>
 
 #include "settings/settings.h"
+#include "startup/buffer_sizes.h"
 #include "startup/notices.h"
 #include "ui/resource_ids.h"
-#include "update/update_run.h"
-#include "startup/buffer_sizes.h"
 
 
 static int readmeFlag = 0;

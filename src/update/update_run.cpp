@@ -5,8 +5,10 @@
 #include "settings/product_key.h"
 #include "settings/settings.h"
 #include "startup/notices.h"
+#include "target/manual_choice.h"
 #include "target/target_location.h"
-#include "update/update_run.h"
+#include "update/after_install_removal.h"
+#include "update/end_dialog.h"
 
 // Step 1: 0 with the confirmed folder in path; nonzero when the run is to be abandoned.
 static int FindTargetFolder(char* path)

@@ -7,7 +7,7 @@
 
 #include "scratch.h"
 #include "settings/action_lists.h"
-#include "update/update_run.h"
+#include "update/after_install_removal.h"
 
 namespace {
 

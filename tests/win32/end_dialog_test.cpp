@@ -8,7 +8,7 @@
 #include "scratch.h"
 #include "settings/settings.h"
 #include "startup/notices.h"
-#include "update/update_run.h"
+#include "update/end_dialog.h"
 #include "update_fixture.h"
 
 using update_fixture::DriveEndDialog;

@@ -1,7 +1,7 @@
 // The manual folder choice driven through the real SETUP dialog, the way a player uses it: each
 // case runs ChooseTargetFolder in a child with its own install.env and product key, and the
 // test reads the proposal, types into the field, presses the buttons and answers the notices.
-#include "target/target_location.h"
+#include "target/manual_choice.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

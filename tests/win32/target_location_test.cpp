@@ -2,6 +2,7 @@
 // Settings are process-wide and read once, so every case runs in a child of its own with its
 // own install.env and product key; the notices are read and answered from outside.
 #include "target/target_location.h"
+#include "target/installed_game.h"
 
 #include <gtest/gtest.h>
 

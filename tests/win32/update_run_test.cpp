@@ -22,6 +22,7 @@
 #include "settings/action_lists.h"
 #include "settings/settings.h"
 #include "startup/notices.h"
+#include "update/end_dialog.h"
 #include "update/update_run.h"
 #include "update_fixture.h"
 
