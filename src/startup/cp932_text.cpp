@@ -1,3 +1,5 @@
+// Core. Code page 932 text one character at a time, and the entry-name rules
+// (startup/cp932_text.h).
 #include "startup/cp932_text.h"
 
 #include <string.h>

@@ -1,8 +1,8 @@
-// Core: code page 932 text, one character at a time, and the rules for the names that package
+// Core. Code page 932 text, one character at a time, and the rules for the names that package
 // entries may carry. The updater, mkupdate (build, verify, extract, list) and lint all use these,
-// so a name one of them accepts is a name every other one handles the same way.
-// A backslash or "|" is a character of its own only outside a double-byte character: the second
-// byte of 表 (0x95 0x5C) is never a separator.
+// so a name one of them accepts is a name every other one handles the same way. A backslash or "|"
+// is a character of its own only outside a double-byte character: the second byte of 表 (0x95 0x5C)
+// is never a separator.
 #ifndef UPDATER_STARTUP_CP932_TEXT_H
 #define UPDATER_STARTUP_CP932_TEXT_H
 

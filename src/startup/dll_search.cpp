@@ -1,3 +1,4 @@
+// Win32. Loading the updater's DLLs from the system folder only (startup/dll_search.h).
 #include "startup/dll_search.h"
 
 #include <stdio.h>

@@ -1,5 +1,5 @@
-// Where the updater's DLLs come from. It runs elevated from wherever it was downloaded, so no
-// DLL lying beside it (or in the current folder) may ever be loaded in place of a system one.
+// Win32. Where the updater's DLLs come from. It runs elevated from wherever it was downloaded, so
+// no DLL lying beside it (or in the current folder) may ever be loaded in place of a system one.
 #ifndef UPDATER_STARTUP_DLL_SEARCH_H
 #define UPDATER_STARTUP_DLL_SEARCH_H
 

@@ -1,3 +1,4 @@
+// Win32. The notices and the small desktop services behind them (startup/notices.h).
 #include "startup/notices.h"
 
 #include <shellapi.h>

@@ -1,5 +1,5 @@
-// The three notices (error, retry error, yes/no question) and the small desktop services that
-// every window and the extraction share.
+// Win32. The three notices (error, retry error, yes/no question) and the small desktop services
+// that every window and the extraction share.
 #ifndef UPDATER_STARTUP_NOTICES_H
 #define UPDATER_STARTUP_NOTICES_H
 

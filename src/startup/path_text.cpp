@@ -1,3 +1,4 @@
+// Core. The lead-byte test and the trailing-backslash rules of path text (startup/path_text.h).
 #include "startup/path_text.h"
 
 #include <string.h>

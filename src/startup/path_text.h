@@ -1,4 +1,4 @@
-// Code page 932 path text: lead-byte test and the trailing-backslash rules. A backslash is
+// Core. Code page 932 path text: lead-byte test and the trailing-backslash rules. A backslash is
 // only a separator outside a double-byte character (表 is 0x95 0x5C).
 #ifndef UPDATER_STARTUP_PATH_TEXT_H
 #define UPDATER_STARTUP_PATH_TEXT_H

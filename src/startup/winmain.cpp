@@ -1,4 +1,4 @@
-// The entry point: work folder, setup pass, settings, single instance, main window.
+// Win32. The entry point: work folder, setup pass, settings, single instance, main window.
 #include <windows.h>
 #include <objbase.h>
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// Win32. The private work folder and the process-wide file search (startup/work_folder.h).
 #include "startup/work_folder.h"
 
 #include <windows.h>

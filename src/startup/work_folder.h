@@ -1,4 +1,4 @@
-// The private work folder under the temporary-files folder, and the process-wide file search
+// Win32. The private work folder under the temporary-files folder, and the process-wide file search
 // with DeleteMatchingFiles on top of it.
 #ifndef UPDATER_STARTUP_WORK_FOLDER_H
 #define UPDATER_STARTUP_WORK_FOLDER_H

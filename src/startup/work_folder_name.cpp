@@ -1,3 +1,4 @@
+// Core. The work folder's name from the tick count (startup/work_folder_name.h).
 #include "startup/work_folder_name.h"
 
 #include <stdio.h>

@@ -1,4 +1,4 @@
-// The name of the private work folder, made from the millisecond tick count alone.
+// Core. The name of the private work folder, made from the millisecond tick count alone.
 #ifndef UPDATER_STARTUP_WORK_FOLDER_NAME_H
 #define UPDATER_STARTUP_WORK_FOLDER_NAME_H
 

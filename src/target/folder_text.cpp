@@ -1,3 +1,4 @@
+// Core. The proposal and the typed folder text of the manual choice (target/folder_text.h).
 #include "target/folder_text.h"
 
 #include <string.h>

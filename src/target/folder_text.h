@@ -1,5 +1,5 @@
-// The folder text of the manual choice: the proposal shown in the SETUP dialog and the turning
-// of what the user typed into a local absolute folder path. Pure byte work on code page 932
+// Core. The folder text of the manual choice: the proposal shown in the SETUP dialog and the
+// turning of what the user typed into a local absolute folder path. Pure byte work on code page 932
 // text, so the rules are tested natively and under Wine alike.
 #ifndef UPDATER_TARGET_FOLDER_TEXT_H
 #define UPDATER_TARGET_FOLDER_TEXT_H

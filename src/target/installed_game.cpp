@@ -1,3 +1,4 @@
+// Win32. The key file and version gate checks of a game folder (target/installed_game.h).
 #include "target/installed_game.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// Win32. The SETUP dialog and the checks of the folder the player chose (target/manual_choice.h).
 #include "target/manual_choice.h"
 
 #include <shlobj.h>

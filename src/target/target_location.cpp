@@ -1,3 +1,4 @@
+// Win32. Finding the installed game's folder from the registry (target/target_location.h).
 #include "target/target_location.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// Win32. The main window with the title image and its buttons (ui/main_window.h).
 #include "ui/main_window.h"
 
 #include "image/surface.h"

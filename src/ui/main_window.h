@@ -1,4 +1,4 @@
-// The main window: title image, action buttons, busy flag.
+// Win32. The main window: title image, action buttons, busy flag.
 #ifndef UPDATER_UI_MAIN_WINDOW_H
 #define UPDATER_UI_MAIN_WINDOW_H
 

@@ -1,5 +1,6 @@
-// The progress window of the full pass. It only shows: Cancel stops the animation and nothing
-// else, and the window lives and repaints only while the extraction drains the message queue.
+// Win32. The progress window of the full pass. It only shows: Cancel stops the animation and
+// nothing else, and the window lives and repaints only while the extraction drains the message
+// queue.
 #include "ui/progress_window.h"
 
 #include <commctrl.h>

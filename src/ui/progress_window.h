@@ -1,4 +1,4 @@
-// The modeless progress window of the full pass: file name, per-file bar, overall bar, clip.
+// Win32. The modeless progress window of the full pass: file name, per-file bar, overall bar, clip.
 #ifndef UPDATER_UI_PROGRESS_WINDOW_H
 #define UPDATER_UI_PROGRESS_WINDOW_H
 

@@ -1,4 +1,4 @@
-// Control identifiers of the dialog templates, shared by the resource script and the code.
+// Win32. Control identifiers of the dialog templates, shared by the resource script and the code.
 #ifndef UPDATER_UI_RESOURCE_IDS_H
 #define UPDATER_UI_RESOURCE_IDS_H
 

@@ -1,3 +1,4 @@
+// Win32. Removing the [delfiles_afterinst] entries after the copy (update/after_install_removal.h).
 #include "update/after_install_removal.h"
 
 #include <windows.h>

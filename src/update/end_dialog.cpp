@@ -1,3 +1,4 @@
+// Win32. The end dialog and the readme answer (update/end_dialog.h).
 #include "update/end_dialog.h"
 
 #include <windows.h>

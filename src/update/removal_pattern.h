@@ -1,5 +1,5 @@
-// Byte work on the [delfiles_afterinst] lines: which lines stay inside the target folder (where
-// a line's first folder level ends is FirstSeparator's).
+// Core. Byte work on the [delfiles_afterinst] lines: which lines stay inside the target folder
+// (where a line's first folder level ends is FirstSeparator's).
 #ifndef UPDATER_UPDATE_REMOVAL_PATTERN_H
 #define UPDATER_UPDATE_REMOVAL_PATTERN_H
 

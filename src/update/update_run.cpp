@@ -1,3 +1,4 @@
+// Win32. The update run from the update button to the readme (update/update_run.h).
 #include <windows.h>
 
 #include "package/extraction.h"
