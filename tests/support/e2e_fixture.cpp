@@ -38,14 +38,6 @@ std::string MakeRctFile(int width, int height, const std::vector<unsigned char>&
     return std::string(file.begin(), file.end());
 }
 
-std::string SettingsFile(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
 void WriteUpdate(const std::string& path, const std::vector<PackageFileEntry>& entries)
 {
     std::string stub = ReadFileBytes(StubPath());

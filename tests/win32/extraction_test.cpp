@@ -16,6 +16,7 @@
 #include "package/byte_stream.h"
 #include "package/extraction.h"
 #include "package/package_writer.h"
+#include "pseudo_random.h"
 #include "scratch.h"
 #include "startup/work_folder.h"
 
@@ -25,17 +26,6 @@ const char kReadFailure[] = "ファイルの読み込みに失敗しました。
 const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;  // a 2022 time stamp, 100 ns resolution
 const std::vector<unsigned char> kImage(300, 0x4D);
 const int kUnit = 131072;
-
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    unsigned x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = (char)(x >> 16);
-    }
-    return bytes;
-}
 
 std::string ToText(const std::vector<unsigned char>& bytes)
 {
@@ -71,7 +61,7 @@ TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
     CreateDirectoryA((scratch / "work").c_str(), nullptr);
     WritePackage(package, {{"install.env", "TITLE=t\r\n", kTime},
                            {"insttscr.rct", "RCT", kTime},
-                           {"payload.dat", Pattern(3 * kUnit, 1), kTime},
+                           {"payload.dat", kit::RandomBytes(3 * kUnit, 1), kTime},
                            {"README.TXT", "readme", kTime},
                            {"notes.txt.bak", "notes", kTime},
                            {"install.env.old", "old", kTime},
@@ -115,8 +105,8 @@ TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
         {"empty.dat", "", kTime + 1},
         {"data\\", "", 0, true},
         {"data\\表\\", "", 0, true},  // 表 ends in 0x5C
-        {"data\\表\\one-unit.dat", Pattern(kUnit, 2), kTime + 2},
-        {"data\\表\\two-and-a-half.dat", Pattern(kUnit * 5 / 2, 3), kTime + 3},
+        {"data\\表\\one-unit.dat", kit::RandomBytes(kUnit, 2), kTime + 2},
+        {"data\\表\\two-and-a-half.dat", kit::RandomBytes(kUnit * 5 / 2, 3), kTime + 3},
         {"data\\old.dat", "new", kTime + 4},
     };
     WritePackage(scratch / "update.exe", entries);
@@ -144,7 +134,7 @@ TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
     std::vector<unsigned char> file(kImage);
     PackageWriter writer([&](const unsigned char* d, size_t n) { file.insert(file.end(), d, d + n); },
                          (uint32_t)kImage.size());
-    std::string contents = Pattern(kUnit + 5, 4);
+    std::string contents = kit::RandomBytes(kUnit + 5, 4);
     writer.AddFile("a.dat", 7, kTime, DeflateZlib(contents));
     writer.Finish();
     WriteFileBytes(scratch / "update.exe", ToText(file));
@@ -408,7 +398,7 @@ struct FailureCase {
 
 TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
 {
-    const std::string big = Pattern(kUnit * 5 / 2, 9);
+    const std::string big = kit::RandomBytes(kUnit * 5 / 2, 9);
     const std::vector<FailureCase> cases = {
         {"truncated in the data",
          [&] {
