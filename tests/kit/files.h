@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kit {
 
@@ -51,6 +52,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);  // thro
 std::string ReadFileBytes(const std::string& path);                      // throws KitError
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+// The names in the folder, sorted; none when it cannot be read.
+std::vector<std::string> FolderNames(const std::string& path);
 // Removes the folder with everything in it, read-only files too; a missing folder is no error.
 void RemoveTree(const std::string& path);
 

@@ -13,6 +13,7 @@
 
 using ScratchFolder = kit::TempFolder;
 using kit::FileExists;
+using kit::FolderNames;
 using kit::FolderExists;
 using kit::ReadFileBytes;
 using kit::RemoveTree;

@@ -37,23 +37,6 @@ void WritePackage(const std::string& path, const std::vector<PackageFileEntry>& 
     WriteFileBytes(path, ToText(BuildPackageFile(kImage, entries)));
 }
 
-std::vector<std::string> Listing(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
 {
     ScratchFolder scratch;
@@ -74,7 +57,7 @@ TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
     ExtractPackage((scratch / "work").c_str(), EXTRACT_SETUP_PASS);
     SetPackageFilePath(nullptr);
 
-    EXPECT_EQ(Listing(scratch / "work"),
+    EXPECT_EQ(FolderNames(scratch / "work"),
               (std::vector<std::string>{"README.TXT", "install.env", "install.env.old", "insttscr.rct", "notes.txt.bak"}));
     EXPECT_EQ(ReadFileBytes(scratch / "work\\install.env"), "TITLE=t\r\n");
     EXPECT_EQ(LastWriteTime(scratch / "work\\README.TXT"), kTime);
@@ -89,7 +72,7 @@ TEST(SetupPass, EndMarkerAloneExtractsNothing)
     ExtractPackage((scratch / "out").c_str(), EXTRACT_SETUP_PASS);
     ExtractPackage((scratch / "out").c_str(), EXTRACT_FULL_PASS);
     SetPackageFilePath(nullptr);
-    EXPECT_TRUE(Listing(scratch / "out").empty());
+    EXPECT_TRUE(FolderNames(scratch / "out").empty());
 }
 
 TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
@@ -124,8 +107,8 @@ TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
         EXPECT_EQ(LastWriteTime(path), entry.lastWriteTime) << entry.name;
     }
     // Nothing but the package's own entries: no temporary file stays behind.
-    EXPECT_EQ(Listing(target), (std::vector<std::string>{"data", "empty.dat", "install.env"}));
-    EXPECT_EQ(Listing(target + "\\data"), (std::vector<std::string>{"old.dat", "表"}));
+    EXPECT_EQ(FolderNames(target), (std::vector<std::string>{"data", "empty.dat", "install.env"}));
+    EXPECT_EQ(FolderNames(target + "\\data"), (std::vector<std::string>{"old.dat", "表"}));
 }
 
 TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
@@ -303,8 +286,8 @@ TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOw
         }
         EXPECT_EQ(fileCalls, expected);
         const std::string game = scratch / "game";
-        EXPECT_EQ(Listing(game), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
-        EXPECT_EQ(Listing(game + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
+        EXPECT_EQ(FolderNames(game), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
+        EXPECT_EQ(FolderNames(game + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
         for (const PackageFileEntry& entry : entries) {
             if (entry.folder)
                 continue;
@@ -348,7 +331,7 @@ TEST(FullPass, ALinkPlantedUnderTheSparesNameIsNeverWritten)
     EXPECT_EQ(ReadFileBytes(plantedVictim), "not the updater's to write");
     for (const PackageFileEntry& entry : entries)
         EXPECT_EQ(ReadFileBytes(target + "\\" + entry.name), entry.contents) << entry.name;
-    EXPECT_EQ(Listing(target), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+    EXPECT_EQ(FolderNames(target), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
 }
 
 // The child makes a work folder as start-up does, records it, and runs one pass.
@@ -492,7 +475,7 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
             else
                 EXPECT_FALSE(FileExists(folder + "\\victim.dat")) << folder;
         }
-        for (const std::string& name : Listing(inner))
+        for (const std::string& name : FolderNames(inner))
             EXPECT_NE(name[0], '~') << "a temporary file or folder stays behind: " << name;
         EXPECT_FALSE(FileExists("C:\\victim.dat"));
         SetFileAttributesA((inner + "\\victim.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
