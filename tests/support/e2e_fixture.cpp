@@ -38,14 +38,6 @@ std::string MakeRctFile(int width, int height, const std::vector<unsigned char>&
     return std::string(file.begin(), file.end());
 }
 
-std::string SettingsFile(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
 void WriteUpdate(const std::string& path, const std::vector<PackageFileEntry>& entries)
 {
     std::string stub = ReadFileBytes(StubPath());
@@ -81,15 +73,9 @@ PrivateTemp::~PrivateTemp()
 std::vector<std::string> PrivateTemp::WorkFolders() const
 {
     std::vector<std::string> found;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder_ + "\\VaruVIRazudarIdezor_*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return found;
-    do {
-        found.push_back(folder_ + "\\" + entry.cFileName);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    std::sort(found.begin(), found.end());
+    for (const std::string& name : FolderNames(folder_))
+        if (name.rfind("VaruVIRazudarIdezor_", 0) == 0)
+            found.push_back(folder_ + "\\" + name);
     return found;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "install_env.h"
 #include "package/package_writer.h"
 
 // The stub as built (a Linux path from CMake, seen through Wine's Z: drive).
@@ -20,7 +21,10 @@ std::string MakeRctFile(int width, int height, const std::vector<unsigned char>&
 std::vector<unsigned char> PatternPixels(int width, int height);
 
 // Settings text in code page 932 with CR LF line ends, from lines written here.
-std::string SettingsFile(const std::vector<std::string>& lines);
+inline std::string SettingsFile(const std::vector<std::string>& lines)
+{
+    return kit::InstallEnv().Lines(lines).Text();
+}
 
 // Writes stub + package to `path`.
 void WriteUpdate(const std::string& path, const std::vector<PackageFileEntry>& entries);

@@ -1,35 +1,31 @@
-// Test fixtures on the real file system: a fresh folder per test, files with given bytes.
+// Files as the Windows tests use them: the kit's temporary folders and whole files, under the
+// names these tests have always used, and what only Windows can tell about a file.
 #ifndef UPDATER_TESTS_SUPPORT_SCRATCH_H
 #define UPDATER_TESTS_SUPPORT_SCRATCH_H
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
-// A new empty folder under the temporary-files folder, removed with everything in it.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const std::string& tag = "t");
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+#include "files.h"
+#include "program.h"
 
-    const std::string& Path() const { return path_; }
-    // path_ + "\\" + relative
-    std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
+using ScratchFolder = kit::TempFolder;
+using kit::FileExists;
+using kit::FolderNames;
+using kit::FolderExists;
+using kit::ReadFileBytes;
+using kit::RemoveTree;
+using kit::WriteFileBytes;
 
-private:
-    std::string path_;
-};
-
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-std::string ReadFileBytes(const std::string& path);  // throws DriverError when unreadable
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
-void RemoveTree(const std::string& path);
 std::string CurrentFolder();
-uint64_t LastWriteTime(const std::string& path);
+uint64_t LastWriteTime(const std::string& path);  // FILETIME units; throws DriverError
+
 // A path of the Linux build tree (as CMake passes it in) as a Windows path under Wine (Z:).
-std::string WinePath(const std::string& unixPath);
+inline std::string WinePath(const std::string& unixPath)
+{
+    return kit::BuildTreePath(unixPath);
+}
 
 #endif

@@ -7,11 +7,7 @@
 
 void WriteSettingsFile(const std::string& path, const SettingLines& settings)
 {
-    std::string text = "// written by a test\r\n";
-    for (const auto& [key, value] : settings)
-        text += key + "\t" + value + "\r\n";
-    text += "[EOF]\r\n";
-    WriteFileBytes(path, text);
+    WriteFileBytes(path, kit::InstallEnv().Line("// written by a test").Keys(settings).End().Text());
 }
 
 void WriteReport(const std::string& path, const Report& report)

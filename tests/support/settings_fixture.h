@@ -4,10 +4,10 @@
 
 #include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
-using SettingLines = std::vector<std::pair<std::string, std::string>>;
+#include "install_env.h"
+
+using kit::SettingLines;
 
 // An install.env of key lines, each "<key>\t<value>", as a game maker writes them.
 void WriteSettingsFile(const std::string& path, const SettingLines& settings);

@@ -1,5 +1,7 @@
 #include "update_fixture.h"
 
+#include "install_env.h"
+
 namespace update_fixture {
 
 namespace {
@@ -89,17 +91,11 @@ EndDialogSeen DriveEndDialog(DWORD processId, EndAction action, int timeoutMs)
 std::string SettingsText(const std::vector<std::pair<std::string, std::string>>& keys,
                          const std::vector<Section>& sections)
 {
-    std::string text = "// settings written by a test\n";
-    for (const auto& key : keys)
-        text += key.first + "\t\t" + key.second + "\n";
-    for (const Section& section : sections) {
-        text += section.header + "\n";
-        for (const std::string& line : section.lines)
-            text += line + "\n";
-        text += "-\t// end of " + section.header + "\n";
-    }
-    text += "[EOF]\n";
-    return text;
+    kit::InstallEnv text("\n");
+    text.Line("// settings written by a test").Keys(keys, "\t\t");
+    for (const Section& section : sections)
+        text.Section(section.header, section.lines, "-\t// end of " + section.header);
+    return text.End().Text();
 }
 
 }  // namespace update_fixture

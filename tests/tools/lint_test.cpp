@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "commands.h"
+#include "files.h"
 #include "image_file.h"
 #include "mkupdate_program.h"
+#include "program.h"
+#include "sample_text.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,27 +24,16 @@ namespace {
 // A fresh folder holding install.env and the given update files (names in UTF-8).
 class Fixture {
 public:
-    Fixture(const std::string& settings, const std::map<std::string, std::string>& files = {})
+    Fixture(const std::string& settings, const std::map<std::string, std::string>& files = {}) : folder_("lint")
     {
-        static int counter = 0;
-        folder_ = fs::temp_directory_path() / ("lint_test_" + std::to_string(counter++) + "_" + std::to_string(std::rand()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        Write("install.env", settings);
+        kit::Write(folder_.Dir() / "install.env", settings);
         for (const auto& [name, bytes] : files)
-            Write(name, bytes);
+            kit::Write(folder_.Dir() / kit::U8(name), bytes);
     }
-    ~Fixture() { fs::remove_all(folder_); }
-    std::string Settings() const { return (folder_ / "install.env").string(); }
+    std::string Settings() const { return (folder_.Dir() / "install.env").string(); }
 
 private:
-    void Write(const std::string& name, const std::string& bytes)
-    {
-        fs::path path = folder_ / fs::u8path(name);
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    fs::path folder_;
+    kit::TempFolder folder_;
 };
 
 std::string Describe(const std::vector<LintFinding>& findings)
@@ -74,7 +63,7 @@ std::string Repeat(const std::string& piece, int count)
 
 const std::string kReadme = "INSTREADME\tRead|me\n";
 // 表.txt, in UTF-8 as the fixture takes its file names.
-const std::string kOmoteTxtOnHost = "\xE8\xA1\xA8.txt";
+const std::string kOmoteTxtOnHost = kit::kOmoteUtf8 + ".txt";
 
 class LintFindings : public testing::TestWithParam<LintCase> {};
 
@@ -184,7 +173,7 @@ TEST(Lint, CleanFilesGiveNoFindings)
         {"TITLEBAR\tGame\r\n[EOF]\r\n", {}},
         {kReadme, {{"README.TXT", "r"}}},
         // 表 ends in the byte 0x5C, yet the readme lies at the top of the update.
-        {kReadme + "INSTREADMEFL\t\x95\x5C.txt\n", {{kOmoteTxtOnHost, "r"}}},
+        {kReadme + "INSTREADMEFL\t" + kit::kOmote + ".txt\n", {{kOmoteTxtOnHost, "r"}}},
         {"[delfiles_afterinst]\ninstall.env\ninsttscr.rct\nDATA\\*.DAT\n-\n", {{"data/a.dat", "x"}}},
         // Removing an old version's file that the update does not carry is the usual case.
         {"[delfiles_afterinst]\nsave\\*.tmp\nold.dll\n-\n", {{"save/a.sav", "x"}}},
@@ -231,14 +220,14 @@ TEST(Lint, StrictAndAllowWipeDecideTheExitStatusOfLintAndBuild)
     EXPECT_EQ(RunLint({"--allow-wipe", wipe.Settings()}), kExitOk);
 
     fs::path folder = fs::path(warning.Settings()).parent_path();
-    fs::path output = fs::temp_directory_path() / ("lint_build_" + std::to_string(std::rand()) + ".exe");
+    kit::TempFolder elsewhere("lint_build");
+    fs::path output = elsewhere.Dir() / "update.exe";
     std::vector<std::string> build = {folder.string(), "-o", output.string(), "--stub", (folder / "stub.exe").string()};
     std::vector<std::string> strictBuild = build;
     strictBuild.push_back("--strict");
     EXPECT_EQ(RunBuild(strictBuild), kExitInput);
     EXPECT_FALSE(fs::exists(output));
     EXPECT_EQ(RunBuild(build), kExitOk);
-    fs::remove(output);
 }
 
 TEST(Lint, WarnsOfATitlePictureLargerThanThePictureArea)
@@ -252,13 +241,10 @@ TEST(Lint, WarnsOfATitlePictureLargerThanThePictureArea)
         image.width = c.width;
         image.height = c.height;
         image.bgr.assign((size_t)c.width * c.height * 3, 0x40);
-        fs::path bmp = fs::temp_directory_path() / ("lint_picture_" + std::to_string(std::rand()) + ".bmp");
-        std::string error, bytes;
-        ASSERT_TRUE(WriteImageFile(bmp.string(), image, error)) << error;
-        std::ifstream in(bmp, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        in.close();
-        fs::remove(bmp);
+        kit::TempFolder picture("lint_picture");
+        std::string error;
+        ASSERT_TRUE(WriteImageFile(picture / "title.bmp", image, error)) << error;
+        std::string bytes = kit::ReadFileBytes(picture / "title.bmp");
         Fixture fixture("TITLEBAR\tGame\n", {{"insttscr.bmp", bytes}});
         std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
         std::string size = std::to_string(c.width) + " x " + std::to_string(c.height);
@@ -320,17 +306,7 @@ TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)
 
 int RunMkupdate(const std::string& arguments)
 {
-    std::string program = MkupdateProgram();
-    std::string command = "\"" + program + "\" " + arguments + " > \"" +
-                          (fs::temp_directory_path() / "lint_test_output.txt").string() + "\" 2>&1";
-#ifdef _WIN32
-    // cmd /c drops the outer pair of quotes: keep the program's own.
-    int status = std::system(("\"" + command + "\"").c_str());
-    return status;
-#else
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
+    return kit::RunProgram(MkupdateProgram(), arguments).code;
 }
 
 TEST(Lint, CommandExitCodes)

@@ -16,6 +16,8 @@
 #include "host_files.h"
 #include "package/package_walk.h"
 #include "package/package_writer.h"
+#include "pseudo_random.h"
+#include "sample_text.h"
 #include "text_util.h"
 #include "tool_kit.h"
 
@@ -30,19 +32,18 @@ namespace {
 
 const int kUnit = 131072;
 
-// 表 (0x95 0x5C) and ソ (0x83 0x5C) end in a byte that looks like a backslash.
-const char kOmoteUtf8[] = "\xE8\xA1\xA8";
-const char kSoUtf8[] = "\xE3\x82\xBD";
-const std::string kOmote = "\x95\x5C";
-const std::string kSo = "\x83\x5C";
+using kit::kOmote;
+using kit::kOmoteUtf8;
+using kit::kSo;
+using kit::kSoUtf8;
 
 std::string Pattern(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');
-    unsigned x = seed;
+    kit::RandomSequence sequence(seed);
     for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = (char)((x >> 16) % 7 == 0 ? 'a' : (x >> 16));
+        uint32_t value = sequence.Next();
+        c = (char)(value % 7 == 0 ? 'a' : value);
     }
     return bytes;
 }

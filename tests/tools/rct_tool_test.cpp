@@ -2,26 +2,21 @@
 // through the command, the conversion that build uses, and refusals with their exit codes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "files.h"
 #include "image/rct_decoder.h"
 #include "image/rct_encoder.h"
 #include "image_file.h"
+#include "mkupdate_program.h"
+#include "program.h"
 #include "rct_convert.h"
 #include "text_util.h"
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
 const std::string kFixtures = std::string(TEST_SOURCE_DIR) + "/tools/fixtures/rct/";
@@ -30,24 +25,7 @@ const std::string kFixtures = std::string(TEST_SOURCE_DIR) + "/tools/fixtures/rc
 const Bytes kFixturePixels = {0,  0,   255, 0,  255, 0,   255, 0,   0,
                               30, 20,  10,  50, 100, 200, 255, 255, 255};
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        path_ = fs::temp_directory_path() / ("rct_tool_" + std::to_string(std::rand()) + "_" +
-                                             std::to_string(testing::UnitTest::GetInstance()->random_seed()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
+using kit::TempFolder;
 
 void Le16(std::string& b, uint32_t v)
 {
@@ -355,14 +333,11 @@ TEST(EncodeImageFileToRct, GivesAPlainRctOfThePicture)
     EXPECT_NE(error.find("none.png"), std::string::npos) << error;
 }
 
-#ifndef _WIN32
 // Through the real executable: main dispatches to the command and passes its exit code on.
 TEST(RctCommand, ExecutableDispatches)
 {
-    EXPECT_EQ(std::system((std::string(MKUPDATE_PATH) + " rct --help >/dev/null").c_str()), 0);
-    EXPECT_EQ(WEXITSTATUS(std::system((std::string(MKUPDATE_PATH) + " rct decode /nonexistent x.bmp 2>/dev/null").c_str())),
-              kExitInput);
+    EXPECT_EQ(kit::RunProgram(MkupdateProgram(), "rct --help").code, 0);
+    EXPECT_EQ(kit::RunProgram(MkupdateProgram(), "rct decode /nonexistent x.bmp").code, kExitInput);
 }
-#endif
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sample_text.h"
+
 namespace {
 
 using Lists = std::map<int, std::vector<std::string>>;
@@ -101,9 +103,8 @@ TEST(SectionNames, HeadersAndNoticeNames)
     EXPECT_EQ(GetActionList(6), nullptr);
 }
 
-// Code page 932: ソ is 0x83 0x5C and 表 0x95 0x5C, both ending in a backslash byte.
-const std::string kSo = "\x83\x5C";
-const std::string kOmote = "\x95\x5C";
+using kit::kOmote;
+using kit::kSo;
 
 const char* FakeCdrom()
 {

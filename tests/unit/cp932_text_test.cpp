@@ -5,14 +5,15 @@
 
 #include <string>
 
+#include "sample_text.h"
+
 namespace {
 
-// Code page 932 characters whose second byte looks like a separator or a letter.
-const std::string kOmote = "\x95\x5C";            // 表: second byte is a backslash
-const std::string kSo = "\x83\x5C";               // ソ
-const std::string kFullWidthT = "\x82\x73";       // Ｔ
-const std::string kFullWidthTLower = "\x82\x94";  // ｔ
-const std::string kBar = "\x83\x7C";              // ポ: second byte is "|"
+using kit::kFullWidthT;
+using kit::kFullWidthTLower;
+using kit::kOmote;
+using kit::kPo;
+using kit::kSo;
 
 TEST(LowerCp932, LowersWholeCharactersOnly)
 {
@@ -74,7 +75,7 @@ TEST(Cp932Text, CharactersAndSeparators)
     EXPECT_EQ(ParentFolderLength("movie\\", true), 0);
     EXPECT_EQ(ParentFolderLength((kOmote + "\\").c_str(), true), 0);
     // "|" inside ポ is no "|".
-    const std::string barThenBar = kBar + "|";
+    const std::string barThenBar = kPo + "|";
     EXPECT_EQ(FindCharacters(barThenBar.c_str(), "|"), barThenBar.c_str() + 2);
     EXPECT_TRUE(IsTrailByteAt((kOmote + "\\").c_str(), 1));
     EXPECT_FALSE(IsTrailByteAt((kOmote + "\\").c_str(), 2));
@@ -115,7 +116,7 @@ TEST(CheckEntryName, OneRuleSetForEveryName)
         {kOmote + "\\" + kSo + ".txt", false, ENTRY_NAME_OK},
         {kOmote, false, ENTRY_NAME_OK},           // 表 ends in 0x5C, yet is no separator
         {kOmote + "\\", true, ENTRY_NAME_OK},
-        {kBar + ".dat", false, ENTRY_NAME_OK},    // "|" inside ポ is no "|"
+        {kPo + ".dat", false, ENTRY_NAME_OK},    // "|" inside ポ is no "|"
         {"con.txt.bak\\x", false, ENTRY_NAME_DEVICE},
         {"console.dat", false, ENTRY_NAME_OK},    // only the whole base name counts
         {"com10", false, ENTRY_NAME_OK},

@@ -5,10 +5,11 @@
 
 #include <string>
 
+#include "sample_text.h"
+
 namespace {
 
-// 表 in code page 932 is 0x95 0x5C: its second byte looks like a backslash.
-const std::string kOmote = "\x95\x5C";
+using kit::kOmote;
 // ＝ is 0x81 0x81: a lead byte followed by another byte in the lead range.
 const std::string kEquals = "\x81\x81";
 

@@ -9,6 +9,7 @@
 #include "package/byte_stream.h"
 #include "package/package_format.h"
 #include "package/package_writer.h"
+#include "sample_text.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ TEST(PackageLayout, WriterAndReaderAgreeOnEveryField)
         {"movie\\op.dat", std::string(1000, 'x'), 132000000000000000ULL, false},
         {"movie\\sub\\", "", 0, true},
         {"empty.bin", "", 1, false},
-        {"\x95\x5C\\\x83\x5C.txt", "soso", 2, false},  // 表\ソ.txt
+        {kit::kOmote + "\\" + kit::kSo + ".txt", "soso", 2, false},
     };
     Bytes file = BuildPackageFile(kImage, entries);
     Walked walked = Walk(file);

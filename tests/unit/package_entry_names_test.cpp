@@ -6,13 +6,14 @@
 
 #include <string>
 
+#include "sample_text.h"
+
 namespace {
 
-// Code page 932 characters whose second byte looks like a separator or a letter.
-const std::string kOmote = "\x95\x5C";         // 表: second byte is a backslash
-const std::string kSo = "\x83\x5C";            // ソ
-const std::string kFullWidthT = "\x82\x73";    // Ｔ
-const std::string kFullWidthTLower = "\x82\x94";  // ｔ
+using kit::kFullWidthT;
+using kit::kFullWidthTLower;
+using kit::kOmote;
+using kit::kSo;
 
 PackageEntry Entry(const std::string& name, bool folder)
 {

@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "sample_text.h"
+
 namespace {
 
-// 表 in code page 932 is 0x95 0x5C: its second byte looks like a backslash.
-const std::string kOmote = "\x95\x5C";
+using kit::kOmote;
+using kit::kSo;
 
 struct PathCase {
     std::string input;
@@ -49,12 +51,12 @@ TEST(LeadByte, MarksExactlyTheTwoRanges)
 
 TEST(TrailByte, FoundByScanningFromTheStart)
 {
-    // ソ (0x83 0x5C) then a real backslash.
-    const char text[] = "a\x83\x5C\\b";
-    EXPECT_FALSE(IsTrailByteAt(text, 0));
-    EXPECT_FALSE(IsTrailByteAt(text, 1));
-    EXPECT_TRUE(IsTrailByteAt(text, 2));
-    EXPECT_FALSE(IsTrailByteAt(text, 3));
+    // ソ then a real backslash.
+    const std::string text = "a" + kSo + "\\b";
+    EXPECT_FALSE(IsTrailByteAt(text.c_str(), 0));
+    EXPECT_FALSE(IsTrailByteAt(text.c_str(), 1));
+    EXPECT_TRUE(IsTrailByteAt(text.c_str(), 2));
+    EXPECT_FALSE(IsTrailByteAt(text.c_str(), 3));
 }
 
 TEST(MatchPath, KeepsThePatternsFolderWhateverItsLastByte)

@@ -5,11 +5,12 @@
 
 #include <string>
 
+#include "sample_text.h"
+
 namespace {
 
-// 表 is 0x95 0x5C and ソ is 0x83 0x5C: their second byte looks like a backslash.
-const std::string kOmote = "\x95\x5C";
-const std::string kSo = "\x83\x5C";
+using kit::kOmote;
+using kit::kSo;
 
 TEST(RemovalPattern, LinesThatStayInsideTheFolder)
 {

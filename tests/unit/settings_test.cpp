@@ -7,11 +7,13 @@
 
 #include <string>
 
+#include "sample_text.h"
+
 namespace {
 
 const char kAbsent[] = "<absent>";
-// Code page 932 bytes: ポ ends in 0x7C, the title suffix " アップデータ", the default title.
-const std::string kPo = "\x83\x7C";
+using kit::kPo;
+// Code page 932 bytes: the title suffix " アップデータ", the default title.
 const std::string kSuffix = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x5E";
 const std::string kDefaultTitle = "ZOREDU \x83\x41\x83\x76\x83\x8A\x83\x50\x81\x5B\x83\x56\x83\x87\x83\x93";
 

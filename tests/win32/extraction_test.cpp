@@ -16,6 +16,7 @@
 #include "package/byte_stream.h"
 #include "package/extraction.h"
 #include "package/package_writer.h"
+#include "pseudo_random.h"
 #include "scratch.h"
 #include "startup/work_folder.h"
 
@@ -25,17 +26,6 @@ const char kReadFailure[] = "ファイルの読み込みに失敗しました。
 const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;  // a 2022 time stamp, 100 ns resolution
 const std::vector<unsigned char> kImage(300, 0x4D);
 const int kUnit = 131072;
-
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    unsigned x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = (char)(x >> 16);
-    }
-    return bytes;
-}
 
 std::string ToText(const std::vector<unsigned char>& bytes)
 {
@@ -47,23 +37,6 @@ void WritePackage(const std::string& path, const std::vector<PackageFileEntry>& 
     WriteFileBytes(path, ToText(BuildPackageFile(kImage, entries)));
 }
 
-std::vector<std::string> Listing(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
 {
     ScratchFolder scratch;
@@ -71,7 +44,7 @@ TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
     CreateDirectoryA((scratch / "work").c_str(), nullptr);
     WritePackage(package, {{"install.env", "TITLE=t\r\n", kTime},
                            {"insttscr.rct", "RCT", kTime},
-                           {"payload.dat", Pattern(3 * kUnit, 1), kTime},
+                           {"payload.dat", kit::RandomBytes(3 * kUnit, 1), kTime},
                            {"README.TXT", "readme", kTime},
                            {"notes.txt.bak", "notes", kTime},
                            {"install.env.old", "old", kTime},
@@ -84,7 +57,7 @@ TEST(SetupPass, ExtractsSetupFilesOnlyAndEndsAtTheFirstNestedFolder)
     ExtractPackage((scratch / "work").c_str(), EXTRACT_SETUP_PASS);
     SetPackageFilePath(nullptr);
 
-    EXPECT_EQ(Listing(scratch / "work"),
+    EXPECT_EQ(FolderNames(scratch / "work"),
               (std::vector<std::string>{"README.TXT", "install.env", "install.env.old", "insttscr.rct", "notes.txt.bak"}));
     EXPECT_EQ(ReadFileBytes(scratch / "work\\install.env"), "TITLE=t\r\n");
     EXPECT_EQ(LastWriteTime(scratch / "work\\README.TXT"), kTime);
@@ -99,7 +72,7 @@ TEST(SetupPass, EndMarkerAloneExtractsNothing)
     ExtractPackage((scratch / "out").c_str(), EXTRACT_SETUP_PASS);
     ExtractPackage((scratch / "out").c_str(), EXTRACT_FULL_PASS);
     SetPackageFilePath(nullptr);
-    EXPECT_TRUE(Listing(scratch / "out").empty());
+    EXPECT_TRUE(FolderNames(scratch / "out").empty());
 }
 
 TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
@@ -115,8 +88,8 @@ TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
         {"empty.dat", "", kTime + 1},
         {"data\\", "", 0, true},
         {"data\\表\\", "", 0, true},  // 表 ends in 0x5C
-        {"data\\表\\one-unit.dat", Pattern(kUnit, 2), kTime + 2},
-        {"data\\表\\two-and-a-half.dat", Pattern(kUnit * 5 / 2, 3), kTime + 3},
+        {"data\\表\\one-unit.dat", kit::RandomBytes(kUnit, 2), kTime + 2},
+        {"data\\表\\two-and-a-half.dat", kit::RandomBytes(kUnit * 5 / 2, 3), kTime + 3},
         {"data\\old.dat", "new", kTime + 4},
     };
     WritePackage(scratch / "update.exe", entries);
@@ -134,8 +107,8 @@ TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
         EXPECT_EQ(LastWriteTime(path), entry.lastWriteTime) << entry.name;
     }
     // Nothing but the package's own entries: no temporary file stays behind.
-    EXPECT_EQ(Listing(target), (std::vector<std::string>{"data", "empty.dat", "install.env"}));
-    EXPECT_EQ(Listing(target + "\\data"), (std::vector<std::string>{"old.dat", "表"}));
+    EXPECT_EQ(FolderNames(target), (std::vector<std::string>{"data", "empty.dat", "install.env"}));
+    EXPECT_EQ(FolderNames(target + "\\data"), (std::vector<std::string>{"old.dat", "表"}));
 }
 
 TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
@@ -144,7 +117,7 @@ TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
     std::vector<unsigned char> file(kImage);
     PackageWriter writer([&](const unsigned char* d, size_t n) { file.insert(file.end(), d, d + n); },
                          (uint32_t)kImage.size());
-    std::string contents = Pattern(kUnit + 5, 4);
+    std::string contents = kit::RandomBytes(kUnit + 5, 4);
     writer.AddFile("a.dat", 7, kTime, DeflateZlib(contents));
     writer.Finish();
     WriteFileBytes(scratch / "update.exe", ToText(file));
@@ -313,8 +286,8 @@ TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOw
         }
         EXPECT_EQ(fileCalls, expected);
         const std::string game = scratch / "game";
-        EXPECT_EQ(Listing(game), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
-        EXPECT_EQ(Listing(game + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
+        EXPECT_EQ(FolderNames(game), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
+        EXPECT_EQ(FolderNames(game + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
         for (const PackageFileEntry& entry : entries) {
             if (entry.folder)
                 continue;
@@ -358,7 +331,7 @@ TEST(FullPass, ALinkPlantedUnderTheSparesNameIsNeverWritten)
     EXPECT_EQ(ReadFileBytes(plantedVictim), "not the updater's to write");
     for (const PackageFileEntry& entry : entries)
         EXPECT_EQ(ReadFileBytes(target + "\\" + entry.name), entry.contents) << entry.name;
-    EXPECT_EQ(Listing(target), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+    EXPECT_EQ(FolderNames(target), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
 }
 
 // The child makes a work folder as start-up does, records it, and runs one pass.
@@ -408,7 +381,7 @@ struct FailureCase {
 
 TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
 {
-    const std::string big = Pattern(kUnit * 5 / 2, 9);
+    const std::string big = kit::RandomBytes(kUnit * 5 / 2, 9);
     const std::vector<FailureCase> cases = {
         {"truncated in the data",
          [&] {
@@ -502,7 +475,7 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
             else
                 EXPECT_FALSE(FileExists(folder + "\\victim.dat")) << folder;
         }
-        for (const std::string& name : Listing(inner))
+        for (const std::string& name : FolderNames(inner))
             EXPECT_NE(name[0], '~') << "a temporary file or folder stays behind: " << name;
         EXPECT_FALSE(FileExists("C:\\victim.dat"));
         SetFileAttributesA((inner + "\\victim.dat").c_str(), FILE_ATTRIBUTE_NORMAL);

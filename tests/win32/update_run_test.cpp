@@ -18,6 +18,7 @@
 #include "package/extraction.h"
 #include "package/package_writer.h"
 #include "product_key_fixture.h"
+#include "pseudo_random.h"
 #include "scratch.h"
 #include "settings/action_lists.h"
 #include "settings/settings.h"
@@ -132,16 +133,6 @@ std::string Unslashed(std::string path)
     return path;
 }
 
-std::string PseudoRandom(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(seed >> 16);
-    }
-    return bytes;
-}
-
 uint64_t Time(int index)
 {
     return 132223104000000000ull + static_cast<uint64_t>(index) * 86400ull * 10000000ull;  // 2020-01-01 on
@@ -154,11 +145,11 @@ std::vector<PackageFileEntry> Payload(const std::string& readmeName)
     return {
         {"insttscr.rct", "title picture bytes", Time(1)},
         {readmeName, "お読みください\r\n", Time(2)},
-        {"game.dat", PseudoRandom(300000, 7), Time(3)},  // two whole blocks and a tail
+        {"game.dat", kit::RandomBytes(300000, 7), Time(3)},  // two whole blocks and a tail
         {"empty.dat", "", Time(4)},
         {"data\\", "", 0, true},
         {"data\\sub\\", "", 0, true},
-        {"data\\sub\\deep.bin", PseudoRandom(1000, 9), Time(5)},
+        {"data\\sub\\deep.bin", kit::RandomBytes(1000, 9), Time(5)},
         {"表\\", "", 0, true},
         {"表\\ソフト.txt", "表の中身", Time(6)},
     };

@@ -1,7 +1,7 @@
 // What a Windows executable file says about itself, read from its bytes (portable: the native
 // tests read the shipped 32-bit stub with it on machines that cannot start it).
-#ifndef UPDATER_TESTS_SUPPORT_PE_IMAGE_H
-#define UPDATER_TESTS_SUPPORT_PE_IMAGE_H
+#ifndef UPDATER_TESTS_KIT_PE_IMAGE_H
+#define UPDATER_TESTS_KIT_PE_IMAGE_H
 
 #include <cstdint>
 #include <map>
