@@ -1,26 +1,13 @@
+// Core: the five action lists, the [ini] / [reg] entry parsers and their placeholders.
 #include "settings/action_lists.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "settings/action_reader.h"
+#include "settings/text_mode.h"
 #include "startup/path_text.h"
 
 namespace {
-
-struct SectionInfo {
-    const char* header;
-    const char* name;
-};
-
-const SectionInfo kSections[SECTION_COUNT] = {
-    {NULL, NULL},
-    {"[delfiles]", "delfiles"},
-    {"[delfiles_user]", "delfiles_user"},
-    {"[ini]", "ini"},
-    {"[reg]", "reg"},
-    {"[delfiles_afterinst]", "delfiles_afterinst"},
-};
 
 const char kRegSeparator[] = "\"=\"";
 const char kNoCdromRoot[] = "E:\\";
@@ -39,41 +26,6 @@ const char* (*g_findDriveRoot)(void) = DefaultDriveRoot;
 char g_unescaped[TEXT_BUFFER_SIZE];
 char g_iniExpanded[TEXT_BUFFER_SIZE];
 char g_regExpanded[TEXT_BUFFER_SIZE];
-
-bool BeginsWith(const char* line, const char* prefix)
-{
-    return strncmp(line, prefix, strlen(prefix)) == 0;
-}
-
-void ClearList(int section)
-{
-    ActionEntry* entry = g_listHeads[section];
-    while (entry != NULL) {
-        ActionEntry* next = entry->next;
-        free(entry->text);
-        free(entry);
-        entry = next;
-    }
-    g_listHeads[section] = g_listTails[section] = NULL;
-}
-
-void AppendEntry(int section, const char* line)
-{
-    ActionEntry* entry = (ActionEntry*)AllocateEntryMemory(sizeof(ActionEntry));
-    if (entry == NULL)
-        return;
-    entry->text = CopyEntryText(line, strlen(line));
-    entry->next = NULL;
-    if (entry->text == NULL) {
-        free(entry);
-        return;
-    }
-    if (g_listTails[section] == NULL)
-        g_listHeads[section] = entry;
-    else
-        g_listTails[section]->next = entry;
-    g_listTails[section] = entry;
-}
 
 // Replaces the first occurrence of placeholder in buffer (511 bytes of text at most) with
 // replacement; false when the result would not fit.
@@ -107,68 +59,44 @@ const char* Expand(char* buffer, const char* text, const char* drivePlaceholder)
 
 }  // namespace
 
-const char* GetSectionHeader(int section)
+void ClearActionList(int section)
 {
-    return section > SECTION_NONE && section < SECTION_COUNT ? kSections[section].header : NULL;
-}
-
-const char* GetSectionName(int section)
-{
-    return section > SECTION_NONE && section < SECTION_COUNT ? kSections[section].name : NULL;
-}
-
-int ClassifySectionLine(char* line, int* section)
-{
-    size_t length = strlen(line);
-    while (length > 0 && IsSeparatorByte(line[length - 1]))
-        line[--length] = '\0';
-    *section = SECTION_NONE;
-    if (length == 0 || BeginsWith(line, "//") || BeginsWith(line, ";"))
-        return SECTIONLINE_SKIP;
-    if (BeginsWith(line, "EOF"))
-        return SECTIONLINE_END;
-    if (BeginsWith(line, "-"))
-        return SECTIONLINE_CLOSE;
-    for (int kind = SECTION_DELFILES; kind < SECTION_COUNT; kind++) {
-        if (BeginsWith(line, kSections[kind].header)) {
-            *section = kind;
-            return SECTIONLINE_HEADER;
-        }
+    if (section < 0 || section >= SECTION_COUNT)
+        return;
+    ActionEntry* entry = g_listHeads[section];
+    while (entry != NULL) {
+        ActionEntry* next = entry->next;
+        free(entry->text);
+        free(entry);
+        entry = next;
     }
-    return SECTIONLINE_ENTRY;
+    g_listHeads[section] = g_listTails[section] = NULL;
 }
 
-int ReadActionSections(ReadLineFunction readLine, void* context)
+void AppendActionEntry(int section, const char* line)
 {
-    char line[TEXT_BUFFER_SIZE];
-    int current = SECTION_NONE;
-    while (readLine(line, sizeof line, context) != NULL) {
-        int header = SECTION_NONE;
-        switch (ClassifySectionLine(line, &header)) {
-        case SECTIONLINE_END:
-            return current;
-        case SECTIONLINE_CLOSE:
-            current = SECTION_NONE;
-            break;
-        case SECTIONLINE_HEADER:
-            ClearList(header);
-            current = header;
-            break;
-        case SECTIONLINE_ENTRY:
-            if (current != SECTION_NONE)
-                AppendEntry(current, line);
-            break;
-        default:
-            break;
-        }
+    if (section < 0 || section >= SECTION_COUNT)
+        return;
+    ActionEntry* entry = (ActionEntry*)AllocateEntryMemory(sizeof(ActionEntry));
+    if (entry == NULL)
+        return;
+    entry->text = CopyEntryText(line, strlen(line));
+    entry->next = NULL;
+    if (entry->text == NULL) {
+        free(entry);
+        return;
     }
-    return current;
+    if (g_listTails[section] == NULL)
+        g_listHeads[section] = entry;
+    else
+        g_listTails[section]->next = entry;
+    g_listTails[section] = entry;
 }
 
 void FreeActionLists(void)
 {
     for (int section = 0; section < SECTION_COUNT; section++)
-        ClearList(section);
+        ClearActionList(section);
 }
 
 ActionEntry* GetActionList(int section)

@@ -7,6 +7,7 @@
 
 #include "scratch.h"
 #include "settings/settings.h"
+#include "settings/settings_file.h"
 #include "startup/notices.h"
 #include "update/update_run.h"
 #include "update_fixture.h"
