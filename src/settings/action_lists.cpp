@@ -149,37 +149,39 @@ const char* ExpandRegPlaceholders(const char* text)
     return Expand(g_regExpanded, text, "REP_CDROM");
 }
 
-int ParseIniEntry(const char* text, char* key, char* value)
+int SplitIniEntry(const char* text, char* key, char* value)
 {
     if (FindCharacters(text, "=") == NULL)
-        return -1;
+        return ENTRY_NO_SEPARATOR;
     const char* expanded = ExpandIniPlaceholders(text);
     if (expanded == NULL)
-        return -1;  // cut short it would write a wrong value: skip it like a malformed entry
+        return ENTRY_TOO_LONG;  // cut short it would write a wrong value: skip it like a malformed entry
     const char* equals = FindCharacters(expanded, "=");
     if (equals == NULL)
-        return -1;
+        return ENTRY_NO_SEPARATOR;
     size_t keyLength = (size_t)(equals - expanded);
     memcpy(key, expanded, keyLength);
     key[keyLength] = '\0';
     strcpy(value, equals + 1);
-    return 0;
+    return ENTRY_TAKEN;
 }
 
-int ParseRegEntry(const char* text, char* name, char* data)
+int SplitRegEntry(const char* text, char* name, char* data)
 {
     if (FindCharacters(text, kRegSeparator) == NULL)
-        return -1;
+        return ENTRY_NO_SEPARATOR;
     const char* unescaped = UnescapeBackslashes(text);
     const char* expanded = unescaped != NULL ? ExpandRegPlaceholders(unescaped) : NULL;
-    if (expanded == NULL || expanded[0] == '\0')
-        return -1;
+    if (expanded == NULL)
+        return ENTRY_TOO_LONG;
+    if (expanded[0] == '\0')
+        return ENTRY_NO_NAME;
     // The opening quote is dropped whatever it is; the name ends at the separator after it.
     const char* separator = FindCharacters(expanded, kRegSeparator);
     if (separator == expanded)
         separator = FindCharacters(expanded + 1, kRegSeparator);
     if (separator == NULL)
-        return -1;
+        return ENTRY_NO_NAME;
     size_t nameLength = (size_t)(separator - (expanded + 1));
     memcpy(name, expanded + 1, nameLength);
     name[nameLength] = '\0';
@@ -187,5 +189,15 @@ int ParseRegEntry(const char* text, char* name, char* data)
     size_t dataLength = strlen(dataStart);
     memcpy(data, dataStart, dataLength);
     data[dataLength > 0 ? dataLength - 1 : 0] = '\0';
-    return 0;
+    return ENTRY_TAKEN;
+}
+
+int ParseIniEntry(const char* text, char* key, char* value)
+{
+    return SplitIniEntry(text, key, value) == ENTRY_TAKEN ? 0 : -1;
+}
+
+int ParseRegEntry(const char* text, char* name, char* data)
+{
+    return SplitRegEntry(text, name, data) == ENTRY_TAKEN ? 0 : -1;
 }

@@ -40,6 +40,18 @@ const char* UnescapeBackslashes(const char* text);
 const char* ExpandIniPlaceholders(const char* text);
 const char* ExpandRegPlaceholders(const char* text);
 
+// What becomes of an [ini] or [reg] entry: taken, or why the updater skips it.
+enum EntryVerdict {
+    ENTRY_TAKEN = 0,
+    ENTRY_NO_SEPARATOR = 1,  // no "=" ([ini]) or no "\"=\"" ([reg])
+    ENTRY_TOO_LONG = 2,      // longer than 511 bytes once unescaped or expanded
+    ENTRY_NO_NAME = 3,       // [reg]: no separator after the opening quote
+};
+
+// ENTRY_TAKEN with key and value (512-byte buffers), else why the entry is skipped.
+int SplitIniEntry(const char* text, char* key, char* value);
+// ENTRY_TAKEN with value name and data (512-byte buffers), else why the entry is skipped.
+int SplitRegEntry(const char* text, char* name, char* data);
 // 0 with key and value (512-byte buffers), -1 for an entry to skip.
 int ParseIniEntry(const char* text, char* key, char* value);
 // 0 with value name and data (512-byte buffers), -1 for an entry to skip.

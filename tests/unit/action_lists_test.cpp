@@ -245,6 +245,29 @@ TEST_F(EntryParsers, TooLongAfterExpansionIsSkipped)
     EXPECT_EQ(ParseRegEntry(regTooLong.c_str(), key, value), -1);
 }
 
+// Why an entry is skipped, which lint turns into its advice.
+TEST_F(EntryParsers, SkippedEntriesSayWhy)
+{
+    struct Case {
+        int (*split)(const char*, char*, char*);
+        std::string entry;
+        int verdict;
+    };
+    const std::string longer(511, 'v');
+    const Case cases[] = {
+        {SplitIniEntry, "k=v", ENTRY_TAKEN},
+        {SplitIniEntry, "just text", ENTRY_NO_SEPARATOR},
+        {SplitIniEntry, "k=" + longer.substr(0, 498) + "REP_INSTALL", ENTRY_TOO_LONG},
+        {SplitRegEntry, "\"n\"=\"d\"", ENTRY_TAKEN},
+        {SplitRegEntry, "\"Ver\"=dword:00000001", ENTRY_NO_SEPARATOR},
+        {SplitRegEntry, "\"=\"x", ENTRY_NO_NAME},
+        {SplitRegEntry, "\"n\"=\"" + longer.substr(0, 494) + "REP_INSTALL\"", ENTRY_TOO_LONG},
+    };
+    char first[TEXT_BUFFER_SIZE], second[TEXT_BUFFER_SIZE];
+    for (const Case& c : cases)
+        EXPECT_EQ(c.split(c.entry.c_str(), first, second), c.verdict) << c.entry;
+}
+
 TEST(Unescape, EachBackslashRemovedAndTheNextByteKept)
 {
     struct Case {

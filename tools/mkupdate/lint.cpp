@@ -477,12 +477,13 @@ private:
         char second[TEXT_BUFFER_SIZE];
         SetInstallPath(kSampleInstallPath);
         if (entry.section == SECTION_INI) {
-            if (FindCharacters(entry.text.c_str(), "=") == nullptr) {
+            int verdict = SplitIniEntry(entry.text.c_str(), first, second);
+            if (verdict == ENTRY_NO_SEPARATOR) {
                 lint_.Warn(entry.line, "[ini] entry has no \"=\": the updater skips it");
                 return;
             }
             CheckPlaceholders(entry, {"REP_CDROMDRIVE", "REP_INSTALL"});
-            if (ParseIniEntry(entry.text.c_str(), first, second) != 0)
+            if (verdict != ENTRY_TAKEN)
                 lint_.Warn(entry.line, "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the "
                                        "updater then skips it");
         } else if (entry.section == SECTION_REG) {
@@ -515,12 +516,13 @@ private:
                                            ", not under the key named here");
             return;
         }
-        if (FindCharacters(text.c_str(), "\"=\"") == nullptr) {
+        int verdict = SplitRegEntry(text.c_str(), name, data);
+        if (verdict == ENTRY_NO_SEPARATOR) {
             lint_.Warn(entry.line, "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it");
             return;
         }
         CheckPlaceholders(entry, {"REP_CDROM", "REP_INSTALL"});
-        if (ParseRegEntry(text.c_str(), name, data) != 0)
+        if (verdict != ENTRY_TAKEN)
             lint_.Warn(entry.line, "[reg] entry cannot be split into name and data (or grows past 511 bytes): the "
                                    "updater skips it");
     }
