@@ -477,15 +477,9 @@ private:
         char second[TEXT_BUFFER_SIZE];
         SetInstallPath(kSampleInstallPath);
         if (entry.section == SECTION_INI) {
-            int verdict = SplitIniEntry(entry.text.c_str(), first, second);
-            if (verdict == ENTRY_NO_SEPARATOR) {
-                lint_.Warn(entry.line, "[ini] entry has no \"=\": the updater skips it");
-                return;
-            }
-            CheckPlaceholders(entry, {"REP_CDROMDRIVE", "REP_INSTALL"});
-            if (verdict != ENTRY_TAKEN)
-                lint_.Warn(entry.line, "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the "
-                                       "updater then skips it");
+            CheckVerdict(entry, SplitIniEntry(entry.text.c_str(), first, second),
+                         "[ini] entry has no \"=\": the updater skips it", {"REP_CDROMDRIVE", "REP_INSTALL"},
+                         "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the updater then skips it");
         } else if (entry.section == SECTION_REG) {
             CheckRegEntry(entry, first, second);
         } else if (entry.section == SECTION_DELFILES_AFTERINST) {
@@ -516,15 +510,24 @@ private:
                                            ", not under the key named here");
             return;
         }
-        int verdict = SplitRegEntry(text.c_str(), name, data);
+        CheckVerdict(entry, SplitRegEntry(text.c_str(), name, data),
+                     "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it",
+                     {"REP_CDROM", "REP_INSTALL"},
+                     "[reg] entry cannot be split into name and data (or grows past 511 bytes): the updater skips it");
+    }
+
+    // An [ini] or [reg] entry by its parser's verdict: without its separator it is skipped and
+    // no more is said; else its placeholders are checked, and a skip for any other reason told.
+    void CheckVerdict(const EntryLine& entry, int verdict, const char* noSeparator,
+                      const std::vector<std::string>& placeholders, const char* skipped)
+    {
         if (verdict == ENTRY_NO_SEPARATOR) {
-            lint_.Warn(entry.line, "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it");
+            lint_.Warn(entry.line, noSeparator);
             return;
         }
-        CheckPlaceholders(entry, {"REP_CDROM", "REP_INSTALL"});
+        CheckPlaceholders(entry, placeholders);
         if (verdict != ENTRY_TAKEN)
-            lint_.Warn(entry.line, "[reg] entry cannot be split into name and data (or grows past 511 bytes): the "
-                                   "updater skips it");
+            lint_.Warn(entry.line, skipped);
     }
 
     std::string Setting(const std::string& key, const std::string& fallback) const
