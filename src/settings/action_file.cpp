@@ -1,4 +1,6 @@
-// LoadActionLists over the real install.env, its two fatal notices, and the CD-ROM search.
+// Win32: LoadActionLists over the real install.env, its two fatal notices, and the CD-ROM search.
+#include "settings/action_file.h"
+
 #include <windows.h>
 
 #include <stdio.h>
@@ -17,7 +19,7 @@ int LoadActionLists(const char* fileName)
         ShowRetryError("[%s]ファイルを開けませんでした。", fileName);
         exit(-1);
     }
-    int openSection = ReadActionSections(ReadFileLine, file);
+    int openSection = ReadActionSections(ReadFileLine, file, NULL, NULL);
     fclose(file);
     if (openSection != SECTION_NONE) {
         // The notice names the file "設定.env" whatever install.env is really called.

@@ -1,26 +1,13 @@
+// Core: the five action lists, the [ini] / [reg] entry parsers and their placeholders.
 #include "settings/action_lists.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "settings/action_reader.h"
+#include "settings/text_mode.h"
 #include "startup/path_text.h"
 
 namespace {
-
-struct SectionInfo {
-    const char* header;
-    const char* name;
-};
-
-const SectionInfo kSections[SECTION_COUNT] = {
-    {NULL, NULL},
-    {"[delfiles]", "delfiles"},
-    {"[delfiles_user]", "delfiles_user"},
-    {"[ini]", "ini"},
-    {"[reg]", "reg"},
-    {"[delfiles_afterinst]", "delfiles_afterinst"},
-};
 
 const char kRegSeparator[] = "\"=\"";
 const char kNoCdromRoot[] = "E:\\";
@@ -39,41 +26,6 @@ const char* (*g_findDriveRoot)(void) = DefaultDriveRoot;
 char g_unescaped[TEXT_BUFFER_SIZE];
 char g_iniExpanded[TEXT_BUFFER_SIZE];
 char g_regExpanded[TEXT_BUFFER_SIZE];
-
-bool BeginsWith(const char* line, const char* prefix)
-{
-    return strncmp(line, prefix, strlen(prefix)) == 0;
-}
-
-void ClearList(int section)
-{
-    ActionEntry* entry = g_listHeads[section];
-    while (entry != NULL) {
-        ActionEntry* next = entry->next;
-        free(entry->text);
-        free(entry);
-        entry = next;
-    }
-    g_listHeads[section] = g_listTails[section] = NULL;
-}
-
-void AppendEntry(int section, const char* line)
-{
-    ActionEntry* entry = (ActionEntry*)AllocateEntryMemory(sizeof(ActionEntry));
-    if (entry == NULL)
-        return;
-    entry->text = CopyEntryText(line, strlen(line));
-    entry->next = NULL;
-    if (entry->text == NULL) {
-        free(entry);
-        return;
-    }
-    if (g_listTails[section] == NULL)
-        g_listHeads[section] = entry;
-    else
-        g_listTails[section]->next = entry;
-    g_listTails[section] = entry;
-}
 
 // Replaces the first occurrence of placeholder in buffer (511 bytes of text at most) with
 // replacement; false when the result would not fit.
@@ -107,68 +59,44 @@ const char* Expand(char* buffer, const char* text, const char* drivePlaceholder)
 
 }  // namespace
 
-const char* GetSectionHeader(int section)
+void ClearActionList(int section)
 {
-    return section > SECTION_NONE && section < SECTION_COUNT ? kSections[section].header : NULL;
-}
-
-const char* GetSectionName(int section)
-{
-    return section > SECTION_NONE && section < SECTION_COUNT ? kSections[section].name : NULL;
-}
-
-int ClassifySectionLine(char* line, int* section)
-{
-    size_t length = strlen(line);
-    while (length > 0 && IsSeparatorByte(line[length - 1]))
-        line[--length] = '\0';
-    *section = SECTION_NONE;
-    if (length == 0 || BeginsWith(line, "//") || BeginsWith(line, ";"))
-        return SECTIONLINE_SKIP;
-    if (BeginsWith(line, "EOF"))
-        return SECTIONLINE_END;
-    if (BeginsWith(line, "-"))
-        return SECTIONLINE_CLOSE;
-    for (int kind = SECTION_DELFILES; kind < SECTION_COUNT; kind++) {
-        if (BeginsWith(line, kSections[kind].header)) {
-            *section = kind;
-            return SECTIONLINE_HEADER;
-        }
+    if (section < 0 || section >= SECTION_COUNT)
+        return;
+    ActionEntry* entry = g_listHeads[section];
+    while (entry != NULL) {
+        ActionEntry* next = entry->next;
+        free(entry->text);
+        free(entry);
+        entry = next;
     }
-    return SECTIONLINE_ENTRY;
+    g_listHeads[section] = g_listTails[section] = NULL;
 }
 
-int ReadActionSections(ReadLineFunction readLine, void* context)
+void AppendActionEntry(int section, const char* line)
 {
-    char line[TEXT_BUFFER_SIZE];
-    int current = SECTION_NONE;
-    while (readLine(line, sizeof line, context) != NULL) {
-        int header = SECTION_NONE;
-        switch (ClassifySectionLine(line, &header)) {
-        case SECTIONLINE_END:
-            return current;
-        case SECTIONLINE_CLOSE:
-            current = SECTION_NONE;
-            break;
-        case SECTIONLINE_HEADER:
-            ClearList(header);
-            current = header;
-            break;
-        case SECTIONLINE_ENTRY:
-            if (current != SECTION_NONE)
-                AppendEntry(current, line);
-            break;
-        default:
-            break;
-        }
+    if (section < 0 || section >= SECTION_COUNT)
+        return;
+    ActionEntry* entry = (ActionEntry*)AllocateEntryMemory(sizeof(ActionEntry));
+    if (entry == NULL)
+        return;
+    entry->text = CopyEntryText(line, strlen(line));
+    entry->next = NULL;
+    if (entry->text == NULL) {
+        free(entry);
+        return;
     }
-    return current;
+    if (g_listTails[section] == NULL)
+        g_listHeads[section] = entry;
+    else
+        g_listTails[section]->next = entry;
+    g_listTails[section] = entry;
 }
 
 void FreeActionLists(void)
 {
     for (int section = 0; section < SECTION_COUNT; section++)
-        ClearList(section);
+        ClearActionList(section);
 }
 
 ActionEntry* GetActionList(int section)
@@ -221,37 +149,39 @@ const char* ExpandRegPlaceholders(const char* text)
     return Expand(g_regExpanded, text, "REP_CDROM");
 }
 
-int ParseIniEntry(const char* text, char* key, char* value)
+int SplitIniEntry(const char* text, char* key, char* value)
 {
     if (FindCharacters(text, "=") == NULL)
-        return -1;
+        return ENTRY_NO_SEPARATOR;
     const char* expanded = ExpandIniPlaceholders(text);
     if (expanded == NULL)
-        return -1;  // cut short it would write a wrong value: skip it like a malformed entry
+        return ENTRY_TOO_LONG;  // cut short it would write a wrong value: skip it like a malformed entry
     const char* equals = FindCharacters(expanded, "=");
     if (equals == NULL)
-        return -1;
+        return ENTRY_NO_SEPARATOR;
     size_t keyLength = (size_t)(equals - expanded);
     memcpy(key, expanded, keyLength);
     key[keyLength] = '\0';
     strcpy(value, equals + 1);
-    return 0;
+    return ENTRY_TAKEN;
 }
 
-int ParseRegEntry(const char* text, char* name, char* data)
+int SplitRegEntry(const char* text, char* name, char* data)
 {
     if (FindCharacters(text, kRegSeparator) == NULL)
-        return -1;
+        return ENTRY_NO_SEPARATOR;
     const char* unescaped = UnescapeBackslashes(text);
     const char* expanded = unescaped != NULL ? ExpandRegPlaceholders(unescaped) : NULL;
-    if (expanded == NULL || expanded[0] == '\0')
-        return -1;
+    if (expanded == NULL)
+        return ENTRY_TOO_LONG;
+    if (expanded[0] == '\0')
+        return ENTRY_NO_NAME;
     // The opening quote is dropped whatever it is; the name ends at the separator after it.
     const char* separator = FindCharacters(expanded, kRegSeparator);
     if (separator == expanded)
         separator = FindCharacters(expanded + 1, kRegSeparator);
     if (separator == NULL)
-        return -1;
+        return ENTRY_NO_NAME;
     size_t nameLength = (size_t)(separator - (expanded + 1));
     memcpy(name, expanded + 1, nameLength);
     name[nameLength] = '\0';
@@ -259,5 +189,15 @@ int ParseRegEntry(const char* text, char* name, char* data)
     size_t dataLength = strlen(dataStart);
     memcpy(data, dataStart, dataLength);
     data[dataLength > 0 ? dataLength - 1 : 0] = '\0';
-    return 0;
+    return ENTRY_TAKEN;
+}
+
+int ParseIniEntry(const char* text, char* key, char* value)
+{
+    return SplitIniEntry(text, key, value) == ENTRY_TAKEN ? 0 : -1;
+}
+
+int ParseRegEntry(const char* text, char* name, char* data)
+{
+    return SplitRegEntry(text, name, data) == ENTRY_TAKEN ? 0 : -1;
 }

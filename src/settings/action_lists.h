@@ -1,10 +1,11 @@
-// The bracketed sections of install.env as five action lists, and the [ini] / [reg] entry
+// Core: the bracketed sections of install.env as five action lists, and the [ini] / [reg] entry
 // parsers with their placeholders.
 #ifndef UPDATER_SETTINGS_ACTION_LISTS_H
 #define UPDATER_SETTINGS_ACTION_LISTS_H
+
 #include "startup/buffer_sizes.h"
 
-
+#define SECTION_COUNT 6
 
 struct ActionEntry {
     char* text;
@@ -20,15 +21,40 @@ enum ActionSection {
     SECTION_DELFILES_AFTERINST = 5,
 };
 
-// Returns only when every section was closed; otherwise a notice and exit -1.
-int LoadActionLists(const char* fileName);
 ActionEntry* GetActionList(int section);
+// Appends a copy of the line to the section's list; nothing when memory ran out.
+void AppendActionEntry(int section, const char* line);
+// Empties one list (a second header of a section starts it afresh).
+void ClearActionList(int section);
+// Releases every list (tests and fuzzers start afresh with it).
+void FreeActionLists(void);
+
 void SetInstallPath(const char* path);
+const char* GetInstallPath(void);
+// Where "REP_CDROMDRIVE" / "REP_CDROM" lead: FindCdromDrive in the updater; "E:\\" until set.
+void SetDriveRootFinder(const char* (*findDriveRoot)(void));
+
+// Each writes its result into its own 512-byte work buffer and returns it, or NULL when the
+// result would not fit 511 bytes.
+const char* UnescapeBackslashes(const char* text);
+const char* ExpandIniPlaceholders(const char* text);
+const char* ExpandRegPlaceholders(const char* text);
+
+// What becomes of an [ini] or [reg] entry: taken, or why the updater skips it.
+enum EntryVerdict {
+    ENTRY_TAKEN = 0,
+    ENTRY_NO_SEPARATOR = 1,  // no "=" ([ini]) or no "\"=\"" ([reg])
+    ENTRY_TOO_LONG = 2,      // longer than 511 bytes once unescaped or expanded
+    ENTRY_NO_NAME = 3,       // [reg]: no separator after the opening quote
+};
+
+// ENTRY_TAKEN with key and value (512-byte buffers), else why the entry is skipped.
+int SplitIniEntry(const char* text, char* key, char* value);
+// ENTRY_TAKEN with value name and data (512-byte buffers), else why the entry is skipped.
+int SplitRegEntry(const char* text, char* name, char* data);
 // 0 with key and value (512-byte buffers), -1 for an entry to skip.
 int ParseIniEntry(const char* text, char* key, char* value);
 // 0 with value name and data (512-byte buffers), -1 for an entry to skip.
 int ParseRegEntry(const char* text, char* name, char* data);
-// Root of the first CD-ROM drive, or "E:\\".
-const char* FindCdromDrive(void);
 
 #endif

@@ -1,13 +1,10 @@
-// The section reader and the entry helpers of install.env, apart from the file and from Win32:
-// the updater's LoadActionLists, the builder's lint and the tests share them.
+// Core: the section reader of install.env, apart from the file: the updater's LoadActionLists,
+// the builder's lint and the tests feed it lines through a ReadLineFunction.
 #ifndef UPDATER_SETTINGS_ACTION_READER_H
 #define UPDATER_SETTINGS_ACTION_READER_H
 
 #include "settings/action_lists.h"
 #include "settings/text_mode.h"
-#include "startup/buffer_sizes.h"
-
-#define SECTION_COUNT 6
 
 enum SectionLineKind {
     SECTIONLINE_SKIP = 0,    // empty or comment
@@ -17,6 +14,13 @@ enum SectionLineKind {
     SECTIONLINE_ENTRY = 4,   // anything else
 };
 
+// Told of every line the section reader reads, with the line as it was classified (separators
+// at its end cut). section is: the one entered (HEADER; its entries so far are dropped), the
+// one the entry went to or SECTION_NONE for a line outside every section, which is ignored
+// (ENTRY), the one closed (CLOSE), the one still open where the reading stops (END); else
+// SECTION_NONE.
+typedef void (*SectionLineObserver)(void* context, int kind, int section, const char* line);
+
 // Cuts the separators at the line's end (in place) and says what the line is.
 int ClassifySectionLine(char* line, int* section);
 // "[ini]" for SECTION_INI and so on; NULL for SECTION_NONE or an unknown value.
@@ -25,19 +29,7 @@ const char* GetSectionHeader(int section);
 const char* GetSectionName(int section);
 
 // Reads every line into the five lists. 0 when every section was closed, else the section
-// still open at the end of the file or at an "EOF" line.
-int ReadActionSections(ReadLineFunction readLine, void* context);
-// Releases every list (tests and fuzzers start afresh with it).
-void FreeActionLists(void);
-
-// Where "REP_CDROMDRIVE" / "REP_CDROM" lead: FindCdromDrive in the updater; "E:\\" until set.
-void SetDriveRootFinder(const char* (*findDriveRoot)(void));
-const char* GetInstallPath(void);
-
-// Each writes its result into its own 512-byte work buffer and returns it, or NULL when the
-// result would not fit 511 bytes.
-const char* UnescapeBackslashes(const char* text);
-const char* ExpandIniPlaceholders(const char* text);
-const char* ExpandRegPlaceholders(const char* text);
+// still open at the end of the file or at an "EOF" line. observe may be NULL.
+int ReadActionSections(ReadLineFunction readLine, void* context, SectionLineObserver observe, void* observerContext);
 
 #endif

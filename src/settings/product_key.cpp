@@ -1,31 +1,19 @@
+// Win32: the product's registry key, read and written one value at a time.
 #include "settings/product_key.h"
 
 #include <windows.h>
 
-#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include "startup/path_text.h"
+#include "settings/settings.h"
 #include "startup/buffer_sizes.h"
+#include "startup/path_text.h"
 
 
 static void FormProductKeyPath(char* path, const char* first, const char* second)
 {
     snprintf(path, TEXT_BUFFER_SIZE, "Software\\%s\\%s", first, second);
-}
-
-// Blanks, an optional sign, then digits up to the first other byte; no digits give 0. Values
-// beyond int are clamped rather than left to wrap.
-static int ReadDecimal(const char* text)
-{
-    long value = strtol(text, NULL, 10);
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return (int)value;
 }
 
 // Queries one REG_SZ value into data (TEXT_BUFFER_SIZE + 1 bytes), always terminated. Any
@@ -58,7 +46,7 @@ static int ReadIntUnder(HKEY root, REGSAM access, const char* first, const char*
             CopyText(result, data, sizeof result);
         RegCloseKey(key);
     }
-    return ReadDecimal(result);
+    return ParseDecimal(result);
 }
 
 int ReadProductInt(const char* first, const char* second, const char* valueName, int defaultValue)

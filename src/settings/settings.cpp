@@ -1,3 +1,4 @@
+// Core: the settings table, its lookups and one accessor per key.
 #include "settings/settings.h"
 
 #include <limits.h>
@@ -5,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "settings/settings_reader.h"
+#include "settings/text_mode.h"
 #include "startup/path_text.h"
 
 namespace {
@@ -34,28 +35,6 @@ const char kTitleSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x5E";
 const char kDefaultTitleBar[] = "ZOREDU \x83\x41\x83\x76\x83\x8A\x83\x50\x81\x5B\x83\x56\x83\x87\x83\x93";
 char g_titleText[SETTINGS_VALUE_SIZE + sizeof kTitleSuffix];
 
-void AppendSetting(const char* key, int keyLength, const char* value, int valueLength)
-{
-    SettingsEntry* entry = (SettingsEntry*)AllocateEntryMemory(sizeof(SettingsEntry));
-    if (entry == NULL)
-        return;
-    entry->key = CopyEntryText(key, (size_t)keyLength);
-    entry->value = CopyEntryText(value, (size_t)valueLength);
-    entry->next = NULL;
-    if (entry->key == NULL || entry->value == NULL) {
-        free(entry->key);
-        free(entry->value);
-        free(entry);
-        return;
-    }
-    ReplaceBarsWithSpaces(entry->value);
-    if (g_settingsTail == NULL)
-        g_settingsHead = entry;
-    else
-        g_settingsTail->next = entry;
-    g_settingsTail = entry;
-}
-
 const SettingsEntry* FindSetting(const char* key)
 {
     for (const SettingsEntry* entry = g_settingsHead; entry != NULL; entry = entry->next) {
@@ -63,25 +42,6 @@ const SettingsEntry* FindSetting(const char* key)
             return entry;
     }
     return NULL;
-}
-
-// Like atoi, but a number too large for an int stops at INT_MAX / INT_MIN instead of overflowing.
-int ParseDecimal(const char* text)
-{
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
-        text++;
-    bool negative = false;
-    if (*text == '+' || *text == '-')
-        negative = *text++ == '-';
-    long long number = 0;
-    for (; *text >= '0' && *text <= '9'; text++) {
-        number = number * 10 + (*text - '0');
-        if (number > (long long)INT_MAX + 1)
-            number = (long long)INT_MAX + 1;
-    }
-    if (negative)
-        return (int)-number;
-    return number > INT_MAX ? INT_MAX : (int)number;
 }
 
 const char* MemoisedText(char* buffer, const char* key)
@@ -107,32 +67,44 @@ const char* TextOrNone(char* buffer, const char* key)
 
 }  // namespace
 
-int SplitKeyLine(const char* line, KeyLine* parts)
+void AddSetting(const char* key, int keyLength, const char* value, int valueLength)
 {
-    if (IsSeparatorByte(line[0]) || line[0] == '/')
-        return KEYLINE_IGNORED;
-    int keyLength = 0;
-    while (!IsSeparatorByte(line[keyLength]))
-        keyLength++;
-    int valueStart = keyLength;
-    while (line[valueStart] != '\0' && IsSeparatorByte(line[valueStart]))
-        valueStart++;
-    if (line[valueStart] == '\0')
-        return KEYLINE_NO_VALUE;
-    if (valueStart - keyLength > SETTINGS_MAX_GAP)
-        return KEYLINE_GAP_TOO_LONG;
-    int valueEnd = valueStart;
-    while (!IsSeparatorByte(line[valueEnd]))
-        valueEnd++;
-    parts->keyLength = keyLength;
-    parts->valueStart = valueStart;
-    parts->valueLength = valueEnd - valueStart;
-    return KEYLINE_PAIR;
+    SettingsEntry* entry = (SettingsEntry*)AllocateEntryMemory(sizeof(SettingsEntry));
+    if (entry == NULL)
+        return;
+    entry->key = CopyEntryText(key, (size_t)keyLength);
+    entry->value = CopyEntryText(value, (size_t)valueLength);
+    entry->next = NULL;
+    if (entry->key == NULL || entry->value == NULL) {
+        free(entry->key);
+        free(entry->value);
+        free(entry);
+        return;
+    }
+    ReplaceBarsWithSpaces(entry->value);
+    if (g_settingsTail == NULL)
+        g_settingsHead = entry;
+    else
+        g_settingsTail->next = entry;
+    g_settingsTail = entry;
 }
 
-bool IsSettingsEndLine(const char* line)
+int ParseDecimal(const char* text)
 {
-    return strncmp(line, "[EOF]", 5) == 0;
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        text++;
+    bool negative = false;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    long long number = 0;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        number = number * 10 + (*text - '0');
+        if (number > (long long)INT_MAX + 1)
+            number = (long long)INT_MAX + 1;
+    }
+    if (negative)
+        return (int)-number;
+    return number > INT_MAX ? INT_MAX : (int)number;
 }
 
 void ReplaceBarsWithSpaces(char* value)
@@ -140,18 +112,6 @@ void ReplaceBarsWithSpaces(char* value)
     for (int i = 0; value[i] != '\0'; i = NextCharacter(value, i)) {
         if (value[i] == '|')
             value[i] = ' ';
-    }
-}
-
-void ReadSettingsLines(ReadLineFunction readLine, void* context)
-{
-    char line[TEXT_BUFFER_SIZE];
-    for (int count = 0; count < SETTINGS_MAX_LINES; count++) {
-        if (readLine(line, sizeof line, context) == NULL || IsSettingsEndLine(line))
-            return;
-        KeyLine parts;
-        if (SplitKeyLine(line, &parts) == KEYLINE_PAIR)
-            AppendSetting(line, parts.keyLength, line + parts.valueStart, parts.valueLength);
     }
 }
 
@@ -169,6 +129,11 @@ int GetSettingInt(const char* key, int defaultValue)
 {
     const SettingsEntry* entry = FindSetting(key);
     return entry != NULL ? ParseDecimal(entry->value) : defaultValue;
+}
+
+const SettingsEntry* FirstSetting(void)
+{
+    return g_settingsHead;
 }
 
 void FreeSettings(void)

@@ -1,4 +1,6 @@
-// LoadSettings: the key/value reader over install.env opened through the data-file opener.
+// Win32: LoadSettings, the key/value reader over install.env opened through the data-file opener.
+#include "settings/settings_file.h"
+
 #include <windows.h>
 
 #include <stdio.h>
@@ -18,7 +20,7 @@ int LoadSettings(const char* fileName)
     }
     SetEntryAllocator(CheckedAlloc);
     FILE* file = OpenDataFile(fileName, "rt");
-    ReadSettingsLines(ReadFileLine, file);
+    ReadSettingsLines(ReadFileLine, file, NULL, NULL);
     fclose(file);
     return 0;
 }

@@ -6,8 +6,9 @@
 
 #include "package/data_file.h"
 #include "package/extraction.h"
-#include "settings/action_lists.h"
+#include "settings/action_file.h"
 #include "settings/settings.h"
+#include "settings/settings_file.h"
 #include "startup/buffer_sizes.h"
 #include "startup/dll_search.h"
 #include "startup/notices.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "settings/action_reader.h"
+#include "settings/action_lists.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

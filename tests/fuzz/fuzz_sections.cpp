@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     TextModeReader reader;
     InitTextModeReader(&reader, data, size);
-    int open = ReadActionSections(ReadTextModeLine, &reader);
+    int open = ReadActionSections(ReadTextModeLine, &reader, NULL, NULL);
     if (open < SECTION_NONE || open > SECTION_DELFILES_AFTERINST)
         __builtin_trap();
     for (int section = SECTION_NONE; section <= SECTION_DELFILES_AFTERINST; section++) {

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     TextModeReader reader;
     InitTextModeReader(&reader, data, size);
-    ReadSettingsLines(ReadTextModeLine, &reader);
+    ReadSettingsLines(ReadTextModeLine, &reader, NULL, NULL);
     char buffer[16];
     GetSetting("TITLEBAR", buffer, sizeof buffer, "-");
     GetSettingInt("CHKREGVER", 0);

@@ -162,6 +162,44 @@ INSTANTIATE_TEST_SUITE_P(
         LintCase{"CtrlZCutsTheFile", "TITLEBAR\tGame\n\x1A" "INSTTO\tX\n", {}, 1, false, "0x1A"}),
     [](const testing::TestParamInfo<LintCase>& info) { return std::string(info.param.name); });
 
+// Where lint follows the readers' own reports rather than rules of its own: the order of the
+// line limit and "[EOF]", pieces of long lines counting as lines, a zero byte that cuts a line's
+// text but not the line, "|" read as a blank before a number.
+TEST(Lint, FindingsFollowWhatTheReadersDid)
+{
+    struct Expected {
+        int line;
+        bool error;
+        std::string message;
+    };
+    struct Case {
+        const char* name;
+        std::string settings;
+        std::vector<Expected> findings;
+    };
+    const Case cases[] = {
+        {"EofMarkerOnLine400", Repeat("//\n", 399) + "[EOF]\nTITLEBAR\tGame\n",
+         {{401, false, "after \"[EOF]\" on line 400"}}},
+        {"EofMarkerOnLine401", Repeat("//\n", 400) + "[EOF]\nTITLEBAR\tGame\n", {{402, false, "after line 400"}}},
+        {"PiecesOfALongLineCount", Repeat("//\n", 398) + "//" + std::string(510, 'x') + "\nTITLEBAR\tGame\n",
+         {{399, true, "512 bytes long"}, {400, false, "after line 400"}}},
+        {"ZeroByteThenAnotherLine", std::string("TITLEBAR\tGame\0X\nINSTT\tY\n", 24),
+         {{1, true, "it reads only"}, {2, false, "did you mean INSTTO?"}}},
+        {"BarBeforeANumber", "CHKREGVER\t|5\n", {{1, false, "reads 5"}}},
+    };
+    for (const Case& c : cases) {
+        Fixture fixture(c.settings);
+        std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+        ASSERT_EQ(findings.size(), c.findings.size()) << c.name << "\n" << Describe(findings);
+        for (size_t i = 0; i < findings.size(); i++) {
+            EXPECT_EQ(findings[i].line, c.findings[i].line) << c.name << "\n" << Describe(findings);
+            EXPECT_EQ(findings[i].error, c.findings[i].error) << c.name << "\n" << Describe(findings);
+            EXPECT_NE(findings[i].message.find(c.findings[i].message), std::string::npos)
+                << c.name << "\n" << Describe(findings);
+        }
+    }
+}
+
 TEST(Lint, CleanFilesGiveNoFindings)
 {
     struct Clean {
@@ -302,6 +340,30 @@ TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)
     };
     for (const char* part : expected)
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n---\n" << text;
+}
+
+TEST(Lint, ExplainListsWhatTheSectionReaderKept)
+{
+    struct Case {
+        std::string settings;
+        std::vector<std::string> present, absent;
+    };
+    const Case cases[] = {
+        // A second [ini] replaces the first; lines outside sections and after "EOF" are no entries.
+        {"INI_FILE\tg.ini\nINI_SECTION\tS\n[ini]\na=1\n-\nb=2\n[ini]\nc=3\n-\nEOF\n[ini]\nd=4\n-\n",
+         {"INI writes to g.ini [S]:\n  c=3\n"},
+         {"a=1", "b=2", "d=4"}},
+        {"[delfiles_afterinst]\ninstall.env\n", {"section [delfiles_afterinst] is never closed"}, {"removed from"}},
+        {"[reg]\n\"a\"=\"b\"\n-\n", {"registry writes: none (REG_GLOBAL is not set)"}, {"\"a\" = "}},
+    };
+    for (const Case& c : cases) {
+        Fixture fixture(c.settings);
+        std::string text = ExplainSettingsFile(fixture.Settings());
+        for (const std::string& part : c.present)
+            EXPECT_NE(text.find(part), std::string::npos) << part << "\n---\n" << text;
+        for (const std::string& part : c.absent)
+            EXPECT_EQ(text.find(part), std::string::npos) << part << "\n---\n" << text;
+    }
 }
 
 int RunMkupdate(const std::string& arguments)

@@ -20,7 +20,7 @@ int LoadFromText(const std::string& text)
     FreeActionLists();
     TextModeReader reader;
     InitTextModeReader(&reader, text.data(), text.size());
-    return ReadActionSections(ReadTextModeLine, &reader);
+    return ReadActionSections(ReadTextModeLine, &reader, nullptr, nullptr);
 }
 
 Lists CurrentLists()
@@ -91,6 +91,45 @@ INSTANTIATE_TEST_SUITE_P(
         SectionCase{"LongLineInPieces", "[ini]\n" + std::string(511, 'k') + "=v\n-\n", SECTION_NONE,
                     {{SECTION_INI, {std::string(511, 'k'), "=v"}}}}),
     [](const testing::TestParamInfo<SectionCase>& info) { return std::string(info.param.name); });
+
+// What the reader tells its observer: one report per line it reads, with the section it names.
+std::vector<std::string> ObservedSectionLines(const std::string& text, int* open)
+{
+    std::vector<std::string> reports;
+    SectionLineObserver observe = [](void* context, int kind, int section, const char* line) {
+        static const char* const kNames[] = {"skip", "end", "close", "header", "entry"};
+        std::string name = GetSectionName(section) != nullptr ? GetSectionName(section) : "none";
+        static_cast<std::vector<std::string>*>(context)->push_back(std::string(kNames[kind]) + " " + name + " " + line);
+    };
+    FreeActionLists();
+    TextModeReader reader;
+    InitTextModeReader(&reader, text.data(), text.size());
+    *open = ReadActionSections(ReadTextModeLine, &reader, observe, &reports);
+    return reports;
+}
+
+TEST(SectionRules, TheObserverHearsWhatBecameOfEachLine)
+{
+    struct Case {
+        std::string file;
+        int open;
+        std::vector<std::string> reports;
+    };
+    const Case cases[] = {
+        {"outside\n[ini] writes\n// c\na=1 \t\n- end\n\n[reg]\n\"a\"=\"b\"\n",
+         SECTION_REG,
+         {"entry none outside", "header ini [ini] writes", "skip none // c", "entry ini a=1", "close ini - end",
+          "skip none ", "header reg [reg]", "entry reg \"a\"=\"b\""}},
+        {"[ini]\na=1\nEOF\n-\n", SECTION_INI, {"header ini [ini]", "entry ini a=1", "end ini EOF"}},
+        {"-\nEOF\n[ini]\n", SECTION_NONE, {"close none -", "end none EOF"}},
+    };
+    for (const Case& c : cases) {
+        int open = -1;
+        EXPECT_EQ(ObservedSectionLines(c.file, &open), c.reports) << c.file;
+        EXPECT_EQ(open, c.open) << c.file;
+    }
+    FreeActionLists();
+}
 
 TEST(SectionNames, HeadersAndNoticeNames)
 {
@@ -205,6 +244,29 @@ TEST_F(EntryParsers, TooLongAfterExpansionIsSkipped)
     ASSERT_EQ(ParseRegEntry(regFits.c_str(), key, value), 0);
     EXPECT_EQ(strlen(value), 511u - 6);
     EXPECT_EQ(ParseRegEntry(regTooLong.c_str(), key, value), -1);
+}
+
+// Why an entry is skipped, which lint turns into its advice.
+TEST_F(EntryParsers, SkippedEntriesSayWhy)
+{
+    struct Case {
+        int (*split)(const char*, char*, char*);
+        std::string entry;
+        int verdict;
+    };
+    const std::string longer(511, 'v');
+    const Case cases[] = {
+        {SplitIniEntry, "k=v", ENTRY_TAKEN},
+        {SplitIniEntry, "just text", ENTRY_NO_SEPARATOR},
+        {SplitIniEntry, "k=" + longer.substr(0, 498) + "REP_INSTALL", ENTRY_TOO_LONG},
+        {SplitRegEntry, "\"n\"=\"d\"", ENTRY_TAKEN},
+        {SplitRegEntry, "\"Ver\"=dword:00000001", ENTRY_NO_SEPARATOR},
+        {SplitRegEntry, "\"=\"x", ENTRY_NO_NAME},
+        {SplitRegEntry, "\"n\"=\"" + longer.substr(0, 494) + "REP_INSTALL\"", ENTRY_TOO_LONG},
+    };
+    char first[TEXT_BUFFER_SIZE], second[TEXT_BUFFER_SIZE];
+    for (const Case& c : cases)
+        EXPECT_EQ(c.split(c.entry.c_str(), first, second), c.verdict) << c.entry;
 }
 
 TEST(Unescape, EachBackslashRemovedAndTheNextByteKept)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "sample_text.h"
 
@@ -22,7 +23,7 @@ void LoadFromText(const std::string& text)
     FreeSettings();
     TextModeReader reader;
     InitTextModeReader(&reader, text.data(), text.size());
-    ReadSettingsLines(ReadTextModeLine, &reader);
+    ReadSettingsLines(ReadTextModeLine, &reader, nullptr, nullptr);
 }
 
 std::string Setting(const char* key)
@@ -168,12 +169,20 @@ TEST(Settings, IntegerValues)
     };
     const Case cases[] = {
         {"12abc", 12}, {"abc", 0}, {"-7", -7}, {"+8", 8}, {"007", 7}, {"99999999999", 2147483647},
-        {"-99999999999", -2147483647 - 1},
+        {"-99999999999", -2147483647 - 1}, {"|5", 5},  // stored as " 5"
     };
     for (const Case& c : cases) {
         LoadFromText(std::string("CHKREGVER\t") + c.value + "\n");
         EXPECT_EQ(GetSettingInt("CHKREGVER", 42), c.expected) << c.value;
     }
+    // The parser alone, as registry values meet it too: every kind of blank, the clamp's edges.
+    const Case direct[] = {
+        {" \t\r\n\v\f42", 42}, {"110 and text", 110}, {"-", 0}, {"+-3", 0}, {"2147483647", 2147483647},
+        {"2147483648", 2147483647}, {"-2147483648", -2147483647 - 1}, {"-2147483649", -2147483647 - 1},
+        {"000000000000000000000000009", 9}, {"", 0}, {"|5", 0},
+    };
+    for (const Case& c : direct)
+        EXPECT_EQ(ParseDecimal(c.value), c.expected) << c.value;
     LoadFromText("");
     EXPECT_EQ(GetSettingInt("CHKREGVER", 42), 42);
     FreeSettings();
@@ -198,6 +207,69 @@ TEST(Settings, FreeSettingsEmptiesTheTable)
     FreeSettings();
     EXPECT_EQ(Setting("KEY"), kAbsent);
     FreeSettings();  // twice is harmless
+}
+
+// What the reader tells its observer: one report per line it reads, in order, and the stop.
+std::vector<std::string> ObservedKeyLines(const std::string& text)
+{
+    std::vector<std::string> reports;
+    KeyLineObserver observe = [](void* context, int kind, const char* line, const KeyLine* parts) {
+        static const char* const kNames[] = {"pair", "ignored", "no value", "gap", "end marker", "line limit"};
+        std::string report = kNames[kind];
+        if (parts != nullptr)
+            report += " " + std::string(line, (size_t)parts->keyLength) + "=" +
+                      std::string(line + parts->valueStart, (size_t)parts->valueLength);
+        else if (line != nullptr)
+            report += " " + std::string(line);
+        static_cast<std::vector<std::string>*>(context)->push_back(report);
+    };
+    FreeSettings();
+    TextModeReader reader;
+    InitTextModeReader(&reader, text.data(), text.size());
+    ReadSettingsLines(ReadTextModeLine, &reader, observe, &reports);
+    return reports;
+}
+
+TEST(Settings, TheObserverHearsWhatBecameOfEachLine)
+{
+    struct Case {
+        std::string file;
+        std::vector<std::string> reports;
+    };
+    const Case cases[] = {
+        {"TITLEBAR\tA|B  comment\n// c\nINSTTO\n\n" "CHKREG" + Repeat("\t", 100) + "V\n",
+         {"pair TITLEBAR=A|B", "ignored // c\n", "no value INSTTO\n", "ignored \n",
+          "gap CHKREG" + Repeat("\t", 100) + "V\n"}},
+        {"A\t1\n[EOF] end\nB\t2\n", {"pair A=1", "end marker [EOF] end\n"}},
+        // Nothing after the end of the file: no stop is reported.
+        {"A\t1", {"pair A=1"}},
+        {Repeat("\n", 399) + "A\t1\nB\t2\n", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> reports = ObservedKeyLines(c.file);
+        if (c.reports.empty()) {
+            // 400 lines read, then the limit, and nothing of line 401.
+            ASSERT_EQ(reports.size(), 401u);
+            EXPECT_EQ(reports[399], "pair A=1");
+            EXPECT_EQ(reports[400], "line limit");
+        } else {
+            EXPECT_EQ(reports, c.reports) << c.file;
+        }
+        // The observer changes nothing: the table holds what the reports say was taken.
+        std::vector<std::string> pairs, table;
+        for (const std::string& report : reports)
+            if (report.rfind("pair ", 0) == 0)
+                pairs.push_back(report.substr(5));
+        for (const SettingsEntry* entry = FirstSetting(); entry != nullptr; entry = entry->next) {
+            std::string value = entry->value;
+            table.push_back(std::string(entry->key) + "=" + value);
+        }
+        for (std::string& pair : pairs)
+            for (char& ch : pair)
+                ch = ch == '|' ? ' ' : ch;
+        EXPECT_EQ(table, pairs) << c.file;
+    }
+    FreeSettings();
 }
 
 TEST(TextMode, LinesAsFgetsDeliversThem)

@@ -7,6 +7,7 @@
 
 #include "scratch.h"
 #include "settings/settings.h"
+#include "settings/settings_file.h"
 #include "startup/notices.h"
 #include "update/end_dialog.h"
 #include "update_fixture.h"

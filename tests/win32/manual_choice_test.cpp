@@ -17,6 +17,7 @@
 #include "product_key_fixture.h"
 #include "scratch.h"
 #include "settings/settings.h"
+#include "settings/settings_file.h"
 #include "settings_fixture.h"
 
 namespace {

@@ -9,9 +9,11 @@
 #include "child.h"
 #include "driver.h"
 #include "scratch.h"
+#include "settings/action_file.h"
 #include "settings/action_lists.h"
 #include "settings/action_reader.h"
 #include "settings/settings.h"
+#include "settings/settings_file.h"
 #include "settings/settings_reader.h"
 
 namespace {
@@ -78,11 +80,11 @@ TEST_P(RealFiles, ReadLikeTheMemoryReader)
     FreeSettings();
     TextModeReader reader;
     InitTextModeReader(&reader, c.bytes.data(), c.bytes.size());
-    ReadSettingsLines(ReadTextModeLine, &reader);
+    ReadSettingsLines(ReadTextModeLine, &reader, nullptr, nullptr);
     EXPECT_EQ(SettingValues(), c.settings);
     FreeActionLists();
     InitTextModeReader(&reader, c.bytes.data(), c.bytes.size());
-    EXPECT_EQ(ReadActionSections(ReadTextModeLine, &reader), SECTION_NONE);
+    EXPECT_EQ(ReadActionSections(ReadTextModeLine, &reader, nullptr, nullptr), SECTION_NONE);
     EXPECT_EQ(ListTexts(SECTION_INI), c.ini);
     FreeSettings();
     FreeActionLists();

@@ -6,7 +6,6 @@
 #include "command_line.h"
 #include "commands.h"
 #include "host_files.h"
-#include "lint.h"
 #include "package/entry_names.h"
 #include "update_file.h"
 

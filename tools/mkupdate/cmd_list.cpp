@@ -4,7 +4,7 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "lint.h"
+#include "host_files.h"
 #include "text_util.h"
 #include "update_file.h"
 

@@ -5,7 +5,6 @@
 #include "command_line.h"
 #include "commands.h"
 #include "host_files.h"
-#include "lint.h"
 #include "text_util.h"
 #include "update_file.h"
 

@@ -1,5 +1,6 @@
 #include "host_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -39,22 +40,39 @@ bool IsWindowsName(const std::string& cp932, std::string& error)
 }
 
 #ifndef _WIN32
-bool Convert(const char* to, const char* from, const std::string& input, std::string& output)
+// The one iconv loop of the builder. All of input is converted, or false at the first byte that
+// cannot be; with escapeInvalid such a byte becomes \xNN instead and the rest goes on.
+bool Convert(const char* to, const char* from, const std::string& input, std::string& output,
+             bool escapeInvalid = false)
 {
     iconv_t converter = iconv_open(to, from);
     if (converter == (iconv_t)-1)
         return false;
-    output.assign(input.size() * 4 + 4, '\0');
+    output.clear();
     char* in = const_cast<char*>(input.data());
     size_t inLeft = input.size();
-    char* out = &output[0];
-    size_t outLeft = output.size();
-    size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+    bool converted = true;
+    while (inLeft > 0 && converted) {
+        char buffer[256];
+        char* out = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+        output.append(buffer, (size_t)(out - buffer));
+        if (result != (size_t)-1 || errno == E2BIG)
+            continue;
+        if (!escapeInvalid) {
+            converted = false;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)*in);
+            output += hex;
+            in++;
+            inLeft--;
+            iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
     iconv_close(converter);
-    if (result == (size_t)-1 || inLeft != 0)
-        return false;
-    output.resize(output.size() - outLeft);
-    return true;
+    return converted;
 }
 #else
 bool WideToCodePage(const std::wstring& wide, UINT codePage, std::string& out, bool exact)
@@ -183,6 +201,30 @@ bool IsReadOnlyFile(const std::filesystem::path& path)
     struct stat info;
     return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
 #endif
+}
+
+std::string Cp932ToUtf8(const std::string& text)
+{
+    std::string out;
+#ifdef _WIN32
+    std::wstring wide;
+    if (CodePageToWide(text, 932, wide) && WideToCodePage(wide, CP_UTF8, out, false))
+        return out;
+    out.clear();
+    for (unsigned char c : text) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, c < 0x80 ? "%c" : "\\x%02X", c);
+        out += hex;
+    }
+    return out;
+#else
+    return Convert("UTF-8", "CP932", text, out, true) ? out : text;
+#endif
+}
+
+std::string DisplayName(const std::string& cp932)
+{
+    return EscapeControls(Cp932ToUtf8(cp932));
 }
 
 std::string EscapeControls(const std::string& text)

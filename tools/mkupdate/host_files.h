@@ -1,4 +1,4 @@
-// What the builder needs from the host system: file names as code page 932 bytes and back,
+// What the builder needs from the host system: file names and texts as code page 932 bytes and back,
 // last-write times as FILETIME values, and the folder the mkupdate program lies in. Linux uses
 // iconv and stat; Windows the wide file API and WideCharToMultiByte.
 #ifndef MKUPDATE_HOST_FILES_H
@@ -29,6 +29,12 @@ bool IsReadOnlyFile(const std::filesystem::path& path);
 // ends; KeepOnInterrupt forgets it.
 void RemoveOnInterrupt(const std::filesystem::path& path);
 void KeepOnInterrupt();
+
+// Code page 932 bytes as UTF-8 for the terminal (undecodable bytes as \xNN).
+std::string Cp932ToUtf8(const std::string& text);
+// A name for a terminal: UTF-8, with control bytes (ESC, CR, ...) shown as \xHH, so a hostile
+// name cannot move the cursor or rewrite what was printed before it.
+std::string DisplayName(const std::string& cp932);
 
 // Control bytes (ESC, CR, ...) as \xHH, so a hostile name cannot move the cursor or rewrite
 // what a terminal showed before it.

@@ -9,12 +9,6 @@
 #include <map>
 #include <set>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
-
 #include "command_line.h"
 #include "host_files.h"
 #include "rct_convert.h"
@@ -23,6 +17,7 @@
 #include "settings/action_reader.h"
 #include "settings/settings.h"
 #include "settings/settings_reader.h"
+#include "settings_replay.h"
 #include "startup/path_text.h"
 #include "text_util.h"
 #include "update/removal_pattern.h"
@@ -30,12 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Piece {
-    std::string text;  // as the updater's fgets delivers it
-    int line;          // physical line number, from 1
-    bool continuation; // a further piece of a line longer than 511 bytes
-};
 
 struct SettingLine {
     std::string value;
@@ -122,31 +111,18 @@ std::string Suggest(const std::string& word, const std::vector<std::string>& can
     return best;
 }
 
+// An integer setting as the updater takes it: stored with "|" as spaces, then read as decimal.
+int ReadAsInteger(std::string value)
+{
+    ReplaceBarsWithSpaces(&value[0]);
+    return ParseDecimal(value.c_str());
+}
+
 bool IsWellFormedInteger(const std::string& value)
 {
     size_t start = (!value.empty() && (value[0] == '+' || value[0] == '-')) ? 1 : 0;
     return value.size() > start &&
            std::all_of(value.begin() + (long)start, value.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The pieces the updater's readers see, each with the physical line it came from.
-std::vector<Piece> ReadPieces(const std::string& bytes)
-{
-    std::vector<Piece> pieces;
-    TextModeReader reader;
-    InitTextModeReader(&reader, bytes.data(), bytes.size());
-    char buffer[TEXT_BUFFER_SIZE];
-    int line = 1;
-    bool continuation = false;
-    while (ReadTextModeLine(buffer, sizeof buffer, &reader) != nullptr) {
-        // fgets may deliver a zero byte; the readers stop at it, and so does strlen here.
-        std::string text(buffer);
-        pieces.push_back({text, line, continuation});
-        continuation = text.empty() || text.back() != '\n';
-        if (!continuation)
-            line++;
-    }
-    return pieces;
 }
 
 // Physical lines after text-mode translation (without the line feed), for length and encoding.
@@ -267,10 +243,19 @@ public:
             return lint_.Take();
         }
         CheckPhysicalLines();
-        for (const Piece& piece : ReadPieces(bytes_))
-            ReadPiece(piece);
-        if (sectionReaderActive_ && current_ != SECTION_NONE)
-            lint_.Fail(currentLine_, "section " + std::string(GetSectionHeader(current_)) +
+        replay_ = ReplaySettings(bytes_);
+        FreeSettings();
+        FreeActionLists();
+        FindWhereKeysStop();
+        for (size_t i = 0; i < replay_.pieces.size(); i++) {
+            if (i < replay_.sectionLines.size())
+                HearSectionLine(i, replay_.sectionLines[i]);
+            else
+                LookAtUnreadLine(i);
+        }
+        bool stoppedAtEofLine = !replay_.sectionLines.empty() && replay_.sectionLines.back().kind == SECTIONLINE_END;
+        if (!stoppedAtEofLine && replay_.openSection != SECTION_NONE)
+            lint_.Fail(currentLine_, "section " + std::string(GetSectionHeader(replay_.openSection)) +
                                          " is never closed with a \"-\" line: the updater stops with a notice");
         for (const EntryLine& entry : entries_)
             CheckEntry(entry);
@@ -306,81 +291,92 @@ private:
                        "a byte 0x1A ends the file for the updater; nothing after it is read");
     }
 
-    void ReadPiece(const Piece& piece)
+    // The key/value reader stops at "[EOF]" (that line is not a key line either) or after its
+    // line limit; from there on no key is read.
+    void FindWhereKeysStop()
     {
-        // The key/value reader: 400 lines (pieces) at most, and it stops at "[EOF]".
-        if (keyReaderActive_) {
-            keyLinesRead_++;
-            if (keyLinesRead_ > SETTINGS_MAX_LINES) {
-                keyReaderActive_ = false;
-                keyStopReason_ = "after line 400";
-            } else if (IsSettingsEndLine(piece.text.c_str())) {
-                keyReaderActive_ = false;
-                keyStopReason_ = "after \"[EOF]\" on line " + std::to_string(piece.line);
-            }
+        keysStop_ = replay_.keyLines.size();
+        keyStopReason_ = "after line " + std::to_string(SETTINGS_MAX_LINES);
+        if (!replay_.keyLines.empty() && replay_.keyLines.back().kind == KEYLINE_END_MARKER) {
+            keysStop_--;
+            keyStopReason_ = "after \"[EOF]\" on line " + std::to_string(replay_.pieces[keysStop_].line);
         }
-        char line[TEXT_BUFFER_SIZE];
-        std::snprintf(line, sizeof line, "%s", piece.text.c_str());
-        int header = SECTION_NONE;
-        int kind = ClassifySectionLine(line, &header);
-        if (!sectionReaderActive_) {
-            // Sections the updater never reaches: their entries are no key lines either.
-            if (kind == SECTIONLINE_HEADER) {
-                lint_.Warn(piece.line, "section " + std::string(GetSectionHeader(header)) + " stands after the " +
-                                           "\"EOF\" line on line " + std::to_string(sectionStopLine_) +
-                                           ": the updater never reads it");
-                unreadSection_ = header;
-            } else if (kind == SECTIONLINE_CLOSE) {
-                unreadSection_ = SECTION_NONE;
-            } else if (kind == SECTIONLINE_ENTRY && unreadSection_ == SECTION_NONE) {
-                CheckKeyLine(piece);
-            }
-            return;
-        }
-        switch (kind) {
+    }
+
+    // What the section reader did with a piece it read.
+    void HearSectionLine(size_t index, const SectionLineReport& report)
+    {
+        const LinePiece& piece = replay_.pieces[index];
+        switch (report.kind) {
         case SECTIONLINE_END:
-            if (current_ != SECTION_NONE)
-                lint_.Fail(currentLine_, "section " + std::string(GetSectionHeader(current_)) +
+            if (report.section != SECTION_NONE)
+                lint_.Fail(currentLine_, "section " + std::string(GetSectionHeader(report.section)) +
                                              " is not closed before the \"EOF\" line on line " +
                                              std::to_string(piece.line) + ": the updater stops with a notice");
-            sectionReaderActive_ = false;
             sectionStopLine_ = piece.line;
             break;
-        case SECTIONLINE_CLOSE:
-            current_ = SECTION_NONE;
-            break;
         case SECTIONLINE_HEADER:
-            if (sectionSeen_.count(header) != 0) {
-                lint_.Warn(piece.line, "a second " + std::string(GetSectionHeader(header)) +
+            if (sectionSeen_.count(report.section) != 0) {
+                lint_.Warn(piece.line, "a second " + std::string(GetSectionHeader(report.section)) +
                                            " section replaces the entries of the one on line " +
-                                           std::to_string(sectionSeen_[header]));
+                                           std::to_string(sectionSeen_[report.section]));
+                int section = report.section;
                 entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
-                                              [header](const EntryLine& e) { return e.section == header; }),
+                                              [section](const EntryLine& e) { return e.section == section; }),
                                entries_.end());
             }
-            sectionSeen_[header] = piece.line;
-            current_ = header;
+            sectionSeen_[report.section] = piece.line;
             currentLine_ = piece.line;
             break;
         case SECTIONLINE_ENTRY:
-            if (current_ != SECTION_NONE)
-                entries_.push_back({current_, line, piece.line});
+            if (report.section != SECTION_NONE)
+                entries_.push_back({report.section, report.text, piece.line});
             else
-                CheckKeyLine(piece);
+                CheckKeyLine(index);
             break;
         default:
             break;
         }
     }
 
-    void CheckKeyLine(const Piece& piece)
+    // A piece after the "EOF" line, which the section reader never reads: sections there are
+    // never read, and their entries are no key lines either.
+    void LookAtUnreadLine(size_t index)
     {
+        const LinePiece& piece = replay_.pieces[index];
+        char line[TEXT_BUFFER_SIZE];
+        std::snprintf(line, sizeof line, "%s", piece.text.c_str());
+        int header = SECTION_NONE;
+        int kind = ClassifySectionLine(line, &header);
+        if (kind == SECTIONLINE_HEADER) {
+            lint_.Warn(piece.line, "section " + std::string(GetSectionHeader(header)) + " stands after the " +
+                                       "\"EOF\" line on line " + std::to_string(sectionStopLine_) +
+                                       ": the updater never reads it");
+            unreadSection_ = header;
+        } else if (kind == SECTIONLINE_CLOSE) {
+            unreadSection_ = SECTION_NONE;
+        } else if (kind == SECTIONLINE_ENTRY && unreadSection_ == SECTION_NONE) {
+            CheckKeyLine(index);
+        }
+    }
+
+    void CheckKeyLine(size_t index)
+    {
+        const LinePiece& piece = replay_.pieces[index];
         // The rest of an overlong line is reported with the line itself.
         if (piece.continuation)
             return;
         const std::string& text = piece.text;
-        KeyLine parts;
-        int kind = SplitKeyLine(text.c_str(), &parts);
+        bool read = index < keysStop_;
+        KeyLine parts = {0, 0, 0};
+        int kind = KEYLINE_IGNORED;
+        if (read) {
+            kind = replay_.keyLines[index].kind;
+            parts = replay_.keyLines[index].parts;
+        } else {
+            // What the line would have been, had the reader gone on.
+            kind = SplitKeyLine(text.c_str(), &parts);
+        }
         if (kind == KEYLINE_IGNORED) {
             size_t first = text.find_first_not_of(" \t");
             if ((text[0] == ' ' || text[0] == '\t') && first != std::string::npos && !IsSeparatorByte(text[first]) &&
@@ -393,7 +389,7 @@ private:
         while (keyLength < text.size() && !IsSeparatorByte(text[keyLength]))
             keyLength++;
         std::string key = text.substr(0, keyLength);
-        if (!keyReaderActive_) {
+        if (!read) {
             if (kind == KEYLINE_PAIR)
                 lint_.Warn(piece.line, "key " + Quoted(key) + " stands " + keyStopReason_ +
                                            ", where the updater has stopped reading keys: it is never read");
@@ -425,7 +421,7 @@ private:
             if (std::find(std::begin(kIntegerKeys), std::end(kIntegerKeys), key) != std::end(kIntegerKeys) &&
                 !IsWellFormedInteger(value))
                 lint_.Warn(line, "value " + Quoted(value) + " of " + key + " is not a whole number; the updater reads " +
-                                     std::to_string(GetSettingIntOf(value)));
+                                     std::to_string(ReadAsInteger(value)));
             return;
         }
         if (std::find(std::begin(kForeignKeys), std::end(kForeignKeys), key) != std::end(kForeignKeys)) {
@@ -435,19 +431,6 @@ private:
         std::string suggestion = Suggest(key, known);
         lint_.Warn(line, "key " + Quoted(key) + " is not read by any part of the updater" +
                              (suggestion.empty() ? std::string() : "; did you mean " + suggestion + "?"));
-    }
-
-    static int GetSettingIntOf(const std::string& value)
-    {
-        // The updater's own reading of an integer value.
-        FreeSettings();
-        std::string line = "K\t" + value + "\n";
-        TextModeReader reader;
-        InitTextModeReader(&reader, line.data(), line.size());
-        ReadSettingsLines(ReadTextModeLine, &reader);
-        int number = GetSettingInt("K", 0);
-        FreeSettings();
-        return number;
     }
 
     void CheckPlaceholders(const EntryLine& entry, const std::vector<std::string>& known)
@@ -494,14 +477,9 @@ private:
         char second[TEXT_BUFFER_SIZE];
         SetInstallPath(kSampleInstallPath);
         if (entry.section == SECTION_INI) {
-            if (FindCharacters(entry.text.c_str(), "=") == nullptr) {
-                lint_.Warn(entry.line, "[ini] entry has no \"=\": the updater skips it");
-                return;
-            }
-            CheckPlaceholders(entry, {"REP_CDROMDRIVE", "REP_INSTALL"});
-            if (ParseIniEntry(entry.text.c_str(), first, second) != 0)
-                lint_.Warn(entry.line, "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the "
-                                       "updater then skips it");
+            CheckVerdict(entry, SplitIniEntry(entry.text.c_str(), first, second),
+                         "[ini] entry has no \"=\": the updater skips it", {"REP_CDROMDRIVE", "REP_INSTALL"},
+                         "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the updater then skips it");
         } else if (entry.section == SECTION_REG) {
             CheckRegEntry(entry, first, second);
         } else if (entry.section == SECTION_DELFILES_AFTERINST) {
@@ -532,14 +510,24 @@ private:
                                            ", not under the key named here");
             return;
         }
-        if (FindCharacters(text.c_str(), "\"=\"") == nullptr) {
-            lint_.Warn(entry.line, "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it");
+        CheckVerdict(entry, SplitRegEntry(text.c_str(), name, data),
+                     "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it",
+                     {"REP_CDROM", "REP_INSTALL"},
+                     "[reg] entry cannot be split into name and data (or grows past 511 bytes): the updater skips it");
+    }
+
+    // An [ini] or [reg] entry by its parser's verdict: without its separator it is skipped and
+    // no more is said; else its placeholders are checked, and a skip for any other reason told.
+    void CheckVerdict(const EntryLine& entry, int verdict, const char* noSeparator,
+                      const std::vector<std::string>& placeholders, const char* skipped)
+    {
+        if (verdict == ENTRY_NO_SEPARATOR) {
+            lint_.Warn(entry.line, noSeparator);
             return;
         }
-        CheckPlaceholders(entry, {"REP_CDROM", "REP_INSTALL"});
-        if (ParseRegEntry(text.c_str(), name, data) != 0)
-            lint_.Warn(entry.line, "[reg] entry cannot be split into name and data (or grows past 511 bytes): the "
-                                   "updater skips it");
+        CheckPlaceholders(entry, placeholders);
+        if (verdict != ENTRY_TAKEN)
+            lint_.Warn(entry.line, skipped);
     }
 
     std::string Setting(const std::string& key, const std::string& fallback) const
@@ -578,7 +566,7 @@ private:
             lint_.Warn(LineOf("CHKREG"), "CHKREG is set without CHKREGVERHIGH: every installed version above 0 "
                                          "would be refused");
         if (settings_.count("CHKREGVER") != 0 && settings_.count("CHKREGVERHIGH") != 0 &&
-            GetSettingIntOf(Setting("CHKREGVER", "0")) > GetSettingIntOf(Setting("CHKREGVERHIGH", "0")))
+            ReadAsInteger(Setting("CHKREGVER", "0")) > ReadAsInteger(Setting("CHKREGVERHIGH", "0")))
             lint_.Warn(LineOf("CHKREGVER"), "CHKREGVER is above CHKREGVERHIGH: no installed version can take the "
                                             "update");
         CheckReadme();
@@ -662,71 +650,18 @@ private:
     std::string bytes_;
     LintOptions options_;
     Linter lint_;
-    bool keyReaderActive_ = true;
-    int keyLinesRead_ = 0;
+    SettingsReplay replay_;
+    size_t keysStop_ = 0;  // the first piece that the key/value reader does not take
     std::string keyStopReason_;
-    bool sectionReaderActive_ = true;
     int sectionStopLine_ = 0;
     int unreadSection_ = SECTION_NONE;
-    int current_ = SECTION_NONE;
-    int currentLine_ = 0;
+    int currentLine_ = 0;  // of the last section header
     std::map<int, int> sectionSeen_;
     std::map<std::string, SettingLine> settings_;
     std::vector<EntryLine> entries_;
 };
 
 }  // namespace
-
-std::string DisplayName(const std::string& cp932)
-{
-    return EscapeControls(Cp932ToUtf8(cp932));
-}
-
-std::string Cp932ToUtf8(const std::string& text)
-{
-    std::string out;
-#ifdef _WIN32
-    int wide = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), nullptr, 0);
-    if (wide > 0 || text.empty()) {
-        std::wstring buffer((size_t)wide, L'\0');
-        MultiByteToWideChar(932, 0, text.data(), (int)text.size(), buffer.data(), wide);
-        int size = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-        out.resize((size_t)size);
-        WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, out.data(), size, nullptr, nullptr);
-        return out;
-    }
-    for (unsigned char c : text) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, c < 0x80 ? "%c" : "\\x%02X", c);
-        out += hex;
-    }
-    return out;
-#else
-    iconv_t converter = iconv_open("UTF-8", "CP932");
-    if (converter == (iconv_t)-1)
-        return text;
-    std::string input = text;
-    char* in = input.data();
-    size_t inLeft = input.size();
-    while (inLeft > 0) {
-        char buffer[256];
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, (size_t)(outPtr - buffer));
-        if (result == (size_t)-1 && errno != E2BIG) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)*in);
-            out += hex;
-            in++;
-            inLeft--;
-            iconv(converter, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    iconv_close(converter);
-    return out;
-#endif
-}
 
 std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath, const LintOptions& options)
 {
@@ -798,13 +733,10 @@ bool Explain(const std::string& installEnvPath, Explanation& x)
     std::string bytes;
     if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(fs::u8path(installEnvPath)))
         return false;
-    FreeSettings();
+    // The settings come through the updater's accessors over the table the replay filled: they
+    // hold the defaults and the cuts. The lists are lint's model of what the reader kept.
+    SettingsModel model = ModelSettings(ReplaySettings(bytes));
     FreeActionLists();
-    TextModeReader reader;
-    InitTextModeReader(&reader, bytes.data(), bytes.size());
-    ReadSettingsLines(ReadTextModeLine, &reader);
-    InitTextModeReader(&reader, bytes.data(), bytes.size());
-    int openSection = ReadActionSections(ReadTextModeLine, &reader);
 
     x.title = Cp932ToUtf8(GetTitleText());
     std::string keyPath = std::string("Software\\") + GetRegGlobal() + "\\" + GetRegLocal();
@@ -826,31 +758,28 @@ bool Explain(const std::string& installEnvPath, Explanation& x)
     x.hasReadme = readme[0] != '-';
     x.readmeButton = Cp932ToUtf8(readme);
     x.readmeFile = Cp932ToUtf8(readmeFile);
-    if (openSection != SECTION_NONE) {
-        x.unclosedSection = GetSectionName(openSection);
-        FreeSettings();
-        FreeActionLists();
+    x.iniFile = Cp932ToUtf8(GetIniFile());
+    x.iniSection = Cp932ToUtf8(GetIniSection());
+    x.regWritten = GetRegGlobal()[0] != '-';
+    FreeSettings();
+    if (model.openSection != SECTION_NONE) {
+        x.unclosedSection = GetSectionName(model.openSection);
         return true;
     }
     SetInstallPath(kSampleInstallPath);
     char first[TEXT_BUFFER_SIZE];
     char second[TEXT_BUFFER_SIZE];
-    x.hasIni = GetActionList(SECTION_INI) != nullptr;
-    if (x.hasIni) {
-        x.iniFile = Cp932ToUtf8(GetIniFile());
-        x.iniSection = Cp932ToUtf8(GetIniSection());
-        for (const ActionEntry* entry = GetActionList(SECTION_INI); entry != nullptr; entry = entry->next)
-            x.ini.push_back(Explained(ParseIniEntry(entry->text, first, second) == 0, first, second, entry->text));
+    x.hasIni = !model.lists[SECTION_INI].empty();
+    for (const std::string& entry : model.lists[SECTION_INI])
+        x.ini.push_back(Explained(ParseIniEntry(entry.c_str(), first, second) == 0, first, second, entry.c_str()));
+    x.hasReg = !model.lists[SECTION_REG].empty();
+    for (const std::string& entry : model.lists[SECTION_REG]) {
+        if (x.regWritten)
+            x.reg.push_back(Explained(ParseRegEntry(entry.c_str(), first, second) == 0, first, second, entry.c_str()));
     }
-    x.hasReg = GetActionList(SECTION_REG) != nullptr;
-    x.regWritten = GetRegGlobal()[0] != '-';
-    for (const ActionEntry* entry = GetActionList(SECTION_REG); entry != nullptr && x.regWritten; entry = entry->next)
-        x.reg.push_back(Explained(ParseRegEntry(entry->text, first, second) == 0, first, second, entry->text));
-    x.hasRemovals = GetActionList(SECTION_DELFILES_AFTERINST) != nullptr;
-    for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
-        x.removals.emplace_back(Cp932ToUtf8(entry->text), IsConfinedPattern(entry->text));
-    FreeSettings();
-    FreeActionLists();
+    x.hasRemovals = !model.lists[SECTION_DELFILES_AFTERINST].empty();
+    for (const std::string& entry : model.lists[SECTION_DELFILES_AFTERINST])
+        x.removals.emplace_back(Cp932ToUtf8(entry), IsConfinedPattern(entry.c_str()));
     return true;
 }
 

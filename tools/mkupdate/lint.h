@@ -32,10 +32,4 @@ std::string ExplainSettingsFile(const std::string& installEnvPath);
 // are left out.
 std::string ExplainSettingsFileJson(const std::string& installEnvPath);
 
-// Code page 932 bytes as UTF-8 for the terminal (undecodable bytes as \xNN).
-std::string Cp932ToUtf8(const std::string& text);
-// A name for a terminal: UTF-8, with control bytes (ESC, CR, ...) shown as \xHH, so a hostile
-// name cannot move the cursor or rewrite what was printed before it.
-std::string DisplayName(const std::string& cp932);
-
 #endif

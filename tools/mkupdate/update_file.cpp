@@ -4,7 +4,6 @@
 
 #include "command_line.h"
 #include "host_files.h"
-#include "lint.h"
 
 UpdateFile::~UpdateFile()
 {
