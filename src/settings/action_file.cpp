@@ -1,4 +1,4 @@
-// Win32: LoadActionLists over the real install.env, its two fatal notices, and the CD-ROM search.
+// Win32. LoadActionLists over the real install.env, its two fatal notices, and the CD-ROM search.
 #include "settings/action_file.h"
 
 #include <windows.h>

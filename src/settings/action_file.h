@@ -1,5 +1,5 @@
-// Win32: the action lists loaded from the real install.env, and the CD-ROM drive their
-// placeholders lead to.
+// Win32. The action lists loaded from the real install.env, and the CD-ROM drive their placeholders
+// lead to.
 #ifndef UPDATER_SETTINGS_ACTION_FILE_H
 #define UPDATER_SETTINGS_ACTION_FILE_H
 

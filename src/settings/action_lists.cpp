@@ -1,4 +1,4 @@
-// Core: the five action lists, the [ini] / [reg] entry parsers and their placeholders.
+// Core. The five action lists, the [ini] / [reg] entry parsers and their placeholders.
 #include "settings/action_lists.h"
 
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-// Core: the bracketed sections of install.env as five action lists, and the [ini] / [reg] entry
+// Core. The bracketed sections of install.env as five action lists, and the [ini] / [reg] entry
 // parsers with their placeholders.
 #ifndef UPDATER_SETTINGS_ACTION_LISTS_H
 #define UPDATER_SETTINGS_ACTION_LISTS_H

@@ -1,4 +1,4 @@
-// Core: the section rules of install.env and the reading loop that fills the action lists.
+// Core. The section rules of install.env and the reading loop that fills the action lists.
 #include "settings/action_reader.h"
 
 #include <string.h>

@@ -1,5 +1,5 @@
-// Core: the section reader of install.env, apart from the file: the updater's LoadActionLists,
-// the builder's lint and the tests feed it lines through a ReadLineFunction.
+// Core. The section reader of install.env, apart from the file: the updater's LoadActionLists, the
+// builder's lint and the tests feed it lines through a ReadLineFunction.
 #ifndef UPDATER_SETTINGS_ACTION_READER_H
 #define UPDATER_SETTINGS_ACTION_READER_H
 

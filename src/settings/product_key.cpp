@@ -1,4 +1,4 @@
-// Win32: the product's registry key, read and written one value at a time.
+// Win32. The product's registry key, read and written one value at a time.
 #include "settings/product_key.h"
 
 #include <windows.h>

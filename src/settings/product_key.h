@@ -1,4 +1,4 @@
-// Win32: the product's registry key "Software\<REG_GLOBAL>\<REG_LOCAL>": read under HKLM and HKCU,
+// Win32. The product's registry key "Software\<REG_GLOBAL>\<REG_LOCAL>": read under HKLM and HKCU,
 // written under HKCU. Every value is REG_SZ text.
 #ifndef UPDATER_SETTINGS_PRODUCT_KEY_H
 #define UPDATER_SETTINGS_PRODUCT_KEY_H

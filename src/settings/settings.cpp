@@ -1,4 +1,4 @@
-// Core: the settings table, its lookups and one accessor per key.
+// Core. The settings table, its lookups and one accessor per key.
 #include "settings/settings.h"
 
 #include <limits.h>

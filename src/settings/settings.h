@@ -1,4 +1,4 @@
-// Core: the settings table read from install.env's key lines, and one accessor per key.
+// Core. The settings table read from install.env's key lines, and one accessor per key.
 #ifndef UPDATER_SETTINGS_SETTINGS_H
 #define UPDATER_SETTINGS_SETTINGS_H
 

@@ -1,4 +1,4 @@
-// Win32: LoadSettings, the key/value reader over install.env opened through the data-file opener.
+// Win32. LoadSettings, the key/value reader over install.env opened through the data-file opener.
 #include "settings/settings_file.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-// Win32: the settings table loaded from the real install.env.
+// Win32. The settings table loaded from the real install.env.
 #ifndef UPDATER_SETTINGS_SETTINGS_FILE_H
 #define UPDATER_SETTINGS_SETTINGS_FILE_H
 

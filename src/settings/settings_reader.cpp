@@ -1,4 +1,4 @@
-// Core: the key-line rules and the reading loop that fills the settings table.
+// Core. The key-line rules and the reading loop that fills the settings table.
 #include "settings/settings_reader.h"
 
 #include <string.h>

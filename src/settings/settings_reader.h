@@ -1,5 +1,5 @@
-// Core: the key/value reader of install.env, apart from the file: the updater's LoadSettings,
-// the builder's lint and the tests all feed it lines through a ReadLineFunction.
+// Core. The key/value reader of install.env, apart from the file: the updater's LoadSettings, the
+// builder's lint and the tests all feed it lines through a ReadLineFunction.
 #ifndef UPDATER_SETTINGS_SETTINGS_READER_H
 #define UPDATER_SETTINGS_SETTINGS_READER_H
 

@@ -1,7 +1,7 @@
-// Core: line reading for install.env. The updater reads it with fgets on a stream opened "rt"; the
-// Windows C run-time's text mode turns CR LF into LF and stops at a byte 0x1A. The same lines
-// come out of TextModeReader over bytes in memory, so the readers behave alike natively, in
-// the builder's lint and in the updater.
+// Core. Line reading for install.env. The updater reads it with fgets on a stream opened "rt"; the
+// Windows C run-time's text mode turns CR LF into LF and stops at a byte 0x1A. The same lines come
+// out of TextModeReader over bytes in memory, so the readers behave alike natively, in the
+// builder's lint and in the updater.
 #ifndef UPDATER_SETTINGS_TEXT_MODE_H
 #define UPDATER_SETTINGS_TEXT_MODE_H
 
