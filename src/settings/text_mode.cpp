@@ -1,4 +1,4 @@
-// Core. Install.env lines as the C run-time's text mode delivers them, and the entries' memory.
+// Core. install.env lines as the C run-time's text mode delivers them, and the entries' memory.
 #include "settings/text_mode.h"
 
 #include <stdlib.h>
