@@ -79,11 +79,10 @@ struct ToolRun {
     std::string output;
 };
 
-// Runs the mkupdate program itself, for exit codes and messages (standard output and standard
-// error together, or standard output alone).
-inline ToolRun RunTool(const std::string& arguments, bool withErrors = true)
+// Runs a program (a copy of mkupdate, say), for its exit code and messages (standard output and
+// standard error together, or standard output alone).
+inline ToolRun RunProgram(const std::string& program, const std::string& arguments, bool withErrors = true)
 {
-    std::string program = MkupdateProgram();
     fs::path captured = fs::temp_directory_path() / (UniqueName("mkupdate_output_") + ".txt");
 #ifdef _WIN32
     const char* dropErrors = " 2>NUL";
@@ -104,6 +103,12 @@ inline ToolRun RunTool(const std::string& arguments, bool withErrors = true)
     ToolRun run{code, Read(captured)};
     fs::remove(captured);
     return run;
+}
+
+// Runs the mkupdate program itself.
+inline ToolRun RunTool(const std::string& arguments, bool withErrors = true)
+{
+    return RunProgram(MkupdateProgram(), arguments, withErrors);
 }
 
 inline std::string Q(const fs::path& path)
