@@ -100,6 +100,18 @@ void AddKey(std::string& text, const char* comment, const char* key, const std::
     AddLine(text, std::string(active ? "" : "//") + key + "\t" + value);
 }
 
+// A section after a blank line, with its comment, its lines and the line that closes it.
+void AddSection(std::string& text, const char* comment, const std::string& name, const std::vector<std::string>& lines)
+{
+    AddLine(text, "");
+    if (comment != nullptr)
+        AddLine(text, std::string(u8"// ") + comment);
+    AddLine(text, "[" + name + "]");
+    for (const std::string& line : lines)
+        AddLine(text, line);
+    AddLine(text, "-\t// " + name + u8" ここまで");
+}
+
 }  // namespace
 
 bool ToSettingsValue(const std::string& utf8, std::string& value)
@@ -198,33 +210,14 @@ std::string StarterSettingsFile(const GameFacts& facts)
     AddLine(t, "");
     AddLine(t, u8"// 以下のセクションは見出しで始まり、「-」で始まる行で閉じます。行頭 // はコメントです。");
     AddLine(t, u8"// REP_INSTALL はインストール先、REP_CDROMDRIVE ([reg] では REP_CDROM) は CD-ROM ドライブになります。");
-    AddLine(t, "");
-    AddLine(t, u8"// アンインストール用 (アップデータは読むだけで何もしません)");
-    AddLine(t, "[delfiles]");
-    AddLine(t, "//" + (facts.keyFiles.empty() ? std::string("game.exe") : facts.keyFiles[0]));
-    AddLine(t, u8"-\t// delfiles ここまで");
-    AddLine(t, "");
-    AddLine(t, "[delfiles_user]");
-    AddLine(t, "//save\\*.sav");
-    AddLine(t, u8"-\t// delfiles_user ここまで");
-    AddLine(t, "");
-    AddLine(t, u8"// INI_FILE の INI_SECTION に書く項目: キー=値");
-    AddLine(t, "[ini]");
-    AddLine(t, "//Path=REP_INSTALL");
-    AddLine(t, "//Version=110");
-    AddLine(t, u8"-\t// ini ここまで");
-    AddLine(t, "");
-    AddLine(t, u8"// HKCU\\Software\\REG_GLOBAL\\REG_LOCAL に書く値。レジストリエディタの書き出し形式、文字列値のみ");
-    AddLine(t, "[reg]");
-    AddLine(t, "//\"InstallDir\"=\"REP_INSTALL\"");
-    AddLine(t, "//\"Version\"=\"110\"");
-    AddLine(t, u8"-\t// reg ここまで");
-    AddLine(t, "");
-    AddLine(t, u8"// アップデート後にインストール先から消すファイル (設定ファイルとタイトル画像もコピーされるため)");
-    AddLine(t, "[delfiles_afterinst]");
-    AddLine(t, "install.env");
-    AddLine(t, "insttscr.rct");
-    AddLine(t, u8"-\t// delfiles_afterinst ここまで");
+    AddSection(t, u8"アンインストール用 (アップデータは読むだけで何もしません)", "delfiles",
+               {"//" + (facts.keyFiles.empty() ? std::string("game.exe") : facts.keyFiles[0])});
+    AddSection(t, nullptr, "delfiles_user", {"//save\\*.sav"});
+    AddSection(t, u8"INI_FILE の INI_SECTION に書く項目: キー=値", "ini", {"//Path=REP_INSTALL", "//Version=110"});
+    AddSection(t, u8"HKCU\\Software\\REG_GLOBAL\\REG_LOCAL に書く値。レジストリエディタの書き出し形式、文字列値のみ", "reg",
+               {"//\"InstallDir\"=\"REP_INSTALL\"", "//\"Version\"=\"110\""});
+    AddSection(t, u8"アップデート後にインストール先から消すファイル (設定ファイルとタイトル画像もコピーされるため)",
+               "delfiles_afterinst", {"install.env", "insttscr.rct"});
     AddLine(t, "[EOF]");
     return ToCp932Lines(t);
 }
