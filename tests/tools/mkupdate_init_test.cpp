@@ -70,9 +70,11 @@ std::string Cp932(const char* utf8)
 void ExpectCrLfLines(const std::string& bytes, const std::string& name)
 {
     ASSERT_FALSE(bytes.empty()) << name;
-    for (size_t i = 0; i < bytes.size(); ++i)
-        if (bytes[i] == '\n')
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') {
             ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << name << ": a bare line feed at byte " << i;
+        }
+    }
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << name;
 }
 
@@ -177,8 +179,9 @@ TEST(MkupdateInit, FromGameFillsInWhatTheGameFolderTells)
         fs::path folder = scratch.Path() / "update";
         ToolRun init = RunTool("init " + Q(folder) + " --from-game " + Q(game));
         ASSERT_EQ(init.code, kExitOk) << init.output;
-        if (c.keyFile.empty())
+        if (c.keyFile.empty()) {
             EXPECT_NE(init.output.find("set KEYFILE by hand"), std::string::npos) << init.output;
+        }
 
         std::string settings = Read(folder / "install.env");
         std::map<std::string, std::string> read = SettingsAsRead(settings);
@@ -214,8 +217,9 @@ TEST(MkupdateInit, SettingsValuesTheUpdaterReadsBackAsWritten)
     for (const ValueCase& c : cases) {
         std::string value;
         EXPECT_EQ(ToSettingsValue(c.text, value), c.fits) << c.text;
-        if (c.fits)
+        if (c.fits) {
             EXPECT_EQ(value, c.value);
+        }
     }
     std::string value;
     EXPECT_TRUE(ToSettingsValue(std::string(127, 'a'), value));
