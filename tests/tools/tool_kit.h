@@ -16,6 +16,7 @@ namespace toolkit {
 namespace fs = std::filesystem;
 
 using kit::Read;
+using kit::RunProgram;
 using kit::U8;
 using kit::UniqueName;
 using kit::Write;

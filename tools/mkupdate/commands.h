@@ -16,6 +16,7 @@ struct Command {
     int (*run)(const Args& args);
 };
 
+int RunInit(const Args& args);
 int RunBuild(const Args& args);
 int RunList(const Args& args);
 int RunVerify(const Args& args);

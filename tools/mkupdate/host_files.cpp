@@ -130,6 +130,16 @@ bool NameToCp932(const std::filesystem::path& component, std::string& cp932, std
     return IsWindowsName(cp932, error);
 }
 
+bool TextToCp932(const std::string& utf8, std::string& cp932)
+{
+#ifdef _WIN32
+    std::wstring wide;
+    return CodePageToWide(utf8, CP_UTF8, wide) && WideToCodePage(wide, 932, cp932, true);
+#else
+    return Convert("CP932", "UTF-8", utf8, cp932);
+#endif
+}
+
 bool Cp932ToHostPath(const std::filesystem::path& base, const std::string& cp932, std::filesystem::path& path)
 {
     // Only a name the updater would write maps to a path: every component then is a plain name

@@ -13,6 +13,10 @@
 // exact code page 932 form or cannot be a Windows file name.
 bool NameToCp932(const std::filesystem::path& component, std::string& cp932, std::string& error);
 
+// Any UTF-8 text (the lines of a generated settings file or readme) in code page 932. False when
+// a character has no exact code page 932 form.
+bool TextToCp932(const std::string& utf8, std::string& cp932);
+
 // A backslash-separated code page 932 relative path as a host path under `base`. False when the
 // name breaks a rule of package names (it could then leave `base`) or a component has no host
 // form.

@@ -18,6 +18,7 @@ namespace {
 // Add a command here once it exists.
 const Command kCommands[] = {
     {"help", "show this help", nullptr},
+    {"init", "write a starter update folder (settings, title picture, readme)", RunInit},
     {"build", "pack a folder into an update executable", RunBuild},
     {"list", "list the entries of an update", RunList},
     {"verify", "check an update the way the updater will read it", RunVerify},
