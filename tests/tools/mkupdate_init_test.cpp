@@ -33,7 +33,7 @@ std::map<std::string, std::string> SettingsAsRead(const std::string& bytes)
     FreeSettings();
     TextModeReader reader;
     InitTextModeReader(&reader, bytes.data(), bytes.size());
-    ReadSettingsLines(ReadTextModeLine, &reader);
+    ReadSettingsLines(ReadTextModeLine, &reader, nullptr, nullptr);
     std::map<std::string, std::string> values;
     for (const char* key : kKeysTheUpdaterReads) {
         char buffer[512];
@@ -50,7 +50,7 @@ std::map<int, std::vector<std::string>> ListsAsRead(const std::string& bytes, in
     FreeActionLists();
     TextModeReader reader;
     InitTextModeReader(&reader, bytes.data(), bytes.size());
-    openSection = ReadActionSections(ReadTextModeLine, &reader);
+    openSection = ReadActionSections(ReadTextModeLine, &reader, nullptr, nullptr);
     std::map<int, std::vector<std::string>> lists;
     for (int section = SECTION_DELFILES; section <= SECTION_DELFILES_AFTERINST; section++)
         for (const ActionEntry* entry = GetActionList(section); entry != nullptr; entry = entry->next)
