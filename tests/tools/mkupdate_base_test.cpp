@@ -179,6 +179,17 @@ TEST(MkupdateBuildBase, WithoutRemoveMissingPrintsTheLinesAndPacksTheSettingsUnc
     EXPECT_NE(run.output.find("1 new, 0 changed, 2 unchanged (left out), 0 removed, 1 missing left in place"),
               std::string::npos)
         << run.output;
+
+    // With --remove-missing, list shows the line among what the update removes.
+    fs::remove(update);
+    ToolRun removing = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " +
+                               Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir) + " --remove-missing -q");
+    ASSERT_EQ(removing.code, kExitOk) << removing.output;
+    ToolRun list = RunTool("list " + Q(update));
+    EXPECT_NE(list.output.find("removed after the update: install.env\nremoved after the update: " + kOmote +
+                               "\\old.dat\n"),
+              std::string::npos)
+        << list.output;
 }
 
 TEST(MkupdateBuildBase, RefusesWhatThePlayersDiskCannotTake)
