@@ -46,6 +46,13 @@ struct Package {
     std::string settings;            // the packaged install.env
 };
 
+// Windows writes text output with CR LF.
+std::string Lines(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
 Package ReadPackage(const fs::path& update)
 {
     Package package;
@@ -171,6 +178,7 @@ TEST(MkupdateBuildBase, WithoutRemoveMissingPrintsTheLinesAndPacksTheSettingsUnc
     ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
                           " --base " + Q(oldDir) + " --explain");
     ASSERT_EQ(run.code, kExitOk) << run.output;
+    run.output = Lines(run.output);
     EXPECT_EQ(ReadPackage(update).settings, kSettings);
     // The exact line to paste, on a line of its own; the old key file's absence is warned about.
     EXPECT_NE(run.output.find("\n" + kOmote + "\\old.dat\n"), std::string::npos) << run.output;
@@ -186,6 +194,7 @@ TEST(MkupdateBuildBase, WithoutRemoveMissingPrintsTheLinesAndPacksTheSettingsUnc
                                Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir) + " --remove-missing -q");
     ASSERT_EQ(removing.code, kExitOk) << removing.output;
     ToolRun list = RunTool("list " + Q(update));
+    list.output = Lines(list.output);
     EXPECT_NE(list.output.find("removed after the update: install.env\nremoved after the update: " + kOmote +
                                "\\old.dat\n"),
               std::string::npos)

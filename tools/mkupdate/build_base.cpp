@@ -186,12 +186,13 @@ void PrintBaseReport(const BaseReport& report, bool explain, std::FILE* out)
     if (lines.empty())
         return;
     if (report.removalsAdded) {
-        PrintTo(out, "%s of OLD_DIR missing from SRC_DIR; these lines are added to [delfiles_afterinst] of the "
+        PrintTo(out, "%s of OLD_DIR missing from SRC_DIR: these lines are added to [delfiles_afterinst] of the "
                      "packaged install.env (SRC_DIR's file stays as it is):\n",
                 Count((long long)lines.size(), "file", "files").c_str());
     } else {
-        PrintTo(out, "%s of OLD_DIR missing from SRC_DIR stay in players' folders. To remove them, add these "
-                     "lines to the [delfiles_afterinst] section of install.env, or build with --remove-missing:\n",
+        PrintTo(out, "%s of OLD_DIR missing from SRC_DIR: the update leaves them in players' folders. To remove "
+                     "them, add these lines to the [delfiles_afterinst] section of install.env, or build with "
+                     "--remove-missing:\n",
                 Count((long long)lines.size(), "file", "files").c_str());
     }
     for (const std::string& line : lines)
