@@ -28,20 +28,27 @@ struct ReaderView {
     int openSection = SECTION_NONE;
 };
 
-ReaderView ReadAsUpdater(const std::string& text)
+// Fills the settings table and the action lists from `text`, as the updater does at start-up;
+// returns the section left open. The caller frees both with FreeSettings and FreeActionLists.
+int LoadAsUpdater(const std::string& text)
 {
-    ReaderView view;
     FreeSettings();
     FreeActionLists();
     TextModeReader reader;
     InitTextModeReader(&reader, text.data(), text.size());
     ReadSettingsLines(ReadTextModeLine, &reader);
+    InitTextModeReader(&reader, text.data(), text.size());
+    return ReadActionSections(ReadTextModeLine, &reader);
+}
+
+ReaderView ReadAsUpdater(const std::string& text)
+{
+    ReaderView view;
+    view.openSection = LoadAsUpdater(text);
     for (const char* key : kUpdaterKeys) {
         char value[TEXT_BUFFER_SIZE];
         view.settings.push_back(GetSetting(key, value, sizeof value, "\x01"));
     }
-    InitTextModeReader(&reader, text.data(), text.size());
-    view.openSection = ReadActionSections(ReadTextModeLine, &reader);
     view.sections.resize(SECTION_COUNT);
     for (int section = 0; section < SECTION_COUNT; ++section)
         for (const ActionEntry* entry = GetActionList(section); entry != nullptr; entry = entry->next)
@@ -97,18 +104,12 @@ bool GlobName(const char* pattern, const char* name)
 SettingsView ReadSettingsView(const std::string& settings)
 {
     SettingsView view;
-    FreeSettings();
-    FreeActionLists();
-    TextModeReader reader;
-    InitTextModeReader(&reader, settings.data(), settings.size());
-    ReadSettingsLines(ReadTextModeLine, &reader);
+    LoadAsUpdater(settings);
     if (const char* keyFile = GetKeyFile())
         view.keyFile = keyFile;
     char value[TEXT_BUFFER_SIZE];
     if (GetSetting("INSTREADME", value, sizeof value, "-")[0] != '-')
         view.readme = GetSetting("INSTREADMEFL", value, sizeof value, "readme.txt");
-    InitTextModeReader(&reader, settings.data(), settings.size());
-    ReadActionSections(ReadTextModeLine, &reader);
     for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
         view.removals.push_back(entry->text);
     FreeSettings();
