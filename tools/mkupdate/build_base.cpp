@@ -1,6 +1,7 @@
 #include "build_base.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "command_line.h"
@@ -45,7 +46,10 @@ std::vector<std::string> EmptyFolders(const std::vector<Verdict>& verdicts)
 bool CheckAddedLines(const std::string& settings, const std::vector<int>& added, const LintOptions& options,
                      std::string& error)
 {
-    fs::path folder = fs::temp_directory_path() / ("mkupdate-settings-" + std::to_string(std::hash<std::string>()(settings)));
+    // A name of its own, so builds running side by side never share the folder.
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    fs::path folder = fs::temp_directory_path() /
+                      ("mkupdate-settings-" + std::to_string(now) + "-" + std::to_string(std::hash<std::string>()(settings)));
     std::error_code code;
     fs::create_directories(folder, code);
     fs::path file = folder / "install.env";
