@@ -1,4 +1,4 @@
-// mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N]
+// mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing]] [--stub STUB.exe] [--level N] ...
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "build_base.h"
 #include "command_line.h"
 #include "commands.h"
 #include "host_files.h"
@@ -22,8 +23,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kBuildHelp[] =
-    "usage: mkupdate build SRC_DIR -o OUT.exe [--stub STUB.exe] [--level N] [--jobs N] [--strict]\n"
-    "                      [--allow-wipe] [--exclude PATTERN]... [--no-default-excludes]\n"
+    "usage: mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing]] [--explain] [--json]\n"
+    "                      [--stub STUB.exe] [--level N] [--jobs N] [--strict] [--allow-wipe]\n"
+    "                      [--exclude PATTERN]... [--no-default-excludes]\n"
     "\n"
     "Packs every file and folder under SRC_DIR (which must hold install.env) and appends the\n"
     "package to the updater stub, giving a finished update executable. Names become code page\n"
@@ -35,6 +37,13 @@ const char kBuildHelp[] =
     "the stub; it is written as OUT.exe.part first (removed on failure or Ctrl+C).\n"
     "\n"
     "  -o, --output OUT.exe  the update to write (replaced only once it is complete)\n"
+    "  --base OLD_DIR        the previous release as players have it: pack only what they lack\n"
+    "                        (see \"From one version to the next\" below)\n"
+    "  --remove-missing      with --base: add removal lines for the files SRC_DIR no longer has to\n"
+    "                        [delfiles_afterinst] of the install.env that is packed\n"
+    "  --explain             list every file and folder with what became of it\n"
+    "  --json                the result as one JSON object on standard output, for CI (messages\n"
+    "                        go to standard error)\n"
     "  --stub STUB.exe       the updater stub (default: updater.exe, else updater-stub.exe,\n"
     "                        beside mkupdate)\n"
     "  --level N             zlib level 0-9 (default 9)\n"
@@ -50,9 +59,34 @@ const char kBuildHelp[] =
     "  -q, --quiet           print nothing but problems\n"
     "  -h, --help            show this help\n"
     "\n"
+    "\n"
+    "From one version to the next (--base OLD_DIR):\n"
+    "  SRC_DIR holds the new version of the game plus install.env, the title picture and the\n"
+    "  readme; OLD_DIR the previous release as players have it. A file whose bytes equal those of\n"
+    "  the same name in OLD_DIR is left out; new and changed files are packed (sizes are compared\n"
+    "  first, then the bytes, on --jobs threads). A folder is packed where it is new or a packed\n"
+    "  file lies in it. install.env, the title image and the readme are always packed: the updater\n"
+    "  reads them from the update itself. The --exclude rules apply to OLD_DIR as well.\n"
+    "  Files of OLD_DIR that SRC_DIR lacks are listed, each with the line of [delfiles_afterinst]\n"
+    "  that removes it from players' folders; --remove-missing adds those lines to the packaged\n"
+    "  install.env (SRC_DIR's file is not touched) and checks each as lint does. Never removed: the\n"
+    "  key file (KEYFILE; build also warns when OLD_DIR lacks it, as players' installs are found\n"
+    "  by it), files install.env removes already, names the updater would read as something other\n"
+    "  than a file (\"-old.dat\", \"EOF.txt\", ...), and the last file of a folder this update\n"
+    "  brings empty. The updater removes the first folder level of a line once it is empty; other\n"
+    "  emptied folders stay.\n"
+    "  Names are matched the way Windows matches them on a player's disk:\n"
+    "  - case is ignored: Data.DAT in OLD_DIR and data.dat in SRC_DIR are one file, compared by\n"
+    "    content and never removed. Equal bytes: left out, and players keep the old spelling (no\n"
+    "    Windows program can tell); changed: packed under the new spelling.\n"
+    "  - names are compared as the code page 932 bytes the updater writes. Shift-JIS tables\n"
+    "    disagree about a few characters (the wave dash U+301C against U+FF5E, U+2014, U+2016,\n"
+    "    U+2212, the cent, pound and not signs); a name in OLD_DIR written with the other form\n"
+    "    matches the SRC_DIR name with the same bytes. A name in OLD_DIR with no code page 932\n"
+    "    form cannot be named by a removal line: it is listed and left alone.\n"
+    "  A name that is a file on one side and a folder on the other is refused.\n"
+    "\n"
     "exit status: 0 written, 1 a problem with the input, 2 wrong usage\n";
-
-const uint64_t kProgressThreshold = 32ull << 20;
 
 int Usage(const std::string& message)
 {
@@ -176,7 +210,8 @@ bool CheckWrittenUpdate(const fs::path& path, std::string& error)
 
 int RunBuild(const Args& args)
 {
-    std::string source, output, stubPath;
+    std::string source, output, stubPath, base;
+    bool removeMissing = false, explain = false, json = false;
     LintOptions lintOptions;
     CollectOptions collect;
     int level = 9;
@@ -198,6 +233,10 @@ int RunBuild(const Args& args)
         "build", kBuildHelp, args,
         {{{"-o", "--output"}, true, text(output)},
          {{"--stub"}, true, text(stubPath)},
+         {{"--base"}, true, text(base)},
+         {{"--remove-missing"}, false, flag(removeMissing, true)},
+         {{"--explain"}, false, flag(explain, true)},
+         {{"--json"}, false, flag(json, true)},
          {{"--level"}, true,
           [&](const std::string& value) {
               return ParseNumber(value, 0, 9, level) ? std::string() : "--level takes a number from 0 to 9";
@@ -225,6 +264,8 @@ int RunBuild(const Args& args)
         return Usage("which folder? SRC_DIR is missing");
     if (output.empty())
         return Usage("where to? -o OUT.exe is missing");
+    if (removeMissing && base.empty())
+        return Usage("--remove-missing needs --base OLD_DIR");
 
     std::error_code code;
     fs::path sourceFolder = fs::u8path(source);
@@ -248,11 +289,34 @@ int RunBuild(const Args& args)
     std::vector<std::string> leftOut;
     collect.leftOut = &leftOut;
     bool collected = CollectEntries(sourceFolder, collect, entries, error);
+    // With --json, standard output carries the JSON alone.
+    std::FILE* out = json ? stderr : stdout;
     for (const std::string& item : leftOut)
-        Say("left out: %s\n", EscapeControls(item).c_str());
-    if (!collected || !PrepareTitleImage(entries, error) ||
-        !OrderEntries(entries, error))
+        if (!Quiet())
+            PrintTo(out, "left out: %s\n", EscapeControls(item).c_str());
+    if (!collected || !PrepareTitleImage(entries, error))
         return Refuse(error);
+    bool progress = !Quiet() && IsTerminal(stderr);
+    BaseReport baseReport;
+    if (!base.empty()) {
+        BaseRequest request;
+        request.source = sourceFolder;
+        request.base = fs::u8path(base);
+        request.collect = collect;
+        request.lint = lintOptions;
+        request.removeMissing = removeMissing;
+        request.jobs = jobs;
+        request.progress = progress;
+        if (!ApplyBase(request, entries, baseReport, error))
+            return Refuse(error);
+        if (!Quiet())
+            PrintBaseReport(baseReport, explain, out);
+    }
+    if (!OrderEntries(entries, error))
+        return Refuse(error);
+    if (explain && base.empty() && !Quiet())
+        for (const PlannedEntry& entry : entries)
+            PrintTo(out, "%-9s %s\n", entry.folder ? "folder" : "file", DisplayName(entry.name).c_str());
 
     fs::path outputPath = fs::u8path(output);
     fs::path partial = outputPath;
@@ -264,13 +328,10 @@ int RunBuild(const Args& args)
         return Refuse(output + ": cannot create " + PathForDisplay(partial) +
                       " (left from an interrupted build? remove it first)");
     }
-    uint64_t input = 0;
-    for (const PlannedEntry& entry : entries)
-        input += entry.size;
     BuildOptions options;
     options.level = level;
     options.jobs = jobs;
-    options.progress = input >= kProgressThreshold && !Quiet() && IsTerminal(stderr) ? stderr : nullptr;
+    options.progress = progress;
     BuildResult result;
     bool written = WriteUpdate(stubBytes, entries, options, file, result, error);
     if (std::fclose(file) != 0 && written) {
@@ -291,7 +352,17 @@ int RunBuild(const Args& args)
     KeepOnInterrupt();
     if (!written)
         return Refuse(error);
-    Say("%s: %s\n", output.c_str(),
-        FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes).c_str());
+    std::string totals = FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes);
+    if (json) {
+        PrintTo(stdout, "{\"output\": %s, \"files\": %d, \"folders\": %d, \"bytes\": %llu, \"packageBytes\": %llu, "
+                        "\"base\": %s}\n",
+                JsonString(output).c_str(), result.files, result.folders, (unsigned long long)result.inputBytes,
+                (unsigned long long)result.packageBytes,
+                base.empty() ? "null" : BaseReportJson(baseReport, base).c_str());
+    } else if (!Quiet()) {
+        if (!base.empty())
+            PrintTo(out, "against %s: %s\n", base.c_str(), BaseSummary(baseReport).c_str());
+        PrintTo(out, "%s: %s\n", output.c_str(), totals.c_str());
+    }
     return kExitOk;
 }

@@ -5,6 +5,8 @@
 #include "command_line.h"
 #include "commands.h"
 #include "host_files.h"
+#include "lint.h"
+#include "removal_lines.h"
 #include "text_util.h"
 #include "update_file.h"
 
@@ -14,8 +16,10 @@ const char kListHelp[] =
     "usage: mkupdate list UPDATE.exe [--json]\n"
     "\n"
     "Lists every entry of the package in an update executable, in package order: its kind\n"
-    "(file or folder), name, size, packed size, ratio and last-write time (UTC). Nothing is\n"
-    "inflated; 'mkupdate verify' checks the data.\n"
+    "(file or folder), name, size, packed size, ratio and last-write time (UTC), and then the\n"
+    "files the updater removes after the update (the [delfiles_afterinst] lines of the packaged\n"
+    "install.env, which build --base --remove-missing adds to). Nothing else is inflated;\n"
+    "'mkupdate verify' checks the data.\n"
     "\n"
     "  --json       print a JSON object instead of a table (times in RFC 3339, UTC)\n"
     "  -h, --help   show this help\n"
@@ -48,11 +52,16 @@ int RunList(const Args& args)
     if (!file.Open(path))
         return InputError("list", path + ": cannot open the file");
     std::vector<Row> rows;
+    std::string settings;
     PackageWalk walk;
     walk.begin = [&](const WalkedEntry& e) {
         rows.push_back({IsFolderEntry(&e.entry), DisplayName(e.entry.name), e.entry.originalSize,
                         e.entry.compressedSize, e.lastWriteTime});
-        return (int)WALK_SKIP;
+        return std::string(e.entry.name) == "install.env" ? (int)WALK_TAKE : (int)WALK_SKIP;
+    };
+    walk.data = [&](const WalkedEntry&, const unsigned char* data, size_t size) {
+        settings.append(reinterpret_cast<const char*>(data), size);
+        return true;
     };
     WalkSummary summary;
     PackageProblem problem;
@@ -61,6 +70,7 @@ int RunList(const Args& args)
     if (!ok && rows.empty())
         return InputError("list", path + ": " + DescribeProblem(problem));
 
+    std::vector<std::string> removals = ReadSettingsView(settings).removals;
     int files = 0, folders = 0;
     uint64_t total = 0;
     for (const Row& row : rows) {
@@ -82,7 +92,10 @@ int RunList(const Args& args)
                             FormatFileTimeRfc3339(row.time).c_str(), (unsigned long long)row.time);
             PrintTo(stdout, "}");
         }
-        PrintTo(stdout, "\n  ]");
+        PrintTo(stdout, "\n  ],\n  \"removedAfterUpdate\": [");
+        for (size_t i = 0; i < removals.size(); ++i)
+            PrintTo(stdout, "%s%s", i == 0 ? "" : ", ", JsonString(DisplayName(removals[i])).c_str());
+        PrintTo(stdout, "]");
         if (!ok)
             PrintTo(stdout, ",\n  \"problem\": {\"offset\": %lld, \"text\": %s}", (long long)problem.offset,
                         JsonString(DescribeProblem(problem)).c_str());
@@ -98,6 +111,8 @@ int RunList(const Args& args)
         }
         PrintTo(stdout, "%s; package at offset %lld\n", FormatTotals(files, folders, total, (uint64_t)summary.packageSize).c_str(),
                     (long long)summary.firstEntryOffset);
+        for (const std::string& line : removals)
+            PrintTo(stdout, "removed after the update: %s\n", DisplayName(line).c_str());
     }
     if (!ok)
         return InputError("list", path + ": " + DescribeProblem(problem));

@@ -13,6 +13,7 @@
 #include "host_files.h"
 #include "lint.h"
 #include "package/package_writer.h"
+#include "update_file.h"
 
 namespace {
 
@@ -148,6 +149,7 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
 
     bool ok = true;
     uint64_t doneInput = 0;
+    ProgressLine progress("build", options.progress ? totalInput : 0);
     for (size_t index = 0; index < count && ok; ++index) {
         Compressed item;
         {
@@ -179,9 +181,7 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
                 stop = true;
         }
         changed.notify_all();
-        if (options.progress != nullptr && totalInput > 0)
-            PrintTo(options.progress, "\rmkupdate build: %zu/%zu entries, %3d%%", index + 1, count,
-                         (int)(doneInput * 100 / totalInput));
+        progress.Reached(doneInput);
     }
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -190,8 +190,7 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
     changed.notify_all();
     for (std::thread& worker : workers)
         worker.join();
-    if (options.progress != nullptr)
-        PrintTo(options.progress, "\n");
+    progress.Done();
     if (!ok)
         return false;
     // A length that is a multiple of 8 lets a signing tool append its certificate table without

@@ -18,7 +18,7 @@ bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsi
 struct BuildOptions {
     int level = 9;
     int jobs = 1;
-    std::FILE* progress = nullptr;  // where to draw a progress line, or none
+    bool progress = false;  // a progress line on standard error (ProgressLine decides when it shows)
 };
 
 struct BuildResult {

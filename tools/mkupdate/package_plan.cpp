@@ -143,15 +143,7 @@ bool CollectEntries(const std::filesystem::path& root, const CollectOptions& opt
         error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
         return false;
     }
-    std::vector<std::string> excludes = options.excludes;
-    if (options.defaultExcludes) {
-        excludes.insert(excludes.end(), std::begin(kClutter), std::end(kClutter));
-        excludes.push_back(kIgnoreFile);
-        std::string listed;
-        if (ReadWholeFile(root / kIgnoreFile, listed))
-            for (const std::string& line : IgnoreFilePatterns(listed))
-                excludes.push_back(line);
-    }
+    std::vector<std::string> excludes = ExcludePatterns(root, options);
     // Names without a code page 932 form are gathered, so one run reports them all.
     std::vector<std::string> unnamed;
     for (; walk != end; walk.increment(code)) {
@@ -268,4 +260,28 @@ bool OrderEntries(std::vector<PlannedEntry>& entries, std::string& error)
         return false;
     }
     return true;
+}
+
+std::vector<std::string> ExcludePatterns(const std::filesystem::path& root, const CollectOptions& options)
+{
+    std::vector<std::string> excludes = options.excludes;
+    if (options.defaultExcludes) {
+        excludes.insert(excludes.end(), std::begin(kClutter), std::end(kClutter));
+        excludes.push_back(kIgnoreFile);
+        std::string listed;
+        if (ReadWholeFile(root / kIgnoreFile, listed))
+            for (const std::string& line : IgnoreFilePatterns(listed))
+                excludes.push_back(line);
+    }
+    return excludes;
+}
+
+bool IsExcludedPath(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns)
+{
+    return IsExcluded(relative, folder, patterns);
+}
+
+bool IsEarlierUpdate(const std::filesystem::path& path)
+{
+    return IsBuiltUpdate(path);
 }

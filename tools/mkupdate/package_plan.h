@@ -36,6 +36,15 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
 bool CollectEntries(const std::filesystem::path& root, const CollectOptions& options, std::vector<PlannedEntry>& entries,
                     std::string& error);
 
+// What CollectEntries leaves out under `root`: the options' patterns and, with the default
+// excludes, the clutter and the ignore file's patterns read from `root`. The same rules let a
+// second tree (the previous release of build --base) be read as the first.
+std::vector<std::string> ExcludePatterns(const std::filesystem::path& root, const CollectOptions& options);
+// `relative` is the path from the tree's top; a pattern matches as --exclude describes.
+bool IsExcludedPath(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns);
+// An update executable written by build (left out of a tree by the default excludes).
+bool IsEarlierUpdate(const std::filesystem::path& path);
+
 // Puts the entries in package order: top-level files first (install.env, then insttscr.rct,
 // then the rest by name), then the folders level by level, then the files inside folders. False
 // with the reason when no order lets the setup pass end before a setup file inside a folder.

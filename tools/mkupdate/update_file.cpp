@@ -84,8 +84,14 @@ ProgressLine::ProgressLine(const char* command, uint64_t total)
 
 ProgressLine::~ProgressLine()
 {
+    Done();
+}
+
+void ProgressLine::Done()
+{
     if (shown_ && last_ >= 0)
         PrintTo(stderr, "\n");
+    shown_ = false;
 }
 
 void ProgressLine::Reached(uint64_t done)

@@ -42,6 +42,8 @@ public:
     ProgressLine(const char* command, uint64_t total);
     ~ProgressLine();
     void Reached(uint64_t done);
+    // Ends the line now (the destructor does it otherwise), so what follows starts on a line of its own.
+    void Done();
 
 private:
     const char* command_;

@@ -1,0 +1,291 @@
+// mkupdate build --base: pairs of old and new trees and what the update made from them carries
+// (its entries, the removal lines of its install.env), and the settings text with removal lines
+// added, read back through the updater's own readers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base_compare.h"
+#include "commands.h"
+#include "host_files.h"
+#include "lint.h"
+#include "package/package_walk.h"
+#include "removal_lines.h"
+#include "settings/action_reader.h"
+#include "tool_kit.h"
+
+namespace fs = std::filesystem;
+using namespace toolkit;
+
+namespace {
+
+const std::string kSettings =
+    "TITLEBAR\tT\r\nKEYFILE\tgame.exe\r\n[delfiles_afterinst]\r\ninstall.env\r\n-\r\n[EOF]\r\n";
+
+// A path as UTF-8 with "/" between folders; a trailing "/" makes an empty folder.
+struct TreeItem {
+    std::string path;
+    std::string contents;
+};
+
+void MakeTree(const fs::path& root, const std::vector<TreeItem>& items)
+{
+    fs::create_directories(root);
+    for (const TreeItem& item : items) {
+        if (!item.path.empty() && item.path.back() == '/')
+            fs::create_directories(root / U8(item.path.c_str()));
+        else
+            Write(root / U8(item.path.c_str()), item.contents);
+    }
+}
+
+struct Package {
+    std::vector<std::string> names;  // UTF-8, as the updater writes them (backslashes)
+    std::string settings;            // the packaged install.env
+};
+
+// Windows writes text output with CR LF.
+std::string Lines(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+Package ReadPackage(const fs::path& update)
+{
+    Package package;
+    std::string bytes = Read(update);
+    MemoryStream memory{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 0};
+    ByteStream stream = MemoryByteStream(&memory);
+    PackageWalk walk;
+    walk.begin = [&](const WalkedEntry& e) {
+        package.names.push_back(DisplayName(e.entry.name));
+        return std::string(e.entry.name) == "install.env" ? (int)WALK_TAKE : (int)WALK_SKIP;
+    };
+    walk.data = [&](const WalkedEntry&, const unsigned char* data, size_t size) {
+        package.settings.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    };
+    PackageProblem problem;
+    EXPECT_TRUE(WalkPackage(&stream, walk, nullptr, &problem)) << problem.text;
+    return package;
+}
+
+std::vector<std::string> Utf8(const std::vector<std::string>& cp932)
+{
+    std::vector<std::string> out;
+    for (const std::string& name : cp932)
+        out.push_back(DisplayName(name));
+    return out;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// 表 (0x95 0x5C) and ソ (0x83 0x5C) end in a byte that looks like a backslash.
+const std::string kOmote = "\xE8\xA1\xA8";
+const std::string kSo = "\xE3\x82\xBD";
+
+struct TreePair {
+    const char* what;
+    std::vector<TreeItem> oldTree, newTree;     // both get game.exe, the key file, unless `noKeyFile`
+    std::vector<std::string> packed;            // besides install.env, any order
+    std::vector<std::string> removals;          // removal lines added, in order
+    bool noKeyFile = false;
+};
+
+TEST(MkupdateBuildBase, TreePairsGiveTheEntriesAndRemovalLinesPlayersNeed)
+{
+    const std::string big(1 << 20, 'b');
+    const std::vector<TreePair> cases = {
+        {"unchanged files and folders are left out", {{"a.dat", "x"}, {"d/b.dat", "y"}}, {{"a.dat", "x"}, {"d/b.dat", "y"}}, {}, {}},
+        {"a changed file is packed with its folder",
+         {{"d/same.dat", "s"}, {"d/b.dat", "abc"}, {"c.dat", "1"}},
+         {{"d/same.dat", "s"}, {"d/b.dat", "abd"}, {"c.dat", "12"}},
+         {"d\\", "d\\b.dat", "c.dat"}, {}},
+        {"a difference past the first piece read is found",
+         {{"big.dat", big + "1"}}, {{"big.dat", big + "2"}}, {"big.dat"}, {}},
+        {"new files and the folders they need are packed",
+         {{"a.dat", "x"}}, {{"a.dat", "x"}, {"n/m/new.dat", "n"}}, {"n\\", "n\\m\\", "n\\m\\new.dat"}, {}},
+        {"removed files get removal lines",
+         {{"top.dat", "t"}, {"gone/x.dat", "x"}, {"keep/a.dat", "a"}, {"keep/old.dat", "o"}},
+         {{"keep/a.dat", "a"}},
+         {}, {"gone\\x.dat", "keep\\old.dat", "top.dat"}},
+        {"a case-only rename with equal bytes is neither packed nor removed",
+         {{"Data/Movie.DAT", "m"}}, {{"data/movie.dat", "m"}}, {}, {}},
+        {"a case-only rename with new bytes is packed under the new name, never removed",
+         {{"Data/Movie.DAT", "m"}}, {{"data/movie.dat", "M"}}, {"data\\", "data\\movie.dat"}, {}},
+        {"a new empty folder is packed, an old one is left",
+         {{"both/", ""}, {"oldonly/", ""}}, {{"both/", ""}, {"fresh/", ""}}, {"fresh\\"}, {}},
+        {"the last file of a folder this update brings empty is not removed (its folder would go too)",
+         {{"save/old.sav", "s"}, {"other/old.dat", "o"}}, {{"save/", ""}}, {}, {"other\\old.dat"}},
+        {"Japanese names whose second byte is 0x5C",
+         {{kOmote + "/" + kSo + ".dat", "a"}, {kOmote + "/old.dat", "o"}, {kSo + "/" + kOmote + ".dat", "k"}},
+         {{kOmote + "/" + kSo + ".dat", "b"}, {kSo + "/" + kOmote + ".dat", "k"}},
+         {kOmote + "\\", kOmote + "\\" + kSo + ".dat"}, {kOmote + "\\old.dat"}},
+        {"a name in another Shift-JIS table's form (wave dash U+301C) is the same file",
+         {{"wave\xE3\x80\x9C.dat", "w"}}, {{"wave\xEF\xBD\x9E.dat", "w"}}, {}, {}},
+        {"names the updater would misread and the key file are never removed",
+         {{"-minus.dat", "m"}, {"EOF.dat", "e"}, {";semi.dat", "s"}, {"game.exe", "1"}},
+         {{"plain.dat", "p"}}, {"plain.dat"}, {}, true},
+        {"a file install.env removes already gets no second line",
+         {{"install.env", "old settings"}}, {}, {}, {}},
+    };
+    for (const TreePair& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch scratch;
+        fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+        MakeTree(oldDir, c.oldTree);
+        MakeTree(newDir, c.newTree);
+        if (!c.noKeyFile) {
+            Write(oldDir / "game.exe", "1");
+            Write(newDir / "game.exe", "1");
+        }
+        Write(newDir / "install.env", kSettings);
+        Write(scratch.Path() / "stub.exe", "MZ");
+        fs::path update = scratch.Path() / "update.exe";
+        ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
+                              " --base " + Q(oldDir) + " --remove-missing --json");
+        ASSERT_EQ(run.code, kExitOk) << run.output;
+        Package package = ReadPackage(update);
+        ASSERT_FALSE(package.names.empty());
+        EXPECT_EQ(package.names.front(), "install.env");
+        std::vector<std::string> expected = c.packed;
+        expected.push_back("install.env");
+        EXPECT_EQ(Sorted(package.names), Sorted(expected)) << run.output;
+
+        std::vector<std::string> removals = Utf8(ReadSettingsView(package.settings).removals);
+        std::vector<std::string> expectedRemovals = {"install.env"};
+        expectedRemovals.insert(expectedRemovals.end(), c.removals.begin(), c.removals.end());
+        EXPECT_EQ(removals, expectedRemovals);
+        EXPECT_EQ(Read(newDir / "install.env"), kSettings) << "the maker's file changed";
+    }
+}
+
+TEST(MkupdateBuildBase, WithoutRemoveMissingPrintsTheLinesAndPacksTheSettingsUnchanged)
+{
+    Scratch scratch;
+    fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+    MakeTree(oldDir, {{kOmote + "/old.dat", "o"}, {"same.dat", "s"}, {"Case.dat", "c"}});
+    MakeTree(newDir, {{"same.dat", "s"}, {"case.dat", "c"}, {"new.dat", "n"}, {"install.env", kSettings}});
+    Write(scratch.Path() / "stub.exe", "MZ");
+    fs::path update = scratch.Path() / "update.exe";
+    ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
+                          " --base " + Q(oldDir) + " --explain");
+    ASSERT_EQ(run.code, kExitOk) << run.output;
+    run.output = Lines(run.output);
+    EXPECT_EQ(ReadPackage(update).settings, kSettings);
+    // The exact line to paste, on a line of its own; the old key file's absence is warned about.
+    EXPECT_NE(run.output.find("\n" + kOmote + "\\old.dat\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("key file game.exe (KEYFILE) is not in OLD_DIR"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("unchanged case.dat  (OLD_DIR: Case.dat"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("1 new, 0 changed, 2 unchanged (left out), 0 removed, 1 missing left in place"),
+              std::string::npos)
+        << run.output;
+
+    // With --remove-missing, list shows the line among what the update removes.
+    fs::remove(update);
+    ToolRun removing = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " +
+                               Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir) + " --remove-missing -q");
+    ASSERT_EQ(removing.code, kExitOk) << removing.output;
+    ToolRun list = RunTool("list " + Q(update));
+    list.output = Lines(list.output);
+    EXPECT_NE(list.output.find("removed after the update: install.env\nremoved after the update: " + kOmote +
+                               "\\old.dat\n"),
+              std::string::npos)
+        << list.output;
+}
+
+TEST(MkupdateBuildBase, RefusesWhatThePlayersDiskCannotTake)
+{
+    Scratch scratch;
+    fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+    MakeTree(oldDir, {{"data", "a file"}});
+    MakeTree(newDir, {{"data/x.dat", "x"}, {"install.env", kSettings}});
+    Write(scratch.Path() / "stub.exe", "MZ");
+    std::string common = " -o " + Q(scratch.Path() / "u.exe") + " --stub " + Q(scratch.Path() / "stub.exe");
+    ToolRun swapped = RunTool("build " + Q(newDir) + common + " --base " + Q(oldDir));
+    EXPECT_EQ(swapped.code, kExitInput);
+    EXPECT_NE(swapped.output.find("data\\: a folder in SRC_DIR but a file in OLD_DIR"), std::string::npos)
+        << swapped.output;
+    EXPECT_FALSE(fs::exists(scratch.Path() / "u.exe"));
+    ToolRun same = RunTool("build " + Q(newDir) + common + " --base " + Q(newDir));
+    EXPECT_EQ(same.code, kExitInput);
+    ToolRun usage = RunTool("build " + Q(newDir) + common + " --remove-missing");
+    EXPECT_EQ(usage.code, kExitUsage);
+}
+
+struct Insertion {
+    const char* what;
+    std::string settings;
+    std::vector<std::string> removalsBefore;
+};
+
+TEST(RemovalLines, AreAddedWhereTheUpdaterReadsThemAndNothingElseChanges)
+{
+    const std::vector<std::string> lines = {"old.dat", "d\\" + std::string("\x95\x5C") + "\\x.dat"};
+    const std::vector<Insertion> cases = {
+        {"into the section, before its closing line", kSettings, {"install.env"}},
+        {"a new section before [EOF]", "TITLEBAR\tT\r\n[ini]\r\na=b\r\n-\r\n[EOF]\r\n", {}},
+        {"a new section at the end of a file without a last line feed", "TITLEBAR\tT\n[ini]\na=b\n-", {}},
+        {"into the second section, which replaces the first",
+         "[delfiles_afterinst]\nfirst.dat\n-\n[delfiles_afterinst]\nsecond.dat\n[ini]\na=b\n-\n", {"second.dat"}},
+        {"before an EOF line that ends the sections", "TITLEBAR\tT\n[reg]\n-\nEOF\n[delfiles_afterinst]\nlate\n", {}},
+    };
+    for (const Insertion& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string result, error;
+        std::vector<int> added;
+        ASSERT_TRUE(AddRemovalLines(c.settings, lines, result, added, error)) << error;
+        std::vector<std::string> expected = c.removalsBefore;
+        expected.insert(expected.end(), lines.begin(), lines.end());
+        EXPECT_EQ(ReadSettingsView(result).removals, expected) << result;
+        ASSERT_EQ(added.size(), lines.size());
+        std::vector<std::string> physical;
+        size_t start = 0;
+        for (size_t stop; (stop = result.find('\n', start)) != std::string::npos; start = stop + 1)
+            physical.push_back(result.substr(start, stop - start));
+        physical.push_back(result.substr(start));
+        for (size_t i = 0; i < lines.size(); ++i) {
+            std::string line = physical.at((size_t)added[i] - 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            EXPECT_EQ(line, lines[i]);
+        }
+    }
+    // Lines that would push a key past the 400 lines the key reader reads are refused.
+    std::string crowded = "[delfiles_afterinst]\n-\n";
+    for (int i = 0; i < 396; ++i)
+        crowded += "// filler\n";
+    crowded += "TITLEBAR\tLate\n";
+    std::string result, error;
+    std::vector<int> added;
+    EXPECT_FALSE(AddRemovalLines(crowded, lines, result, added, error));
+    EXPECT_NE(error.find("400 lines"), std::string::npos) << error;
+}
+
+TEST(RemovalLines, MatchLikeTheUpdatersSearchCaseIgnored)
+{
+    struct Case {
+        std::string pattern, name;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"save\\*.dat", "SAVE\\a.DAT", true},
+        {"save\\*.dat", "save\\deep\\a.dat", false},
+        {"*.bak", "x.bak", true},
+        {"?.dat", "ab.dat", false},
+        {"\x95\x5C\\*", "\x95\x5C\\x", true},  // 表\* : the 0x5C is no separator
+        {"\x95\x5C*", "\x95\x5C\\x", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RemovalMatches(c.pattern, c.name), c.matches) << DisplayName(c.pattern) << " " << DisplayName(c.name);
+}
+
+}  // namespace
