@@ -28,6 +28,10 @@ ByteStream MemoryByteStream(MemoryStream* memory);
 
 // True when exactly size bytes were read (and, with a limit, all of them lie before it).
 bool ReadExactly(ByteStream* stream, void* buffer, size_t size);
+// Reads up to size bytes, never at or past the limit; returns how many were read.
+size_t ReadAtMost(ByteStream* stream, void* buffer, size_t size);
+// Moves count bytes forward; false when that would pass the limit or the seek fails.
+bool SkipBytes(ByteStream* stream, uint64_t count);
 
 uint16_t GetUi16(const unsigned char* bytes);
 uint32_t GetUi32(const unsigned char* bytes);

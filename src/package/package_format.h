@@ -43,6 +43,9 @@ bool IsFolderEntry(const PackageEntry* entry);
 // For a file entry positioned after compressedSize: passes over lastWriteTime and data.
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry);
 
+// For a file entry positioned after compressedSize: reads lastWriteTime.
+bool ReadLastWriteTime(ByteStream* stream, uint64_t* lastWriteTime);
+
 // Bytes an entry occupies before its lastWriteTime: nameLength + 10.
 int32_t EntryHeaderSize(const PackageEntry* entry);
 
