@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,12 +20,10 @@ const size_t kBlock = BLOCK_SIZE;
 // Bytes that do not compress, so the stream is about as long as its contents.
 std::string Noise(size_t size, unsigned seed)
 {
-    std::string bytes(size, '\0');
-    unsigned x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = (char)(x >> 16);
-    }
+    std::mt19937 random(seed);
+    std::string bytes;
+    while (bytes.size() < size)
+        bytes += (char)random();
     return bytes;
 }
 
@@ -120,8 +119,9 @@ TEST(InflateEntryData, HandsOverWholeBlocksAndProgressAsTheUpdaterCountsThem)
                 << requested;
             lastRequested = requested;
         }
-        if (!blocks.empty())
+        if (!blocks.empty()) {
             EXPECT_EQ(r.progress.back().second, (int64_t)z.size());
+        }
     }
 }
 
@@ -188,8 +188,9 @@ TEST(InflateEntryData, EachKindOfDamageEndsTheLoopWithItsStatus)
             EXPECT_EQ(r.outcome.zlibResult, Z_DATA_ERROR);
             EXPECT_NE(r.outcome.message, nullptr);
         }
-        if (c.limit >= 0)
+        if (c.limit >= 0) {
             EXPECT_LE(r.positionAfter, c.limit);
+        }
     }
 }
 
