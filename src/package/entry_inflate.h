@@ -42,7 +42,8 @@ struct InflateOutcome {
 
 // Expects the stream at the entry's data and two buffers of BLOCK_SIZE bytes. inflatedCap >= 0
 // stops the output at that many bytes (INFLATE_TOO_LONG); -1 lets it run. On INFLATE_DONE the
-// stream stands after all compressedSize bytes, even when the zlib stream ended earlier.
+// stream stands after all compressedSize bytes, even when the zlib stream ended earlier; where
+// those bytes run past the stream's limit (shortRead), at the limit, so the next read fails.
 // Returns outcome->status.
 int InflateEntryData(ByteStream* stream, uint32_t compressedSize, int64_t inflatedCap, unsigned char* input,
                      unsigned char* output, const InflateSink* sink, InflateOutcome* outcome);
