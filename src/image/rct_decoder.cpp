@@ -1,3 +1,4 @@
+// Core. The RCT header checks and the pixel-stream decoder (image/rct_decoder.h).
 #include "image/rct_decoder.h"
 
 #include <string.h>

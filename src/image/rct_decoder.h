@@ -1,4 +1,4 @@
-// The RCT title image: header layout, back-reference table and the pixel-stream decoder. Byte
+// Core. The RCT title image: header layout, back-reference table and the pixel-stream decoder. Byte
 // work only, so the loader, the builder, the tests and the fuzzer share one implementation.
 #ifndef UPDATER_IMAGE_RCT_DECODER_H
 #define UPDATER_IMAGE_RCT_DECODER_H

@@ -1,3 +1,4 @@
+// Core. The RCT encoder of the builder (image/rct_encoder.h).
 #include "image/rct_encoder.h"
 
 #include "image/rct_decoder.h"

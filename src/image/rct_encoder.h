@@ -1,4 +1,5 @@
-// RCT encoding for the builder: the shortest pixel stream for a picture, and the file around it.
+// Core. RCT encoding for the builder: the shortest pixel stream for a picture, and the file around
+// it.
 #ifndef UPDATER_IMAGE_RCT_ENCODER_H
 #define UPDATER_IMAGE_RCT_ENCODER_H
 

@@ -1,10 +1,12 @@
-// LoadRctImage: reads insttscr.rct through the data-file opener and decodes it straight into the
-// pixel memory of a new Surface.
+// Win32. Reads insttscr.rct through the data-file opener and decodes it straight into the pixel
+// memory of a new Surface (image/rct_image.h).
+#include "image/rct_image.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "image/rct_decoder.h"
-#include "image/surface.h"
+#include "image/rct_layout.h"
 #include "package/data_file.h"
 #include "startup/notices.h"
 
@@ -14,45 +16,17 @@
 
 enum ReadOutcome { READ_DONE, READ_SHORT, READ_REFUSED };
 
-static bool ReadExactly(FILE* file, void* buffer, size_t size)
-{
-    return fread(buffer, 1, size, file) == size;
-}
-
-// True when at least `size` bytes remain after the current position, so a damaged header cannot
-// make us allocate a payload the file does not hold.
-static bool FileHoldsAtLeast(FILE* file, uint32_t size)
-{
-    long here = ftell(file);
-    if (here < 0 || fseek(file, 0, SEEK_END) != 0)
-        return false;
-    long end = ftell(file);
-    if (end < 0 || fseek(file, here, SEEK_SET) != 0)
-        return false;
-    return end >= here && (unsigned long)(end - here) >= size;
-}
-
 // Steps 2 to 5 of one attempt: header, name field, payload. The caller closes the stream.
 static int ReadRctFile(FILE* file, RctHeader* header, unsigned char** payload)
 {
-    unsigned char headerBytes[RCT_HEADER_SIZE];
-    if (!ReadExactly(file, headerBytes, RCT_HEADER_SIZE))
-        return READ_SHORT;
-    if (!ParseRctHeader(headerBytes, header))
-        return READ_REFUSED;
-    if (RctVariantHasName(header->variant)) {
-        unsigned char length[RCT_NAME_LENGTH_SIZE];
-        if (!ReadExactly(file, length, RCT_NAME_LENGTH_SIZE))
-            return READ_SHORT;
-        if (fseek(file, length[0] | length[1] << 8, SEEK_CUR) != 0)
-            return READ_SHORT;
-    }
-    if (header->payloadSize == 0 || !RctSizeIsSupported(header->width, header->height))
-        return READ_REFUSED;
-    if (!FileHoldsAtLeast(file, header->payloadSize))
-        return READ_SHORT;
+    ByteStream stream = FileByteStream(file);
+    RctLayout layout;
+    int result = ReadRctLayout(&stream, &layout);
+    if (result != RCT_LAYOUT_OK)
+        return RctLayoutIsCut(result) ? READ_SHORT : READ_REFUSED;
+    *header = layout.header;
     *payload = (unsigned char*)CheckedAlloc(header->payloadSize);
-    if (!ReadExactly(file, *payload, header->payloadSize)) {
+    if (!ReadExactly(&stream, *payload, header->payloadSize)) {
         free(*payload);
         *payload = NULL;
         return READ_SHORT;

@@ -1,4 +1,5 @@
-// Surfaces: 24-bit top-down DIB sections that the title image is decoded into and drawn from.
+// Win32. Surfaces: 24-bit top-down DIB sections that the title image is decoded into and drawn
+// from.
 #include "image/surface.h"
 
 #include <stdlib.h>

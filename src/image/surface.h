@@ -1,4 +1,4 @@
-// A top-down 24-bit DIB section with its header: decoded into directly, drawn directly.
+// Win32. A top-down 24-bit DIB section with its header: decoded into directly, drawn directly.
 #ifndef UPDATER_IMAGE_SURFACE_H
 #define UPDATER_IMAGE_SURFACE_H
 
@@ -18,11 +18,5 @@ struct Surface {
 Surface* CreateSurface(int width, int height);
 // Nothing happens for NULL.
 void FreeSurface(Surface* surface);
-
-// Decodes an RCT file into a new Surface. A scrambled payload without its trailer gives a black
-// surface of the header's size. NULL when the magic is none of the four, the payload size is 0,
-// the size is not supported, or the file stays shorter than its header says after a few tries.
-// A damaged pixel stream yields the part decoded before the damage, the rest black.
-Surface* LoadRctImage(const char* name);
 
 #endif

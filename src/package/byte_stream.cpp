@@ -1,3 +1,4 @@
+// Core. The bounded forward byte source of the core's readers (package/byte_stream.h).
 #include "package/byte_stream.h"
 
 #include <string.h>
@@ -63,14 +64,43 @@ ByteStream MemoryByteStream(MemoryStream* memory)
     return stream;
 }
 
+// The bytes left before the limit (UINT64_MAX without one); false when the position is unknown.
+static bool BytesBeforeLimit(ByteStream* stream, uint64_t* left)
+{
+    *left = UINT64_MAX;
+    if (stream->limit < 0)
+        return true;
+    int64_t position = stream->tell(stream->context);
+    if (position < 0)
+        return false;
+    *left = position > stream->limit ? 0 : (uint64_t)(stream->limit - position);
+    return true;
+}
+
 bool ReadExactly(ByteStream* stream, void* buffer, size_t size)
 {
-    if (stream->limit >= 0) {
-        int64_t position = stream->tell(stream->context);
-        if (position < 0 || position > stream->limit || (uint64_t)(stream->limit - position) < size)
-            return false;
-    }
+    uint64_t left;
+    if (!BytesBeforeLimit(stream, &left) || left < size)
+        return false;
     return stream->read(stream->context, buffer, size) == size;
+}
+
+size_t ReadAtMost(ByteStream* stream, void* buffer, size_t size)
+{
+    uint64_t left;
+    if (!BytesBeforeLimit(stream, &left))
+        return 0;
+    if (left < size)
+        size = (size_t)left;
+    return size > 0 ? stream->read(stream->context, buffer, size) : 0;
+}
+
+bool SkipBytes(ByteStream* stream, uint64_t count)
+{
+    uint64_t left;
+    if (!BytesBeforeLimit(stream, &left) || left < count || count > (uint64_t)INT64_MAX)
+        return false;
+    return stream->seek(stream->context, (int64_t)count, SEEK_CUR) == 0;
 }
 
 uint16_t GetUi16(const unsigned char* bytes)

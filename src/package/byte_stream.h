@@ -1,4 +1,4 @@
-// A forward byte source for the readers of the core: a buffered C stream (the updater reading
+// Core. A forward byte source for the readers of the core: a buffered C stream (the updater reading
 // its own file) or memory (tests, fuzzers). Every read reports how much it really delivered.
 #ifndef UPDATER_PACKAGE_BYTE_STREAM_H
 #define UPDATER_PACKAGE_BYTE_STREAM_H
@@ -28,6 +28,10 @@ ByteStream MemoryByteStream(MemoryStream* memory);
 
 // True when exactly size bytes were read (and, with a limit, all of them lie before it).
 bool ReadExactly(ByteStream* stream, void* buffer, size_t size);
+// Reads up to size bytes, never at or past the limit; returns how many were read.
+size_t ReadAtMost(ByteStream* stream, void* buffer, size_t size);
+// Moves count bytes forward; false when that would pass the limit or the seek fails.
+bool SkipBytes(ByteStream* stream, uint64_t count);
 
 uint16_t GetUi16(const unsigned char* bytes);
 uint32_t GetUi32(const unsigned char* bytes);

@@ -1,4 +1,4 @@
-// OpenDataFile and DataFileExists under the data-file lock.
+// Win32. OpenDataFile and DataFileExists under the data-file lock.
 #include "package/data_file.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
-// The one way the updater opens its extracted data files: a failed open offers Retry until it
-// works, and Cancel ends the process with -1. The existence test never shows anything.
+// Win32. The one way the updater opens its extracted data files: a failed open offers Retry until
+// it works, and Cancel ends the process with -1. The existence test never shows anything.
 #ifndef UPDATER_PACKAGE_DATA_FILE_H
 #define UPDATER_PACKAGE_DATA_FILE_H
 

@@ -1,3 +1,4 @@
+// Core. The rules for package entry names (package/entry_names.h).
 #include "package/entry_names.h"
 
 #include <string.h>
@@ -37,4 +38,13 @@ bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry)
     if (CheckEntryName(entry->name, IsFolderEntry(entry)) != ENTRY_NAME_OK)
         return false;
     return strlen(destinationFolder) + 1 + strlen(entry->name) <= PATH_BUFFER_SIZE - 1;
+}
+
+void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE])
+{
+    CopyText(key, name, PATH_BUFFER_SIZE);
+    size_t length = strlen(key);
+    if (folder && length > 0)
+        key[length - 1] = '\0';
+    LowerCp932(key);
 }

@@ -1,4 +1,4 @@
-// Rules for the names that package entries carry, as code page 932 text: which entries are
+// Core. Rules for the names that package entries carry, as code page 932 text: which entries are
 // setup files, how the setup pass treats each entry, and which names may be written at all.
 #ifndef UPDATER_PACKAGE_ENTRY_NAMES_H
 #define UPDATER_PACKAGE_ENTRY_NAMES_H
@@ -23,5 +23,9 @@ int SetupPassStep(const PackageEntry* entry);
 // Windows writes it under exactly that name) and "%s\\%s" of the folder and the name fits 259
 // bytes.
 bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry);
+
+// The name as Windows compares it: lower-cased, a folder's trailing backslash left out, so
+// "Data\\" and "data" give one key. A name longer than key's PATH_BUFFER_SIZE bytes is cut.
+void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE]);
 
 #endif

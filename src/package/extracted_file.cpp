@@ -1,3 +1,5 @@
+// Win32. Where an extracted file is written and how it replaces the old one
+// (package/extracted_file.h).
 #include "package/extracted_file.h"
 
 #include <stdio.h>

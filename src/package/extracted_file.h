@@ -1,8 +1,8 @@
-// Where an extracted file is written, and how it takes its place: a destination that does not
-// exist is created exclusively and written in place; an existing one is written into a file of
-// a small staging folder inside its own folder and replaces the old file whole, keeping its
-// hidden, system, archive and not-indexed attributes. Any failure removes what was written and
-// leaves an existing file as it was.
+// Win32. Where an extracted file is written, and how it takes its place: a destination that does
+// not exist is created exclusively and written in place; an existing one is written into a file of
+// a small staging folder inside its own folder and replaces the old file whole, keeping its hidden,
+// system, archive and not-indexed attributes. Any failure removes what was written and leaves an
+// existing file as it was.
 #ifndef UPDATER_PACKAGE_EXTRACTED_FILE_H
 #define UPDATER_PACKAGE_EXTRACTED_FILE_H
 

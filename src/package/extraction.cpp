@@ -1,14 +1,14 @@
-// The two extraction passes over the package behind the executable image. Where each file is
-// written and how it takes its place is extracted_file.cpp's business: an existing file is
-// replaced only after the stream ended with a correct check, so a damaged package never leaves
-// an existing file cut short.
+// Win32. The two extraction passes over the package behind the executable image. Where each file is
+// written and how it takes its place is extracted_file.cpp's business: an existing file is replaced
+// only after the stream ended with a correct check, so a damaged package never leaves an existing
+// file cut short.
 #include "package/extraction.h"
 
 #include <stdlib.h>
 #include <string.h>
-#include <zlib.h>
 
 #include "package/byte_stream.h"
+#include "package/entry_inflate.h"
 #include "package/entry_names.h"
 #include "package/extracted_file.h"
 #include "package/package_format.h"
@@ -19,9 +19,6 @@
 
 #define READ_FAILURE_TEXT "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。"
 
-static int packageSize;
-// Where the trailer stands: entry headers are never read into it.
-static int64_t packageLimit = -1;
 static char packageFilePath[PATH_BUFFER_SIZE];
 
 void SetPackageFilePath(const char* path)
@@ -29,7 +26,7 @@ void SetPackageFilePath(const char* path)
     CopyText(packageFilePath, path != NULL ? path : "", PATH_BUFFER_SIZE);
 }
 
-FILE* OpenPackage(void)
+FILE* OpenPackage(ByteStream* bytes, int* packageSize)
 {
     char path[PATH_BUFFER_SIZE];
     if (packageFilePath[0] != '\0') {
@@ -42,14 +39,13 @@ FILE* OpenPackage(void)
     FILE* stream = fopen(path, "rb");
     if (stream == NULL)
         return NULL;
-    ByteStream bytes = FileByteStream(stream);
+    *bytes = FileByteStream(stream);
     int32_t size = 0;
-    if (LocatePackage(&bytes, &size) != PACKAGE_ENTRY) {
+    if (LocatePackage(bytes, &size) != PACKAGE_ENTRY) {
         fclose(stream);
         return NULL;
     }
-    packageSize = size;
-    packageLimit = bytes.limit;
+    *packageSize = size;
     return stream;
 }
 
@@ -58,68 +54,31 @@ bool IsSetupFile(const char* name)
     return IsSetupFileName(name);
 }
 
-static bool WriteBlock(HANDLE file, const unsigned char* data, DWORD size)
+// Where the inflated blocks of one file go, and the progress they make.
+struct FileSink {
+    HANDLE file;
+    HWND window;
+    int consumed;  // the pass's count up to this entry's data
+};
+
+static bool WriteBlock(void* context, const unsigned char* data, size_t size)
 {
     DWORD written = 0;
-    return WriteFile(file, data, size, &written, NULL) && written == size;
+    return WriteFile(((FileSink*)context)->file, data, (DWORD)size, &written, NULL) && written == size;
 }
 
-// Inflates the stream into the open file in whole blocks; 0 when it ended with a
-// correct check.
-static int InflateBlocks(FILE* stream, unsigned compressedSize, HANDLE file, unsigned char* input,
-                         unsigned char* output, HWND window, int consumed)
+static void ReportBlock(void* context, int64_t inflated, int64_t requested)
 {
-    z_stream zs;
-    memset(&zs, 0, sizeof zs);
-    if (inflateInit_(&zs, "1.2.3", (int)sizeof(z_stream)) != Z_OK)
-        return 1;
-    int written = 0;
-    unsigned remaining = compressedSize;
-    zs.next_out = output;
-    zs.avail_out = BLOCK_SIZE;
-    for (;;) {
-        if (zs.avail_in == 0 && remaining > 0) {
-            unsigned chunk = remaining < BLOCK_SIZE ? remaining : BLOCK_SIZE;
-            zs.next_in = input;
-            zs.avail_in = (uInt)fread(input, 1, chunk, stream);
-            remaining -= chunk;
-            consumed += (int)chunk;
-        }
-        int result = inflate(&zs, Z_NO_FLUSH);
-        if (result == Z_STREAM_END)
-            break;
-        if (result != Z_OK) {
-            inflateEnd(&zs);
-            return 1;
-        }
-        if (zs.avail_out == 0) {
-            if (!WriteBlock(file, output, BLOCK_SIZE)) {
-                inflateEnd(&zs);
-                return 1;
-            }
-            written += BLOCK_SIZE;
-            zs.next_out = output;
-            zs.avail_out = BLOCK_SIZE;
-            ReportProgress(window, written, consumed);
-        }
-    }
-    int tail = BLOCK_SIZE - (int)zs.avail_out;
-    if (tail > 0) {
-        if (!WriteBlock(file, output, (DWORD)tail)) {
-            inflateEnd(&zs);
-            return 1;
-        }
-        ReportProgress(window, written + tail, consumed);
-    }
-    return inflateEnd(&zs) == Z_OK ? 0 : 1;
+    FileSink* sink = (FileSink*)context;
+    ReportProgress(sink->window, (int)inflated, sink->consumed + (int)requested);
 }
 
-int InflateEntry(FILE* stream, int originalSize, unsigned compressedSize, const char* path, HWND window, int consumed)
+int InflateEntry(ByteStream* stream, int originalSize, unsigned compressedSize, const char* path, HWND window, int consumed)
 {
     unsigned char* input = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
     unsigned char* output = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
-    unsigned char time[8];
-    bool timeRead = fread(time, 1, 8, stream) == 8;
+    uint64_t time = 0;
+    bool timeRead = ReadLastWriteTime(stream, &time);
     consumed += 8;
 
     int result = 1;
@@ -127,10 +86,13 @@ int InflateEntry(FILE* stream, int originalSize, unsigned compressedSize, const 
     if (file != INVALID_HANDLE_VALUE) {
         if (window != NULL)
             BeginFileProgress(window, path, originalSize);
-        result = InflateBlocks(stream, compressedSize, file, input, output, window, consumed);
+        FileSink target = {file, window, consumed};
+        InflateSink sink = {&target, WriteBlock, ReportBlock};
+        InflateOutcome outcome;
+        result = InflateEntryData(stream, compressedSize, -1, input, output, &sink, &outcome) == INFLATE_DONE ? 0 : 1;
         if (window != NULL)
             EndFileProgress(window);
-        result = FinishExtractedFile(path, result, GetUi64(time));
+        result = FinishExtractedFile(path, result, time);
     }
     free(input);
     free(output);
@@ -157,13 +119,13 @@ static void EndPass(FILE* stream)
 
 void ExtractPackage(const char* destinationFolder, int mode)
 {
-    FILE* stream = OpenPackage();
+    ByteStream bytes;
+    int packageSize = 0;
+    FILE* stream = OpenPackage(&bytes, &packageSize);
     if (stream == NULL)
         FailExtraction(NULL);
     HWND window = mode == EXTRACT_FULL_PASS ? OpenProgressWindow(packageSize) : NULL;
     int consumed = 0;
-    ByteStream bytes = FileByteStream(stream);
-    bytes.limit = packageLimit;
     for (;;) {
         PackageEntry entry;
         int read = ReadPackageEntry(&bytes, &entry);
@@ -199,7 +161,7 @@ void ExtractPackage(const char* destinationFolder, int mode)
             CreateDirectoryA(path, NULL);
             continue;
         }
-        if (InflateEntry(stream, entry.originalSize, entry.compressedSize, path, window, consumed) != 0)
+        if (InflateEntry(&bytes, entry.originalSize, entry.compressedSize, path, window, consumed) != 0)
             FailExtraction(stream);
         consumed += 8 + (int)entry.compressedSize;
     }

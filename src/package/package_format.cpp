@@ -1,3 +1,5 @@
+// Core. The package layout reader shared by the updater, the builder and the tests
+// (package/package_format.h).
 #include "package/package_format.h"
 
 #include <string.h>
@@ -101,14 +103,16 @@ bool IsFolderEntry(const PackageEntry* entry)
 
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry)
 {
-    if (stream->limit >= 0) {
-        int64_t position = stream->tell(stream->context);
-        if (position < 0 || position + (int64_t)entry->compressedSize + 8 > stream->limit)
-            return PACKAGE_DAMAGED;
-    }
-    if (stream->seek(stream->context, (int64_t)entry->compressedSize + 8, SEEK_CUR) != 0)
-        return PACKAGE_DAMAGED;
-    return PACKAGE_ENTRY;
+    return SkipBytes(stream, (uint64_t)entry->compressedSize + 8) ? PACKAGE_ENTRY : PACKAGE_DAMAGED;
+}
+
+bool ReadLastWriteTime(ByteStream* stream, uint64_t* lastWriteTime)
+{
+    unsigned char time[8];
+    if (!ReadExactly(stream, time, sizeof time))
+        return false;
+    *lastWriteTime = GetUi64(time);
+    return true;
 }
 
 int32_t EntryHeaderSize(const PackageEntry* entry)

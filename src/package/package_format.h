@@ -1,4 +1,4 @@
-// The package behind the executable image: entries, end marker, padding, and a trailer in the
+// Core. The package behind the executable image: entries, end marker, padding, and a trailer in the
 // last 4 bytes holding the offset of the first entry. One reader, shared by the updater, the
 // builder and the tests.
 #ifndef UPDATER_PACKAGE_PACKAGE_FORMAT_H
@@ -42,6 +42,9 @@ bool IsFolderEntry(const PackageEntry* entry);
 
 // For a file entry positioned after compressedSize: passes over lastWriteTime and data.
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry);
+
+// For a file entry positioned after compressedSize: reads lastWriteTime.
+bool ReadLastWriteTime(ByteStream* stream, uint64_t* lastWriteTime);
 
 // Bytes an entry occupies before its lastWriteTime: nameLength + 10.
 int32_t EntryHeaderSize(const PackageEntry* entry);

@@ -1,3 +1,5 @@
+// Core. The walk over a whole package for list, verify, extract and the fuzzer
+// (package/package_walk.h).
 #include "package/package_walk.h"
 
 #include <string.h>
@@ -6,17 +8,17 @@
 #include <set>
 #include <vector>
 
+#include "package/entry_inflate.h"
 #include "package/entry_names.h"
 #include "startup/path_text.h"
 
 namespace {
 
-std::string LowerName(const std::string& name)
+std::string NameKey(const std::string& name, bool folder)
 {
-    char lower[PATH_BUFFER_SIZE];
-    snprintf(lower, sizeof lower, "%s", name.c_str());
-    LowerCp932(lower);
-    return lower;
+    char key[PATH_BUFFER_SIZE];
+    EntryNameKey(name.c_str(), folder, key);
+    return key;
 }
 
 // The folder that must exist before the entry can be made, separator included; empty at the
@@ -30,8 +32,8 @@ struct Walker {
     ByteStream* stream;
     PackageWalk& walk;
     PackageProblem* problem;
-    std::set<std::string> folders;  // lower-cased names of the folder entries met so far
-    std::set<std::string> names;    // lower-cased names of every entry, without a trailing separator
+    std::set<std::string> folders;  // keys of the folder entries met so far
+    std::set<std::string> names;    // keys of every entry
     bool beforeNestedFolder = true;
 
     bool Fail(int64_t offset, const char* name, const std::string& text)
@@ -55,13 +57,10 @@ struct Walker {
             return Fail(walked.offset, entry.name,
                         std::string("not a name the updater may write: ") + DescribeEntryNameFault(fault));
         // Windows ignores case: "Data\" and "data" are one name, whatever kind each entry is.
-        std::string key = LowerName(entry.name);
-        if (folder)
-            key.pop_back();
-        if (!names.insert(key).second)
+        if (!names.insert(NameKey(entry.name, folder)).second)
             return Fail(walked.offset, entry.name, "same name as an earlier entry (Windows ignores case)");
         std::string parent = ParentFolder(entry.name, folder);
-        if (!parent.empty() && folders.count(LowerName(parent)) == 0)
+        if (!parent.empty() && folders.count(NameKey(parent, true)) == 0)
             return Fail(walked.offset, entry.name, "comes before the entry of its folder, " + parent);
         if (beforeNestedFolder) {
             int step = SetupPassStep(&entry);
@@ -72,85 +71,68 @@ struct Walker {
                             "setup file inside a folder before the first nested folder entry: the setup pass cannot create it");
         }
         if (folder)
-            folders.insert(LowerName(entry.name));
+            folders.insert(NameKey(entry.name, true));
         return true;
     }
 
-    // Inflates a file's data the way the updater does: reads of at most one unit, and the
-    // stream must end exactly where its compressedSize says.
+    // Inflates a file's data with the updater's own loop; the rules cap the output at
+    // originalSize, and the stream must end exactly where its compressedSize says.
     bool Inflate(WalkedEntry& walked, bool deliver)
     {
         const PackageEntry& entry = walked.entry;
         int64_t dataOffset = walked.offset + EntryHeaderSize(&entry) + 8;
         std::vector<unsigned char> input(BLOCK_SIZE);
         std::vector<unsigned char> output(BLOCK_SIZE);
-        z_stream zs;
-        memset(&zs, 0, sizeof zs);
-        if (inflateInit(&zs) != Z_OK)
-            return Fail(dataOffset, entry.name, "zlib could not be initialised");
-        uint32_t remaining = entry.compressedSize;
-        bool shortRead = false;
-        bool ok = true;
-        int64_t produced = 0;
-        for (;;) {
-            if (zs.avail_in == 0 && remaining > 0) {
-                uint32_t chunk = remaining < BLOCK_SIZE ? remaining : BLOCK_SIZE;
-                size_t got = stream->read(stream->context, input.data(), chunk);
-                shortRead = got < chunk;
-                remaining -= chunk;
-                zs.next_in = input.data();
-                zs.avail_in = (uInt)got;
-            }
-            zs.next_out = output.data();
-            zs.avail_out = (uInt)output.size();
-            int result = inflate(&zs, Z_NO_FLUSH);
-            size_t have = output.size() - zs.avail_out;
-            // A stream that inflates past its originalSize is stopped at the first byte too many,
-            // so a tiny package cannot fill a disk before the sizes are compared.
-            bool overflow = walk.checkRules && produced + (int64_t)have > entry.originalSize;
-            if (overflow)
-                have = (size_t)(entry.originalSize - produced);
-            produced += (int64_t)have;
-            if (deliver && have > 0 && walk.data && !walk.data(walked, output.data(), have)) {
-                ok = Fail(dataOffset + (int64_t)zs.total_in, entry.name, "");
-                break;
-            }
-            if (overflow) {
-                ok = Fail(shortRead ? dataOffset + (int64_t)zs.total_in : walked.offset, entry.name,
-                          shortRead ? "the file ends inside this entry's data"
-                                    : "inflates to more than its originalSize of " + std::to_string(entry.originalSize) +
-                                          " bytes");
-                break;
-            }
-            if (result == Z_STREAM_END) {
-                if (zs.avail_in > 0 || remaining > 0)
-                    ok = Fail(dataOffset + (int64_t)zs.total_in, entry.name,
-                              "zlib stream ends " + std::to_string(zs.avail_in + remaining) +
-                                  " bytes before the end of its data (compressedSize is too large)");
-                break;
-            }
-            if (result == Z_OK || (result == Z_BUF_ERROR && zs.avail_in > 0))
-                continue;
-            int64_t at = dataOffset + (int64_t)zs.total_in;
-            if (result == Z_BUF_ERROR && shortRead)
-                ok = Fail(at, entry.name, "the file ends inside this entry's data");
-            else if (result == Z_BUF_ERROR && entry.compressedSize == 0)
-                ok = Fail(at, entry.name, "compressedSize is 0: no zlib stream (an empty file needs the stream of an empty input)");
-            else if (result == Z_BUF_ERROR)
-                ok = Fail(at, entry.name, "zlib stream does not end within its compressedSize");
-            else if (result == Z_DATA_ERROR)
-                ok = Fail(at, entry.name, std::string("damaged zlib stream: ") + (zs.msg != nullptr ? zs.msg : "data error"));
-            else
-                ok = Fail(at, entry.name, "zlib error " + std::to_string(result));
+        struct Delivery {
+            PackageWalk& walk;
+            const WalkedEntry& walked;
+            bool deliver;
+        } delivery{walk, walked, deliver};
+        InflateSink sink = {&delivery,
+                            [](void* context, const unsigned char* data, size_t size) {
+                                Delivery* d = static_cast<Delivery*>(context);
+                                return !d->deliver || !d->walk.data || d->walk.data(d->walked, data, size);
+                            },
+                            nullptr};
+        InflateOutcome outcome;
+        int status = InflateEntryData(stream, entry.compressedSize, walk.checkRules ? entry.originalSize : -1,
+                                      input.data(), output.data(), &sink, &outcome);
+        walked.inflatedSize = outcome.inflated;
+        int64_t at = dataOffset + outcome.consumed;
+        if (outcome.unused > 0)
+            return Fail(at, entry.name,
+                        "zlib stream ends " + std::to_string(outcome.unused) +
+                            " bytes before the end of its data (compressedSize is too large)");
+        switch (status) {
+        case INFLATE_DONE:
             break;
+        case INFLATE_NO_ZLIB:
+            return Fail(dataOffset, entry.name, "zlib could not be initialised");
+        case INFLATE_REFUSED:
+            return Fail(at, entry.name, "");
+        case INFLATE_TOO_LONG:
+            if (outcome.shortRead)
+                return Fail(at, entry.name, "the file ends inside this entry's data");
+            return Fail(walked.offset, entry.name,
+                        "inflates to more than its originalSize of " + std::to_string(entry.originalSize) + " bytes");
+        case INFLATE_CUT_SHORT:
+            return Fail(at, entry.name, "the file ends inside this entry's data");
+        case INFLATE_UNFINISHED:
+            if (entry.compressedSize == 0)
+                return Fail(at, entry.name,
+                            "compressedSize is 0: no zlib stream (an empty file needs the stream of an empty input)");
+            return Fail(at, entry.name, "zlib stream does not end within its compressedSize");
+        default:
+            if (outcome.zlibResult == Z_DATA_ERROR)
+                return Fail(at, entry.name,
+                            std::string("damaged zlib stream: ") + (outcome.message != nullptr ? outcome.message : "data error"));
+            return Fail(at, entry.name, "zlib error " + std::to_string(outcome.zlibResult));
         }
-        inflateEnd(&zs);
-        walked.inflatedSize = produced;
-        if (ok && walk.checkRules && produced != entry.originalSize)
-            ok = Fail(walked.offset, entry.name,
-                      "originalSize " + std::to_string(entry.originalSize) + " differs from the inflated length " +
-                          std::to_string(produced));
-        return ok;
+        if (walk.checkRules && outcome.inflated != entry.originalSize)
+            return Fail(walked.offset, entry.name,
+                        "originalSize " + std::to_string(entry.originalSize) + " differs from the inflated length " +
+                            std::to_string(outcome.inflated));
+        return true;
     }
 
     bool Run(WalkSummary* summary)
@@ -177,12 +159,8 @@ struct Walker {
                 return Fail(walked.offset, walked.entry.name, DescribeHeaderDamage(walked));
             const PackageEntry& entry = walked.entry;
             bool folder = IsFolderEntry(&entry);
-            if (!folder) {
-                unsigned char time[8];
-                if (!ReadExactly(stream, time, 8))
-                    return Fail(walked.offset, entry.name, "the file ends inside this entry's time stamp");
-                walked.lastWriteTime = GetUi64(time);
-            }
+            if (!folder && !ReadLastWriteTime(stream, &walked.lastWriteTime))
+                return Fail(walked.offset, entry.name, "the file ends inside this entry's time stamp");
             if (walk.checkRules && !CheckRules(walked))
                 return false;
             int action = walk.begin ? walk.begin(walked) : WALK_TAKE;

@@ -1,6 +1,7 @@
-// Walks a whole package front to back the way the updater meets it, optionally inflating every
-// stream and checking every rule of the format. The builder's list, verify and extract commands
-// and the fuzzer share it; the first problem comes back with the byte offset where it lies.
+// Core. Walks a whole package front to back the way the updater meets it, optionally inflating
+// every stream and checking every rule of the format. The builder's list, verify and extract
+// commands and the fuzzer share it; the first problem comes back with the byte offset where it
+// lies.
 #ifndef UPDATER_PACKAGE_PACKAGE_WALK_H
 #define UPDATER_PACKAGE_PACKAGE_WALK_H
 

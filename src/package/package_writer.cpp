@@ -1,3 +1,4 @@
+// Core. The package layout writer of the builder and the tests (package/package_writer.h).
 #include "package/package_writer.h"
 
 #include <zlib.h>

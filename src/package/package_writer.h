@@ -1,4 +1,4 @@
-// Writes the package layout: the builder and the tests share it with the reader's module.
+// Core. Writes the package layout: the builder and the tests share it with the reader's module.
 #ifndef UPDATER_PACKAGE_PACKAGE_WRITER_H
 #define UPDATER_PACKAGE_PACKAGE_WRITER_H
 

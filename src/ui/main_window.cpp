@@ -1,7 +1,7 @@
 // Win32. The main window with the title image and its buttons (ui/main_window.h).
 #include "ui/main_window.h"
 
-#include "image/surface.h"
+#include "image/rct_image.h"
 #include "settings/settings.h"
 #include "startup/notices.h"
 #include "startup/work_folder.h"

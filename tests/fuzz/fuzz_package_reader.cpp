@@ -2,7 +2,10 @@
 // stream, through the same walk the builder's verify and extract use. It must never read or
 // write outside its buffers, a sound verdict must hold up when the package is read again entry
 // by entry with the reader alone, and every name of a package verify calls sound must map to a
-// path strictly inside extract's destination folder.
+// path strictly inside extract's destination folder. The updater's full pass is replayed too,
+// with its own settings of the shared inflate loop: where the walk finds a package sound, the
+// updater must extract it, each file with the same bytes, in blocks and progress steps its
+// progress arithmetic can rely on.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "package/entry_inflate.h"
 #include "package/entry_names.h"
 #include "host_files.h"
 #include "package/package_walk.h"
@@ -36,6 +40,84 @@ static void ReadHeadersOnly(const uint8_t* data, size_t size)
     }
 }
 
+// A running digest of one file's inflated bytes, in order.
+struct Digest {
+    uint64_t value = 1469598103934665603ull;
+    void Add(const unsigned char* bytes, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i)
+            value = (value ^ bytes[i]) * 1099511628211ull;
+    }
+};
+
+struct StubFile {
+    Digest digest;
+    uint32_t compressedSize;
+    int64_t handedOver = 0;
+    int64_t lastRequested = 0;
+    bool shortBlockSeen = false;
+};
+
+static bool StubBlock(void* context, const unsigned char* bytes, size_t count)
+{
+    StubFile* file = (StubFile*)context;
+    // Only the last block of a file may be short, and none is empty or over the unit.
+    if (count == 0 || count > BLOCK_SIZE || file->shortBlockSeen)
+        __builtin_trap();
+    file->shortBlockSeen = count < BLOCK_SIZE;
+    file->digest.Add(bytes, count);
+    file->handedOver += (int64_t)count;
+    return true;
+}
+
+static void StubProgress(void* context, int64_t inflated, int64_t requested)
+{
+    StubFile* file = (StubFile*)context;
+    if (inflated != file->handedOver || requested < file->lastRequested || requested > (int64_t)file->compressedSize)
+        __builtin_trap();
+    file->lastRequested = requested;
+}
+
+// The updater's full pass without the files: no cap on the output, a stream that ends before
+// its compressedSize taken as the updater takes it. False where the updater gives its notice.
+static bool ReplayFullPass(const uint8_t* data, size_t size, std::vector<uint64_t>& digests)
+{
+    MemoryStream memory{data, size, 0};
+    ByteStream stream = MemoryByteStream(&memory);
+    int32_t packageSize = 0;
+    if (LocatePackage(&stream, &packageSize) != PACKAGE_ENTRY)
+        return false;
+    std::vector<unsigned char> input(BLOCK_SIZE), output(BLOCK_SIZE);
+    for (int i = 0; i < 100000; ++i) {
+        PackageEntry entry;
+        int read = ReadPackageEntry(&stream, &entry);
+        if (read == PACKAGE_END)
+            return true;
+        if (read != PACKAGE_ENTRY)
+            return false;
+        if (IsFolderEntry(&entry))
+            continue;
+        uint64_t time = 0;
+        if (!ReadLastWriteTime(&stream, &time))
+            return false;
+        StubFile file;
+        file.compressedSize = entry.compressedSize;
+        InflateSink sink = {&file, StubBlock, StubProgress};
+        InflateOutcome outcome;
+        int64_t dataStart = (int64_t)memory.position;
+        if (InflateEntryData(&stream, entry.compressedSize, -1, input.data(), output.data(), &sink, &outcome) !=
+            INFLATE_DONE)
+            return false;
+        // The next entry is read right after the data the entry claims; data that runs past the
+        // package leaves the stream at its limit, where that read fails.
+        int64_t next = outcome.shortRead ? stream.limit : dataStart + (int64_t)entry.compressedSize;
+        if ((int64_t)memory.position != next || next > stream.limit)
+            __builtin_trap();
+        digests.push_back(file.digest.value);
+    }
+    return false;
+}
+
 // Extract's mapping of a sound name stays strictly below the destination. (A name whose
 // characters code page 932 does not assign has no mapping: extract and verify refuse it.)
 static void CheckInsideDestination(const std::string& name)
@@ -59,6 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MemoryStream memory{data, size, 0};
     ByteStream stream = MemoryByteStream(&memory);
     uint64_t inflated = 0;
+    std::vector<uint64_t> walkedDigests;
+    Digest digest;
     PackageWalk walk;
     walk.inflateAll = true;
     walk.checkRules = (size & 1) != 0;
@@ -66,7 +150,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Touch every delivered byte so the sanitizers see each one.
         for (size_t i = 0; i < count; ++i)
             inflated += bytes[i];
+        digest.Add(bytes, count);
         return entry.inflatedSize >= 0;
+    };
+    walk.end = [&](const WalkedEntry& entry) {
+        if (!IsFolderEntry(&entry.entry))
+            walkedDigests.push_back(digest.value);
+        digest = Digest();
+        return true;
     };
     std::vector<std::string> names;
     walk.begin = [&](const WalkedEntry& entry) {
@@ -81,9 +172,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (walk.checkRules)
             for (const std::string& name : names)
                 CheckInsideDestination(name);
-    } else if (problem.text.empty() || problem.offset < 0 || problem.offset > (int64_t)size) {
+        std::vector<uint64_t> extractedDigests;
+        if (!ReplayFullPass(data, size, extractedDigests) || extractedDigests != walkedDigests)
+            __builtin_trap();
+    } else {
         // A refusal always says what and where.
-        __builtin_trap();
+        if (problem.text.empty() || problem.offset < 0 || problem.offset > (int64_t)size)
+            __builtin_trap();
+        std::vector<uint64_t> ignored;
+        ReplayFullPass(data, size, ignored);
     }
     packageReaderSink = inflated;
     return 0;

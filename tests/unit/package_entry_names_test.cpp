@@ -120,4 +120,27 @@ TEST(IsSafeEntryName, DestinationPathLimit)
     EXPECT_FALSE(IsSafeEntryName(folder.c_str(), &tooLong));
 }
 
+// Names Windows takes for one get one key: case ignored, a folder's trailing backslash left out,
+// a double-byte character lower-cased whole and never split.
+TEST(EntryNameKey, OneKeyForWhatWindowsTakesAsOneName)
+{
+    const struct {
+        const char* name;
+        bool folder;
+        const char* key;
+    } cases[] = {
+        {"Data\\", true, "data"},
+        {"data", false, "data"},
+        {"Movie\\OP.DAT", false, "movie\\op.dat"},
+        {"\x82\x60.dat", false, "\x82\x81.dat"},    // full-width A
+        {"\x95\x5C\\", true, "\x95\x5C"},         // a folder whose name ends in a 0x5C trail byte
+        {"\x84\x5C\\", true, "\x84\x8D"},         // a Cyrillic capital with a 0x5C trail byte
+    };
+    for (const auto& c : cases) {
+        char key[PATH_BUFFER_SIZE];
+        EntryNameKey(c.name, c.folder, key);
+        EXPECT_STREQ(key, c.key) << c.name;
+    }
+}
+
 }  // namespace

@@ -111,21 +111,47 @@ TEST(FullPass, WritesEveryEntryWithExactBytesAndTimes)
     EXPECT_EQ(FolderNames(target + "\\data"), (std::vector<std::string>{"old.dat", "表"}));
 }
 
-TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
+// Writes a package of the entries that `add` gives the writer and runs the full pass into the
+// folder "out" of the scratch folder.
+void FullPassOver(const ScratchFolder& scratch, const std::function<void(PackageWriter&)>& add)
 {
-    ScratchFolder scratch;
     std::vector<unsigned char> file(kImage);
     PackageWriter writer([&](const unsigned char* d, size_t n) { file.insert(file.end(), d, d + n); },
                          (uint32_t)kImage.size());
-    std::string contents = kit::RandomBytes(kUnit + 5, 4);
-    writer.AddFile("a.dat", 7, kTime, DeflateZlib(contents));
+    add(writer);
     writer.Finish();
     WriteFileBytes(scratch / "update.exe", ToText(file));
     CreateDirectoryA((scratch / "out").c_str(), nullptr);
     SetPackageFilePath((scratch / "update.exe").c_str());
     ExtractPackage((scratch / "out").c_str(), EXTRACT_FULL_PASS);
     SetPackageFilePath(nullptr);
+}
+
+TEST(FullPass, OriginalSizeThatDiffersOnlyScalesTheBar)
+{
+    ScratchFolder scratch;
+    std::string contents = kit::RandomBytes(kUnit + 5, 4);
+    FullPassOver(scratch, [&](PackageWriter& writer) { writer.AddFile("a.dat", 7, kTime, DeflateZlib(contents)); });
     EXPECT_EQ(ReadFileBytes(scratch / "out\\a.dat"), contents);
+}
+
+// A compressedSize larger than its zlib stream: the next entry is read after all of it, not
+// where the stream happened to end. Zero bytes behind the stream, read as a header, would be an
+// end marker and silently drop the entries after it.
+TEST(FullPass, EntryAfterAStreamShorterThanItsCompressedSizeIsExtracted)
+{
+    for (size_t padding : {size_t(3), size_t(2 * kUnit + 7)}) {
+        SCOPED_TRACE(padding);
+        ScratchFolder scratch;
+        FullPassOver(scratch, [&](PackageWriter& writer) {
+            std::vector<unsigned char> padded = DeflateZlib("first");
+            padded.resize(padded.size() + padding, 0);
+            writer.AddFile("a.dat", 5, kTime, padded);
+            writer.AddFile("b.dat", 6, kTime, DeflateZlib("second"));
+        });
+        EXPECT_EQ(ReadFileBytes(scratch / "out\\a.dat"), "first");
+        EXPECT_EQ(ReadFileBytes(scratch / "out\\b.dat"), "second");
+    }
 }
 
 void RunFullPass(const ScratchFolder& scratch, const std::string& target, const std::vector<PackageFileEntry>& entries)

@@ -38,10 +38,8 @@ bool RefuseCaseCollisions(const std::vector<PlannedEntry>& entries, std::string&
 {
     std::map<std::string, const PlannedEntry*> seen;
     for (const PlannedEntry& entry : entries) {
-        std::string key = entry.name;
-        if (entry.folder)
-            key.pop_back();
-        LowerCp932(&key[0]);
+        char key[PATH_BUFFER_SIZE];
+        EntryNameKey(entry.name.c_str(), entry.folder, key);
         auto [at, fresh] = seen.emplace(key, &entry);
         if (!fresh) {
             const PlannedEntry* other = at->second;

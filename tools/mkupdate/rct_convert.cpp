@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "image/rct_decoder.h"
+#include "image/rct_layout.h"
 #include "image/rct_encoder.h"
 
 bool EncodeRct(const RgbImage& image, int variant, const std::string& name, std::string& rct, std::string& error)
@@ -31,49 +32,47 @@ bool EncodeImageFileToRct(const std::string& imagePath, std::string& rct, std::s
     return true;
 }
 
+// What the converter says for each way the layout reader refuses a file.
+static std::string DescribeLayoutFault(int result, const RctLayout& layout)
+{
+    switch (result) {
+    case RCT_LAYOUT_HEADER_CUT:
+        return "shorter than the 20-byte RCT header";
+    case RCT_LAYOUT_UNKNOWN_MAGIC:
+        return "not an RCT image (unknown magic)";
+    case RCT_LAYOUT_NAME_CUT:
+        return "the name field is cut short";
+    case RCT_LAYOUT_NO_PAYLOAD:
+        return "the payload size is 0";
+    case RCT_LAYOUT_UNSUPPORTED:
+        return "picture size " + std::to_string(layout.header.width) + " x " + std::to_string(layout.header.height) +
+               " is not supported";
+    default:
+        return "the file is shorter than its header says (" + std::to_string(layout.bytesFromPayload) + " of " +
+               std::to_string(layout.header.payloadSize) + " payload bytes)";
+    }
+}
+
 bool DecodeRctFile(const std::string& bytes, RgbImage& image, RctFileInfo& info, std::string& error)
 {
     const unsigned char* data = (const unsigned char*)bytes.data();
-    if (bytes.size() < RCT_HEADER_SIZE) {
-        error = "shorter than the 20-byte RCT header";
+    MemoryStream memory{data, bytes.size(), 0};
+    ByteStream stream = MemoryByteStream(&memory);
+    RctLayout layout;
+    const int fault = ReadRctLayout(&stream, &layout);
+    if (layout.header.variant != RCT_UNKNOWN)
+        info.variant = layout.header.variant;
+    // The name and the payload size are known once the name field was read whole.
+    if (fault == RCT_LAYOUT_OK || fault > RCT_LAYOUT_NAME_CUT) {
+        info.name = bytes.substr((size_t)layout.nameOffset, layout.nameLength);
+        info.payloadSize = layout.header.payloadSize;
+    }
+    if (fault != RCT_LAYOUT_OK) {
+        error = DescribeLayoutFault(fault, layout);
         return false;
     }
-    RctHeader header;
-    if (!ParseRctHeader(data, &header)) {
-        error = "not an RCT image (unknown magic)";
-        return false;
-    }
-    info.variant = header.variant;
-    size_t at = RCT_HEADER_SIZE;
-    if (RctVariantHasName(header.variant)) {
-        if (bytes.size() < at + 2) {
-            error = "the name field is cut short";
-            return false;
-        }
-        const size_t length = data[at] | (size_t)data[at + 1] << 8;
-        at += 2;
-        if (bytes.size() - at < length) {
-            error = "the name field is cut short";
-            return false;
-        }
-        info.name = bytes.substr(at, length);
-        at += length;
-    }
-    info.payloadSize = header.payloadSize;
-    if (header.payloadSize == 0) {
-        error = "the payload size is 0";
-        return false;
-    }
-    if (bytes.size() - at < header.payloadSize) {
-        error = "the file is shorter than its header says (" + std::to_string(bytes.size() - at) + " of " +
-                std::to_string(header.payloadSize) + " payload bytes)";
-        return false;
-    }
-    if (!RctSizeIsSupported(header.width, header.height)) {
-        error = "picture size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
-                " is not supported";
-        return false;
-    }
+    const RctHeader& header = layout.header;
+    const size_t at = (size_t)layout.payloadOffset;
     std::vector<unsigned char> payload(data + at, data + at + header.payloadSize);
     if (RctVariantIsScrambled(header.variant)) {
         DescrambleRctPayload(payload.data(), payload.size());
