@@ -66,7 +66,7 @@ TEST_F(ShippedStub, ImportsOnlyKnownSystemDlls)
 
 TEST_F(ShippedStub, StaysSmall)
 {
-    // 127 KiB today, and the tracked goal is below 200 KiB: a jump past it means something heavy
+    // 130 KiB today, and the tracked goal is below 200 KiB: a jump past it means something heavy
     // got linked in (iostreams, a second run-time), and every player downloads the stub.
     EXPECT_LT(bytes_->size(), 200u * 1024) << "stub size " << bytes_->size() << " bytes";
 }
