@@ -19,6 +19,7 @@
 #include "settings/settings.h"
 #include "settings/settings_file.h"
 #include "settings_fixture.h"
+#include "target_fixture.h"
 
 namespace {
 
@@ -29,12 +30,6 @@ const int kBrowseButton = 1021;
 const std::string kNetwork = "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。";
 const std::string kRoot = "ルートには適応できません";
 const std::string kTooLong = "フォルダのパスが長すぎます。\n短いパスを指定してください。";
-const std::string kApplied = "既にアップデート適応済みです";
-
-std::string Question(const std::string& folder)
-{
-    return "[" + folder + "]をアップデートします";
-}
 
 // args: the settings file, the report file.
 TEST_CHILD(Choose)
@@ -42,15 +37,7 @@ TEST_CHILD(Choose)
     CoInitialize(nullptr);  // the folder browser is a shell dialog, as at the updater's start
     LoadSettings(args[0].c_str());
     Report report;
-    report["before"] = CurrentFolder();
-    char buffer[260];
-    memset(buffer, '#', sizeof buffer);
-    int result = ChooseTargetFolder(buffer);
-    report["after"] = CurrentFolder();
-    report["result"] = std::to_string(result);
-    report["untouched"] = std::all_of(buffer, buffer + sizeof buffer, [](char c) { return c == '#'; }) ? "1" : "0";
-    if (memchr(buffer, '\0', sizeof buffer) != nullptr)
-        report["buffer"] = buffer;
+    ReportFolderSearch(report, ChooseTargetFolder);
     WriteReport(args[1], report);
     CoUninitialize();
     return 0;
@@ -166,18 +153,18 @@ TEST(ManualChoice, TypedTextIsNormalisedCheckedAndConfirmed)
     const SettingLines make = {{"INSTMAKEFOL", "1"}, {"INSTFOL", "Maker"}, {"INSTTO", "Product"}};
     const std::string omote = "D:\\表";
     const TypedCase cases[] = {
-        {"ForwardSlashes", {}, "D:/Games/Product/", {IDYES}, {Question("D:\\Games\\Product")}, 0, "D:\\Games\\Product"},
-        {"DriveRelative", {}, "Games\\Product", {IDYES}, {Question("C:\\Games\\Product")}, 0, "C:\\Games\\Product"},
-        {"LeadingBackslash", {}, "\\Games\\Product", {IDYES}, {Question("C:\\Games\\Product")}, 0,
+        {"ForwardSlashes", {}, "D:/Games/Product/", {IDYES}, {UpdateQuestion("D:\\Games\\Product")}, 0, "D:\\Games\\Product"},
+        {"DriveRelative", {}, "Games\\Product", {IDYES}, {UpdateQuestion("C:\\Games\\Product")}, 0, "C:\\Games\\Product"},
+        {"LeadingBackslash", {}, "\\Games\\Product", {IDYES}, {UpdateQuestion("C:\\Games\\Product")}, 0,
          "C:\\Games\\Product"},
-        {"DriveWithoutSeparator", {}, "D:Games", {IDYES}, {Question("D:\\Games")}, 0, "D:\\Games"},
-        {"DoubleByteTrailBackslash", {}, omote + "\\", {IDYES}, {Question(omote)}, 0, omote},
-        {"MakeFolder", make, "D:\\Games", {IDYES}, {Question("D:\\Games\\Maker\\Product")}, 0,
+        {"DriveWithoutSeparator", {}, "D:Games", {IDYES}, {UpdateQuestion("D:\\Games")}, 0, "D:\\Games"},
+        {"DoubleByteTrailBackslash", {}, omote + "\\", {IDYES}, {UpdateQuestion(omote)}, 0, omote},
+        {"MakeFolder", make, "D:\\Games", {IDYES}, {UpdateQuestion("D:\\Games\\Maker\\Product")}, 0,
          "D:\\Games\\Maker\\Product"},
-        {"MakeFolderKeepsProduct", make, "D:\\Games\\Product", {IDYES}, {Question("D:\\Games\\Product")}, 0,
+        {"MakeFolderKeepsProduct", make, "D:\\Games\\Product", {IDYES}, {UpdateQuestion("D:\\Games\\Product")}, 0,
          "D:\\Games\\Product"},
-        {"MakeFolderOnRoot", make, "D:\\", {IDYES}, {Question("D:\\Maker\\Product")}, 0, "D:\\Maker\\Product"},
-        {"Declined", {}, "D:\\Games", {IDNO}, {Question("D:\\Games")}, -1, ""},
+        {"MakeFolderOnRoot", make, "D:\\", {IDYES}, {UpdateQuestion("D:\\Maker\\Product")}, 0, "D:\\Maker\\Product"},
+        {"Declined", {}, "D:\\Games", {IDNO}, {UpdateQuestion("D:\\Games")}, -1, ""},
         {"NetworkPath", {}, "\\\\server\\share", {IDOK}, {kNetwork}, -1, ""},
         {"DoubleBackslashInside", {}, "D:\\Games\\\\Product", {IDOK}, {kNetwork}, -1, ""},
         {"Root", {}, "D:\\", {IDRETRY}, {kRoot}, -1, ""},
@@ -212,7 +199,7 @@ TEST(ManualChoice, KeyFileAndVersionGateAreTestedInTheChosenFolder)
     EXPECT_EQ(missing.result, -1);
 
     Outcome found = ChooseTyped(keyFile, (installed.Path() + "\\").c_str(), {IDYES});
-    EXPECT_EQ(found.notices, std::vector<std::string>{Question(installed.Path())});
+    EXPECT_EQ(found.notices, std::vector<std::string>{UpdateQuestion(installed.Path())});
     EXPECT_EQ(found.result, 0);
     EXPECT_EQ(found.buffer, installed.Path());
 
@@ -220,7 +207,7 @@ TEST(ManualChoice, KeyFileAndVersionGateAreTestedInTheChosenFolder)
     SettingLines gated = keyFile;
     gated.insert(gated.end(), {{"CHKREG", "Version"}, {"CHKREGVER", "100"}, {"CHKREGVERHIGH", "109"}});
     Outcome refused = ChooseTyped(gated, installed.Path().c_str(), {IDOK});
-    EXPECT_EQ(refused.notices, std::vector<std::string>{kApplied});
+    EXPECT_EQ(refused.notices, std::vector<std::string>{kAlreadyApplied});
     EXPECT_EQ(refused.result, -1);
     EXPECT_TRUE(refused.untouched);
 }
@@ -231,7 +218,7 @@ TEST(ManualChoice, ProposalAccepted)
     Outcome outcome = ChooseTyped(ProductKeySettings("Accepted", {{"INSTFOL", "Maker"}, {"INSTTO", "Product"}}), nullptr,
                                   {IDYES});
     EXPECT_EQ(outcome.proposal, "C:\\Program Files\\Maker\\Product");
-    EXPECT_EQ(outcome.notices, std::vector<std::string>{Question("C:\\Program Files\\Maker\\Product")});
+    EXPECT_EQ(outcome.notices, std::vector<std::string>{UpdateQuestion("C:\\Program Files\\Maker\\Product")});
     EXPECT_EQ(outcome.buffer, "C:\\Program Files\\Maker\\Product");
 }
 

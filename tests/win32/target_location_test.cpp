@@ -18,34 +18,23 @@
 #include "settings/settings.h"
 #include "settings/settings_file.h"
 #include "settings_fixture.h"
+#include "target_fixture.h"
 
 namespace {
 
 const char* kGlobal = "UpdaterTestLocate";
 const std::string kTooOld = "アップデート元のバージョンが不適合です";
-const std::string kApplied = "既にアップデート適応済みです";
 const std::string kNotInstalled = "本体がインストールされていません";
 const std::string kNoFolder = "インストール先が特定できませんでした\n本体プログラムをインストールしてから実行してください";
-
-std::string Question(const std::string& folder)
-{
-    return "[" + folder + "]をアップデートします";
-}
 
 // args: what to call ("locate" or "gate"), the settings file, the report file.
 TEST_CHILD(Locate)
 {
     LoadSettings(args[1].c_str());
     Report report;
-    report["before"] = CurrentFolder();
-    char buffer[260];
-    memset(buffer, '#', sizeof buffer);
-    int result = args[0] == "gate" ? (CheckVersionGate() ? 1 : 0) : LocateTargetFolder(buffer);
-    report["after"] = CurrentFolder();
-    report["result"] = std::to_string(result);
-    report["untouched"] = std::all_of(buffer, buffer + sizeof buffer, [](char c) { return c == '#'; }) ? "1" : "0";
-    if (memchr(buffer, '\0', sizeof buffer) != nullptr)
-        report["buffer"] = buffer;
+    ReportFolderSearch(report, [&](char* buffer) {
+        return args[0] == "gate" ? (CheckVersionGate() ? 1 : 0) : LocateTargetFolder(buffer);
+    });
     WriteReport(args[2], report);
     return 0;
 }
@@ -98,11 +87,11 @@ TEST(VersionGate, RefusesOutsideTheInclusiveBoundsBeforeReadingTheMachineKey)
         {"BelowLow", bounds, "99", &kTooOld},
         {"Low", bounds, "100", nullptr},
         {"High", bounds, "109", nullptr},
-        {"AboveHigh", bounds, "110", &kApplied},
+        {"AboveHigh", bounds, "110", &kAlreadyApplied},
         {"NumberWithText", bounds, "105 build 3", nullptr},
         {"ValueMissing", bounds, nullptr, &kTooOld},
         {"NotANumber", bounds, "abc", &kTooOld},
-        {"NoHighBound", {{"CHKREG", "Version"}}, "1", &kApplied},
+        {"NoHighBound", {{"CHKREG", "Version"}}, "1", &kAlreadyApplied},
         {"NoHighBoundZero", {{"CHKREG", "Version"}}, "0", nullptr},
         {"NoHighBoundValueMissing", {{"CHKREG", "Version"}}, nullptr, nullptr},
         {"NoChkReg", {{"CHKREGVER", "100"}, {"CHKREGVERHIGH", "109"}}, "999", nullptr},
@@ -118,7 +107,7 @@ TEST(VersionGate, RefusesOutsideTheInclusiveBoundsBeforeReadingTheMachineKey)
         // A gate that passes leads on to the question, answered No: -2 either way, but only
         // a refusal shows the gate's notice and nothing after it.
         Outcome outcome = RunLocate("locate", ProductKeySettings(c.name, c.gate), {c.notice ? IDOK : IDNO});
-        const std::string expected = c.notice ? *c.notice : Question(installed.Path());
+        const std::string expected = c.notice ? *c.notice : UpdateQuestion(installed.Path());
         EXPECT_EQ(outcome.notices, std::vector<std::string>{expected});
         EXPECT_EQ(outcome.result, LOCATE_STOP);
         EXPECT_TRUE(outcome.untouched);
@@ -208,12 +197,12 @@ TEST(LocateTargetFolder, FoundFolderIsConfirmedOrDeclined)
     const SettingLines settings = ProductKeySettings("Found", {{"KEYFILE", "game.exe"}});
 
     Outcome yes = RunLocate("locate", settings, {IDYES});
-    EXPECT_EQ(yes.notices, std::vector<std::string>{Question(installed.Path())});
+    EXPECT_EQ(yes.notices, std::vector<std::string>{UpdateQuestion(installed.Path())});
     EXPECT_EQ(yes.result, LOCATE_FOUND);
     EXPECT_EQ(yes.buffer, installed.Path());
 
     Outcome no = RunLocate("locate", settings, {IDNO});
-    EXPECT_EQ(no.notices, std::vector<std::string>{Question(installed.Path())});
+    EXPECT_EQ(no.notices, std::vector<std::string>{UpdateQuestion(installed.Path())});
     EXPECT_EQ(no.result, LOCATE_STOP);
     EXPECT_TRUE(no.untouched);
 }
@@ -241,7 +230,7 @@ TEST(LocateTargetFolder, StoredFolderIsUsedAsItStands)
         TestProductKey key(kGlobal, c.name);
         key.SetInstalled(c.stored.c_str());
         Outcome outcome = RunLocate("locate", ProductKeySettings(c.name, c.more), {IDYES});
-        EXPECT_EQ(outcome.notices, std::vector<std::string>{Question(c.stored)});
+        EXPECT_EQ(outcome.notices, std::vector<std::string>{UpdateQuestion(c.stored)});
         EXPECT_EQ(outcome.result, LOCATE_FOUND);
         EXPECT_EQ(outcome.buffer, c.stored);
     }
