@@ -37,9 +37,6 @@ struct EntryLine {
     int line;
 };
 
-const char* const kTextKeys[] = {"REG_GLOBAL", "REG_LOCAL", "INI_FILE", "INI_SECTION", "TITLEBAR", "INSTTO",
-                                 "INSTFOL",    "KEYFILE",   "CHKREG",   "INSTREADME",  "INSTREADMEFL"};
-const char* const kIntegerKeys[] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"};
 // Carried by the settings files of this format for other tools; the updater never reads them.
 const char* const kForeignKeys[] = {"INST_GROUP", "EXENAME"};
 const char kSampleInstallPath[] = "C:\\Program Files\\Game";
@@ -415,10 +412,10 @@ private:
 
     void CheckKnownKey(const std::string& key, const std::string& value, int line)
     {
-        std::vector<std::string> known(std::begin(kTextKeys), std::end(kTextKeys));
-        known.insert(known.end(), std::begin(kIntegerKeys), std::end(kIntegerKeys));
+        std::vector<std::string> known(std::begin(kUpdaterTextKeys), std::end(kUpdaterTextKeys));
+        known.insert(known.end(), std::begin(kUpdaterIntegerKeys), std::end(kUpdaterIntegerKeys));
         if (std::find(known.begin(), known.end(), key) != known.end()) {
-            if (std::find(std::begin(kIntegerKeys), std::end(kIntegerKeys), key) != std::end(kIntegerKeys) &&
+            if (std::find(std::begin(kUpdaterIntegerKeys), std::end(kUpdaterIntegerKeys), key) != std::end(kUpdaterIntegerKeys) &&
                 !IsWellFormedInteger(value))
                 lint_.Warn(line, "value " + Quoted(value) + " of " + key + " is not a whole number; the updater reads " +
                                      std::to_string(ReadAsInteger(value)));

@@ -16,16 +16,18 @@
 
 namespace {
 
-// Every key the updater looks up: a removal line must never be read as one of them.
-const char* const kUpdaterKeys[] = {"REG_GLOBAL", "REG_LOCAL", "INI_FILE",   "INI_SECTION", "TITLEBAR",
-                                    "INSTTO",     "INSTFOL",   "INSTMAKEFOL", "KEYFILE",    "CHKREG",
-                                    "CHKREGVER",  "CHKREGVERHIGH", "INSTREADME", "INSTREADMEFL"};
+std::vector<const char*> UpdaterKeys()
+{
+    std::vector<const char*> keys(std::begin(kUpdaterTextKeys), std::end(kUpdaterTextKeys));
+    keys.insert(keys.end(), std::begin(kUpdaterIntegerKeys), std::end(kUpdaterIntegerKeys));
+    return keys;
+}
 
 const char kRemovalComment[] = "// files of the previous release that this one no longer has (mkupdate build --remove-missing)";
 
 // What the updater's two readers make of a settings text.
 struct ReaderView {
-    std::vector<std::string> settings;               // the value of each kUpdaterKeys key, "\x01" when absent
+    std::vector<std::string> settings;               // the value of each UpdaterKeys() key, "\x01" when absent
     std::vector<std::vector<std::string>> sections;  // the entries of each action list
     int openSection = SECTION_NONE;
 };
@@ -41,7 +43,7 @@ ReaderView ReadAsUpdater(const std::string& text)
 {
     ReaderView view;
     view.openSection = LoadAsUpdater(text);
-    for (const char* key : kUpdaterKeys) {
+    for (const char* key : UpdaterKeys()) {
         char value[TEXT_BUFFER_SIZE];
         view.settings.push_back(GetSetting(key, value, sizeof value, "\x01"));
     }
@@ -72,7 +74,7 @@ std::string UnfitLine(const std::string& name)
     std::string asRead = name + "\n";
     if (SplitKeyLine(asRead.c_str(), &parts) == KEYLINE_PAIR) {
         std::string key = name.substr(0, (size_t)parts.keyLength);
-        for (const char* known : kUpdaterKeys)
+        for (const char* known : UpdaterKeys())
             if (key == known)
                 return "the updater would read the line as the setting " + key;
     }

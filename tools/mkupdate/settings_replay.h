@@ -11,6 +11,12 @@
 #include "settings/action_reader.h"
 #include "settings/settings_reader.h"
 
+// Every key the updater looks up: those it reads as text, and those it reads as integers.
+inline constexpr const char* kUpdaterTextKeys[] = {"REG_GLOBAL", "REG_LOCAL", "INI_FILE",  "INI_SECTION",
+                                                   "TITLEBAR",   "INSTTO",    "INSTFOL",   "KEYFILE",
+                                                   "CHKREG",     "INSTREADME", "INSTREADMEFL"};
+inline constexpr const char* kUpdaterIntegerKeys[] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"};
+
 // One line as the readers get it: a physical line longer than 511 bytes arrives in pieces.
 struct LinePiece {
     std::string text;   // up to a zero byte, where the readers' string work stops too
