@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "package/package_writer.h"
-#include "package_build.h"
-#include "package_plan.h"
+#include "build/package_build.h"
+#include "build/package_plan.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "package/extraction.h"
+#include "extraction/extraction.h"
 #include "winbench_package.h"
 
 using namespace winbench;

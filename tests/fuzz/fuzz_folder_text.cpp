@@ -4,8 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "target/folder_text.h"
-#include "startup/cp932_text.h"
+#include "text/folder_text.h"
+#include "text/cp932_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

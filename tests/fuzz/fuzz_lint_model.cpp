@@ -11,7 +11,7 @@
 #include "settings/action_reader.h"
 #include "settings/settings.h"
 #include "settings/settings_reader.h"
-#include "settings_replay.h"
+#include "lint/settings_replay.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -15,7 +15,7 @@
 
 #include "package/entry_inflate.h"
 #include "package/entry_names.h"
-#include "host_files.h"
+#include "host/host_files.h"
 #include "package/package_walk.h"
 
 volatile uint64_t packageReaderSink;

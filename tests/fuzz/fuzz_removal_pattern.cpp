@@ -4,9 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "startup/path_text.h"
-#include "startup/cp932_text.h"
-#include "update/removal_pattern.h"
+#include "text/path_text.h"
+#include "text/cp932_text.h"
+#include "text/removal_pattern.h"
 
 // What an accepted line must never hold, found with the independent trail-byte test: a leading
 // separator, a colon, or a ".." component.

@@ -14,28 +14,28 @@ spec = importlib.util.spec_from_loader("check_sources", loader)
 check_sources = importlib.util.module_from_spec(spec)
 loader.exec_module(check_sources)
 
-CMAKE = """target_sources(updatercore PRIVATE text.cpp)
-if(WIN32)
-  target_sources(updaterwin PRIVATE window.cpp)
-endif()
-"""
-ROOT_CMAKE = "add_executable(updater WIN32 part/main.cpp $<TARGET_OBJECTS:updater_resources>)\n"
+CORE_CMAKE = "add_library(updatercore STATIC text/text.cpp names/names.cpp)\n"
+WIN32_CMAKE = ("add_library(updaterwin STATIC base/window.cpp)\n"
+               "add_executable(updater WIN32 main.cpp $<TARGET_OBJECTS:updater_resources>)\n")
 
 # A tree that keeps every rule: the mutations below each break one.
 SOUND = {
-    "CMakeLists.txt": ROOT_CMAKE,
-    "part/CMakeLists.txt": CMAKE,
-    "part/text.h": "// Core. Text.\n#include <string.h>\nint Measure(const char* text);\n",
-    "part/text.cpp": '// Core. Text.\n#include "part/text.h"\n'
-                     '// 日本語 in a comment is fine.\n'
-                     'static const char kMark[] = "\\x95\\x5c";\n'
-                     'int Measure(const char* text)\n{\n    return (int)strlen(text);\n}\n',
-    "part/window.h": "// Win32. A window.\n#include <windows.h>\nHWND OpenWindow(void);\n",
-    "part/window.cpp": '// Win32. A window.\n#include "part/window.h"\n'
-                       'static const char kCaption[] = "更新";\n'
-                       'HWND OpenWindow(void)\n{\n    return NULL;\n}\n',
-    "part/main.cpp": "// Win32. The entry point.\nint main(void)\n{\n    return 0;\n}\n",
-    "part/sizes.h": "// Core. Sizes, no functions.\n#define SIZE 260\n",
+    "core/CMakeLists.txt": CORE_CMAKE,
+    "win32/CMakeLists.txt": WIN32_CMAKE,
+    "core/text/text.h": "// Text.\n#include <string.h>\nint Measure(const char* text);\n",
+    "core/text/text.cpp": '// Text.\n#include "text/text.h"\n'
+                          '// 日本語 in a comment is fine.\n'
+                          'static const char kMark[] = "\\x95\\x5c";\n'
+                          'int Measure(const char* text)\n{\n    return (int)strlen(text);\n}\n',
+    "core/text/sizes.h": "// Sizes, no functions.\n#define SIZE 260\n",
+    "core/names/names.h": "// Names.\nint Count(const char* name);\n",
+    "core/names/names.cpp": '// Names.\n#include "names/names.h"\n#include "text/text.h"\n'
+                            'int Count(const char* name)\n{\n    return Measure(name);\n}\n',
+    "win32/base/window.h": "// A window.\n#include <windows.h>\nHWND OpenWindow(void);\n",
+    "win32/base/window.cpp": '// A window.\n#include "base/window.h"\n#include "text/text.h"\n'
+                             'static const char kCaption[] = "更新";\n'
+                             'HWND OpenWindow(void)\n{\n    return NULL;\n}\n',
+    "win32/main.cpp": '// The entry point.\n#include "base/window.h"\nint main(void)\n{\n    return 0;\n}\n',
 }
 
 
@@ -59,25 +59,29 @@ class CheckSources(unittest.TestCase):
 
     def test_each_broken_rule_is_found(self):
         cases = [
-            ("no label", {"part/sizes.h": "// Sizes.\n#define SIZE 260\n"},
-             "part/sizes.h: the first comment line"),
-            ("label against CMake", {"part/text.cpp": SOUND["part/text.cpp"].replace("// Core.", "// Win32.", 1)},
-             "part/text.cpp: labelled Win32 but built into the Core library"),
-            ("header against its source", {"part/window.h": "// Core. A window.\nvoid* OpenWindow(void);\n"},
-             "part/window.h: labelled Core but part/window.cpp is Win32"),
-            ("source in no library", {"part/extra.cpp": "// Core. Extra.\n"},
-             "part/extra.cpp: not in updatercore or updaterwin"),
-            ("windows.h in core", {"part/text.h": SOUND["part/text.h"].replace("<string.h>", "<Windows.h>")},
-             "part/text.h: a core file includes <Windows.h>"),
-            ("Win32 header in core", {"part/text.cpp": SOUND["part/text.cpp"].replace(
-                '#include "part/text.h"', '#include "part/text.h"\n#include "part/window.h"')},
-             "part/text.cpp: a core file includes the Win32 header part/window.h"),
-            ("Japanese literal in core", {"part/text.cpp": SOUND["part/text.cpp"].replace('"\\x95\\x5c"', '"表"')},
-             "part/text.cpp: a byte above 0x7F outside comments"),
-            ("declared, defined elsewhere", {"part/text.h": SOUND["part/text.h"] + "int Count(void);\n"},
-             "part/text.h: declares Count() which part/text.cpp does not define"),
-            ("functions in a header without source", {"part/sizes.h": SOUND["part/sizes.h"] + "int Size(void);\n"},
-             "part/sizes.h: declares Size() but there is no part/sizes.cpp"),
+            ("source outside both sides", {"extra/extra.cpp": "// Extra.\n"},
+             "extra/extra.cpp: not in a folder of src/core or in src/win32"),
+            ("core source outside a folder", {"core/loose.h": "// Loose.\n#define LOOSE 1\n"},
+             "core/loose.h: not in a folder of src/core"),
+            ("source in no library", {"core/text/extra.cpp": "// Extra.\n"},
+             "core/text/extra.cpp: not built by src/core/CMakeLists.txt"),
+            ("core source in the Win32 list", {"win32/base/more.cpp": "// More.\n",
+                                               "core/CMakeLists.txt": CORE_CMAKE.replace("names/names.cpp", "names/names.cpp base/more.cpp")},
+             "win32/base/more.cpp: not built by src/win32/CMakeLists.txt"),
+            ("include climbing out", {"core/text/text.cpp": SOUND["core/text/text.cpp"].replace(
+                '#include "text/text.h"', '#include "text/text.h"\n#include "../../win32/base/window.h"')},
+             "core/text/text.cpp: includes ../../win32/base/window.h past the include path"),
+            ("folders in a circle", {"core/text/text.cpp": SOUND["core/text/text.cpp"].replace(
+                '#include "text/text.h"', '#include "text/text.h"\n#include "names/names.h"')},
+             "folders include each other in a circle: core/names -> core/text -> core/names"),
+            ("windows.h in core", {"core/text/text.h": SOUND["core/text/text.h"].replace("<string.h>", "<Windows.h>")},
+             "core/text/text.h: a core file includes <Windows.h>"),
+            ("Japanese literal in core", {"core/text/text.cpp": SOUND["core/text/text.cpp"].replace('"\\x95\\x5c"', '"表"')},
+             "core/text/text.cpp: a byte above 0x7F outside comments"),
+            ("declared, defined elsewhere", {"core/text/text.h": SOUND["core/text/text.h"] + "int Other(void);\n"},
+             "core/text/text.h: declares Other() which core/text/text.cpp does not define"),
+            ("functions in a header without source", {"core/text/sizes.h": SOUND["core/text/sizes.h"] + "int Size(void);\n"},
+             "core/text/sizes.h: declares Size() but there is no core/text/sizes.cpp"),
         ]
         for name, changes, expected in cases:
             with self.subTest(name):

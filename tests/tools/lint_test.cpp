@@ -1,12 +1,12 @@
 // mkupdate lint: each kind of mistake in install.env, alone in a small fixture, gives exactly
 // its own finding; the demo update is clean; the command's exit codes.
-#include "lint.h"
+#include "lint/lint.h"
 
 #include <gtest/gtest.h>
 
-#include "commands.h"
+#include "cli/commands.h"
 #include "files.h"
-#include "image_file.h"
+#include "host/image_file.h"
 #include "mkupdate_program.h"
 #include "program.h"
 #include "sample_text.h"

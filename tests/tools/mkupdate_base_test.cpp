@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "base_compare.h"
-#include "commands.h"
-#include "host_files.h"
-#include "lint.h"
+#include "build/base_compare.h"
+#include "cli/commands.h"
+#include "host/host_files.h"
+#include "lint/lint.h"
 #include "package/package_walk.h"
-#include "removal_lines.h"
+#include "build/removal_lines.h"
 #include "settings/action_reader.h"
 #include "tool_kit.h"
 

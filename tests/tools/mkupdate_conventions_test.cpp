@@ -7,8 +7,8 @@
 #include <regex>
 #include <string>
 
-#include "command_line.h"
-#include "commands.h"
+#include "cli/command_line.h"
+#include "cli/commands.h"
 #include "tool_kit.h"
 
 namespace fs = std::filesystem;

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "host_files.h"
-#include "rct_convert.h"
+#include "cli/commands.h"
+#include "host/host_files.h"
+#include "host/rct_convert.h"
 #include "settings/action_lists.h"
 #include "settings/action_reader.h"
 #include "settings/settings.h"
 #include "settings/settings_reader.h"
-#include "starter_folder.h"
+#include "init/starter_folder.h"
 #include "tool_kit.h"
 
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli/commands.h"
 #include "package/package_walk.h"
 #include "package/package_writer.h"
 #include "tool_kit.h"

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "host_files.h"
+#include "cli/commands.h"
+#include "host/host_files.h"
 #include "package/package_walk.h"
 #include "package/package_writer.h"
 #include "pseudo_random.h"
 #include "sample_text.h"
-#include "text_util.h"
+#include "cli/text_util.h"
 #include "tool_kit.h"
 
 #ifndef _WIN32

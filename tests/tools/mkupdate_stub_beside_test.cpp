@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "commands.h"
+#include "cli/commands.h"
 #include "tool_kit.h"
 
 namespace fs = std::filesystem;

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli/commands.h"
 #include "files.h"
 #include "image/rct_decoder.h"
 #include "image/rct_encoder.h"
-#include "image_file.h"
+#include "host/image_file.h"
 #include "mkupdate_program.h"
 #include "program.h"
-#include "rct_convert.h"
-#include "text_util.h"
+#include "host/rct_convert.h"
+#include "cli/text_util.h"
 
 namespace {
 

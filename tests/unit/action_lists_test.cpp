@@ -1,7 +1,7 @@
 // The section rules of install.env and the [ini] / [reg] entry parsers with their placeholders.
 #include "settings/action_lists.h"
 #include "settings/action_reader.h"
-#include "startup/cp932_text.h"
+#include "text/cp932_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // Code page 932 text and the entry-name rules that the updater and every mkupdate command share.
-#include "startup/cp932_text.h"
+#include "text/cp932_text.h"
+#include "text/entry_name_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "target/folder_text.h"
-#include "startup/cp932_text.h"
+#include "text/folder_text.h"
+#include "text/cp932_text.h"
 
 #include <gtest/gtest.h>
 

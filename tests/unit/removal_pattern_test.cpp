@@ -1,5 +1,5 @@
-#include "startup/cp932_text.h"
-#include "update/removal_pattern.h"
+#include "text/cp932_text.h"
+#include "text/removal_pattern.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "startup/work_folder_name.h"
+#include "text/work_folder_name.h"
 
 #include <gtest/gtest.h>
 

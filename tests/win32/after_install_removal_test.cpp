@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "scratch.h"
-#include "settings/action_file.h"
+#include "base/action_file.h"
 #include "settings/action_lists.h"
 #include "update/after_install_removal.h"
 

@@ -9,7 +9,7 @@
 
 #include "child.h"
 #include "driver.h"
-#include "package/data_file.h"
+#include "base/data_file.h"
 #include "scratch.h"
 
 namespace {

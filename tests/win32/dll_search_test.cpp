@@ -3,7 +3,7 @@
 // the search restricted as on current Windows and once through the fallback for systems without
 // SetDefaultDllDirectories, and must load none of them. Its own loads are recorded as well: each
 // must name a file in the system folder, never a bare name.
-#include "startup/dll_search.h"
+#include "base/dll_search.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "driver.h"
 #include "import_hook.h"
 #include "scratch.h"
-#include "startup/work_folder.h"
+#include "base/work_folder.h"
 #include "ui/progress_window.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include "scratch.h"
 #include "settings/settings.h"
-#include "settings/settings_file.h"
-#include "startup/notices.h"
-#include "update/end_dialog.h"
+#include "base/settings_file.h"
+#include "base/notices.h"
+#include "ui/end_dialog.h"
 #include "update_fixture.h"
 
 using update_fixture::DriveEndDialog;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/extraction.h"
+#include "extraction/extraction.h"
 #include "package/package_writer.h"
 #include "scratch.h"
 #include "ui/progress_window.h"

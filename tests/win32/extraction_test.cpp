@@ -14,11 +14,11 @@
 #include "driver.h"
 #include "import_hook.h"
 #include "package/byte_stream.h"
-#include "package/extraction.h"
+#include "extraction/extraction.h"
 #include "package/package_writer.h"
 #include "pseudo_random.h"
 #include "scratch.h"
-#include "startup/work_folder.h"
+#include "base/work_folder.h"
 
 namespace {
 

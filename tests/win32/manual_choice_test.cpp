@@ -1,7 +1,7 @@
 // The manual folder choice driven through the real SETUP dialog, the way a player uses it: each
 // case runs ChooseTargetFolder in a child with its own install.env and product key, and the
 // test reads the proposal, types into the field, presses the buttons and answers the notices.
-#include "target/manual_choice.h"
+#include "game/manual_choice.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>
@@ -17,7 +17,7 @@
 #include "product_key_fixture.h"
 #include "scratch.h"
 #include "settings/settings.h"
-#include "settings/settings_file.h"
+#include "base/settings_file.h"
 #include "settings_fixture.h"
 #include "target_fixture.h"
 

@@ -11,7 +11,7 @@
 #include "child.h"
 #include "import_hook.h"
 #include "scratch.h"
-#include "startup/notices.h"
+#include "base/notices.h"
 
 using driver::AnswerBox;
 using driver::Box;

@@ -1,5 +1,5 @@
 // The product key against Wine's real registry: every test owns its key and removes it.
-#include "settings/product_key.h"
+#include "game/product_key.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include "screen.h"
 #include "driver.h"
 #include "import_hook.h"
-#include "startup/notices.h"
+#include "base/notices.h"
 #include "ui/resource_ids.h"
 
 namespace {

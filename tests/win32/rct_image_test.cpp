@@ -11,7 +11,7 @@
 #include "driver.h"
 #include "image/rct_decoder.h"
 #include "image/rct_encoder.h"
-#include "image/rct_image.h"
+#include "ui/rct_image.h"
 #include "scratch.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include "child.h"
 #include "driver.h"
 #include "scratch.h"
-#include "settings/action_file.h"
+#include "base/action_file.h"
 #include "settings/action_lists.h"
 #include "settings/action_reader.h"
 #include "settings/settings.h"
-#include "settings/settings_file.h"
+#include "base/settings_file.h"
 #include "settings/settings_reader.h"
 
 namespace {

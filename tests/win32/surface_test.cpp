@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "image/surface.h"
+#include "ui/surface.h"
 
 namespace {
 

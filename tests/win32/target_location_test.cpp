@@ -1,8 +1,8 @@
 // The automatic location and the version gate against Wine's real registry and file system.
 // Settings are process-wide and read once, so every case runs in a child of its own with its
 // own install.env and product key; the notices are read and answered from outside.
-#include "target/target_location.h"
-#include "target/installed_game.h"
+#include "game/target_location.h"
+#include "game/installed_game.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "product_key_fixture.h"
 #include "scratch.h"
 #include "settings/settings.h"
-#include "settings/settings_file.h"
+#include "base/settings_file.h"
 #include "settings_fixture.h"
 #include "target_fixture.h"
 

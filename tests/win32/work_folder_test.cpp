@@ -10,7 +10,7 @@
 #include <mmsystem.h>
 
 #include "scratch.h"
-#include "startup/work_folder.h"
+#include "base/work_folder.h"
 
 namespace {
 

@@ -1,0 +1,50 @@
+// The rules for package entry names (package/entry_names.h).
+#include "package/entry_names.h"
+
+#include <string.h>
+
+#include "text/path_text.h"
+
+static const char* const kSetupMarkers[] = {"insttscr.rct", "install.env", ".txt"};
+
+bool IsSetupFileName(const char* name)
+{
+    for (const char* marker : kSetupMarkers) {
+        char lowerName[PATH_BUFFER_SIZE];
+        char lowerMarker[PATH_BUFFER_SIZE];
+        CopyText(lowerName, name, PATH_BUFFER_SIZE);
+        CopyText(lowerMarker, marker, PATH_BUFFER_SIZE);
+        LowerCp932(lowerName);
+        LowerCp932(lowerMarker);
+        if (FindCp932(lowerName, lowerMarker) >= 0)
+            return true;
+    }
+    return false;
+}
+
+int SetupPassStep(const PackageEntry* entry)
+{
+    if (IsFolderEntry(entry)) {
+        int separator = FirstSeparator(entry->name);
+        if (separator >= 0 && entry->name[separator + 1] != '\0')
+            return SETUP_END;
+        return SETUP_SKIP;
+    }
+    return IsSetupFileName(entry->name) ? SETUP_EXTRACT : SETUP_SKIP;
+}
+
+bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry)
+{
+    if (CheckEntryName(entry->name, IsFolderEntry(entry)) != ENTRY_NAME_OK)
+        return false;
+    return strlen(destinationFolder) + 1 + strlen(entry->name) <= PATH_BUFFER_SIZE - 1;
+}
+
+void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE])
+{
+    CopyText(key, name, PATH_BUFFER_SIZE);
+    size_t length = strlen(key);
+    if (folder && length > 0)
+        key[length - 1] = '\0';
+    LowerCp932(key);
+}

@@ -1,0 +1,32 @@
+// Rules for the names that package entries carry, as code page 932 text: which entries are
+// setup files, how the setup pass treats each entry, and which names may be written at all.
+#ifndef UPDATER_PACKAGE_ENTRY_NAMES_H
+#define UPDATER_PACKAGE_ENTRY_NAMES_H
+
+#include "package/package_format.h"
+#include "text/cp932_text.h"
+#include "text/entry_name_rules.h"
+#include "text/buffer_sizes.h"
+
+
+// True when the name contains "insttscr.rct", "install.env" or ".txt", case ignored.
+bool IsSetupFileName(const char* name);
+
+enum SetupStep {
+    SETUP_SKIP = 0,     // passed over: a top-level folder, or a file that is no setup file
+    SETUP_EXTRACT = 1,  // a setup file: extracted into the work folder
+    SETUP_END = 2,      // a nested folder: the setup pass ends before it
+};
+// What the setup pass does with an entry. A folder entry without any separator is passed over.
+int SetupPassStep(const PackageEntry* entry);
+
+// True when the entry's name keeps every rule of CheckEntryName (it stays inside its folder and
+// Windows writes it under exactly that name) and "%s\\%s" of the folder and the name fits 259
+// bytes.
+bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry);
+
+// The name as Windows compares it: lower-cased, a folder's trailing backslash left out, so
+// "Data\\" and "data" give one key. A name longer than key's PATH_BUFFER_SIZE bytes is cut.
+void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE]);
+
+#endif

@@ -1,0 +1,208 @@
+// The walk over a whole package for list, verify, extract and the fuzzer
+// (package/package_walk.h).
+#include "package/package_walk.h"
+
+#include <string.h>
+#include <zlib.h>
+
+#include <set>
+#include <vector>
+
+#include "package/entry_inflate.h"
+#include "package/entry_names.h"
+#include "text/path_text.h"
+
+namespace {
+
+std::string NameKey(const std::string& name, bool folder)
+{
+    char key[PATH_BUFFER_SIZE];
+    EntryNameKey(name.c_str(), folder, key);
+    return key;
+}
+
+// The folder that must exist before the entry can be made, separator included; empty at the
+// top level.
+std::string ParentFolder(const char* name, bool folder)
+{
+    return std::string(name, (size_t)ParentFolderLength(name, folder));
+}
+
+struct Walker {
+    ByteStream* stream;
+    PackageWalk& walk;
+    PackageProblem* problem;
+    std::set<std::string> folders;  // keys of the folder entries met so far
+    std::set<std::string> names;    // keys of every entry
+    bool beforeNestedFolder = true;
+
+    bool Fail(int64_t offset, const char* name, const std::string& text)
+    {
+        if (problem != nullptr && problem->text.empty()) {
+            problem->offset = offset;
+            problem->name.assign(name, strnlen(name, PATH_BUFFER_SIZE));
+            problem->text = text;
+        }
+        return false;
+    }
+
+    int64_t Position() { return stream->tell(stream->context); }
+
+    bool CheckRules(const WalkedEntry& walked)
+    {
+        const PackageEntry& entry = walked.entry;
+        bool folder = IsFolderEntry(&entry);
+        int fault = CheckEntryName(entry.name, folder);
+        if (fault != ENTRY_NAME_OK)
+            return Fail(walked.offset, entry.name,
+                        std::string("not a name the updater may write: ") + DescribeEntryNameFault(fault));
+        // Windows ignores case: "Data\" and "data" are one name, whatever kind each entry is.
+        if (!names.insert(NameKey(entry.name, folder)).second)
+            return Fail(walked.offset, entry.name, "same name as an earlier entry (Windows ignores case)");
+        std::string parent = ParentFolder(entry.name, folder);
+        if (!parent.empty() && folders.count(NameKey(parent, true)) == 0)
+            return Fail(walked.offset, entry.name, "comes before the entry of its folder, " + parent);
+        if (beforeNestedFolder) {
+            int step = SetupPassStep(&entry);
+            if (step == SETUP_END)
+                beforeNestedFolder = false;
+            else if (step == SETUP_EXTRACT && !parent.empty())
+                return Fail(walked.offset, entry.name,
+                            "setup file inside a folder before the first nested folder entry: the setup pass cannot create it");
+        }
+        if (folder)
+            folders.insert(NameKey(entry.name, true));
+        return true;
+    }
+
+    // Inflates a file's data with the updater's own loop; the rules cap the output at
+    // originalSize, and the stream must end exactly where its compressedSize says.
+    bool Inflate(WalkedEntry& walked, bool deliver)
+    {
+        const PackageEntry& entry = walked.entry;
+        int64_t dataOffset = walked.offset + EntryHeaderSize(&entry) + 8;
+        std::vector<unsigned char> input(BLOCK_SIZE);
+        std::vector<unsigned char> output(BLOCK_SIZE);
+        struct Delivery {
+            PackageWalk& walk;
+            const WalkedEntry& walked;
+            bool deliver;
+        } delivery{walk, walked, deliver};
+        InflateSink sink = {&delivery,
+                            [](void* context, const unsigned char* data, size_t size) {
+                                Delivery* d = static_cast<Delivery*>(context);
+                                return !d->deliver || !d->walk.data || d->walk.data(d->walked, data, size);
+                            },
+                            nullptr};
+        InflateOutcome outcome;
+        int status = InflateEntryData(stream, entry.compressedSize, walk.checkRules ? entry.originalSize : -1,
+                                      input.data(), output.data(), &sink, &outcome);
+        walked.inflatedSize = outcome.inflated;
+        int64_t at = dataOffset + outcome.consumed;
+        if (outcome.unused > 0)
+            return Fail(at, entry.name,
+                        "zlib stream ends " + std::to_string(outcome.unused) +
+                            " bytes before the end of its data (compressedSize is too large)");
+        switch (status) {
+        case INFLATE_DONE:
+            break;
+        case INFLATE_NO_ZLIB:
+            return Fail(dataOffset, entry.name, "zlib could not be initialised");
+        case INFLATE_REFUSED:
+            return Fail(at, entry.name, "");
+        case INFLATE_TOO_LONG:
+            if (outcome.shortRead)
+                return Fail(at, entry.name, "the file ends inside this entry's data");
+            return Fail(walked.offset, entry.name,
+                        "inflates to more than its originalSize of " + std::to_string(entry.originalSize) + " bytes");
+        case INFLATE_CUT_SHORT:
+            return Fail(at, entry.name, "the file ends inside this entry's data");
+        case INFLATE_UNFINISHED:
+            if (entry.compressedSize == 0)
+                return Fail(at, entry.name,
+                            "compressedSize is 0: no zlib stream (an empty file needs the stream of an empty input)");
+            return Fail(at, entry.name, "zlib stream does not end within its compressedSize");
+        default:
+            if (outcome.zlibResult == Z_DATA_ERROR)
+                return Fail(at, entry.name,
+                            std::string("damaged zlib stream: ") + (outcome.message != nullptr ? outcome.message : "data error"));
+            return Fail(at, entry.name, "zlib error " + std::to_string(outcome.zlibResult));
+        }
+        if (walk.checkRules && outcome.inflated != entry.originalSize)
+            return Fail(walked.offset, entry.name,
+                        "originalSize " + std::to_string(entry.originalSize) + " differs from the inflated length " +
+                            std::to_string(outcome.inflated));
+        return true;
+    }
+
+    bool Run(WalkSummary* summary)
+    {
+        int32_t packageSize = 0;
+        if (LocatePackage(stream, &packageSize) != PACKAGE_ENTRY)
+            return Fail(0, "", "no package: the trailer in the last 4 bytes does not point into the file");
+        int64_t first = Position();
+        int64_t trailer = first + packageSize;
+        if (summary != nullptr) {
+            summary->packageSize = packageSize;
+            summary->firstEntryOffset = first;
+        }
+        for (;;) {
+            WalkedEntry walked;
+            walked.offset = Position();
+            int read = ReadPackageEntry(stream, &walked.entry);
+            if (read == PACKAGE_END) {
+                if (walk.checkRules && walked.offset + 2 > trailer)
+                    return Fail(walked.offset, "", "the end marker runs into the trailer");
+                return true;
+            }
+            if (read != PACKAGE_ENTRY)
+                return Fail(walked.offset, walked.entry.name, DescribeHeaderDamage(walked));
+            const PackageEntry& entry = walked.entry;
+            bool folder = IsFolderEntry(&entry);
+            if (!folder && !ReadLastWriteTime(stream, &walked.lastWriteTime))
+                return Fail(walked.offset, entry.name, "the file ends inside this entry's time stamp");
+            if (walk.checkRules && !CheckRules(walked))
+                return false;
+            int action = walk.begin ? walk.begin(walked) : WALK_TAKE;
+            if (action == WALK_STOP)
+                return true;
+            if (folder) {
+                if (summary != nullptr)
+                    ++summary->folders;
+                if (action == WALK_TAKE && walk.end && !walk.end(walked))
+                    return Fail(walked.offset, entry.name, "");
+                continue;
+            }
+            if (summary != nullptr)
+                ++summary->files;
+            if (action == WALK_TAKE || walk.inflateAll) {
+                if (!Inflate(walked, action == WALK_TAKE))
+                    return false;
+                if (action == WALK_TAKE && walk.end && !walk.end(walked))
+                    return Fail(walked.offset, entry.name, "");
+            } else if (stream->seek(stream->context, (int64_t)entry.compressedSize, SEEK_CUR) != 0) {
+                return Fail(walked.offset, entry.name, "cannot seek past this entry's data");
+            }
+        }
+    }
+
+    std::string DescribeHeaderDamage(const WalkedEntry& walked)
+    {
+        const PackageEntry& entry = walked.entry;
+        if (entry.nameLength == 0)
+            return "the file ends where an entry or the end marker should begin";
+        if (entry.nameLength > PATH_BUFFER_SIZE)
+            return "nameLength " + std::to_string(entry.nameLength) + " is above 260";
+        if (entry.name[0] == '\0')
+            return "the name is cut short or lacks its terminating zero byte";
+        return "entry header is cut short or holds a size of 2 GiB or more";
+    }
+};
+
+}  // namespace
+
+bool WalkPackage(ByteStream* stream, PackageWalk& walk, WalkSummary* summary, PackageProblem* problem)
+{
+    Walker walker{stream, walk, problem, {}, {}, true};
+    return walker.Run(summary);
+}

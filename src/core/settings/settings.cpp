@@ -1,0 +1,181 @@
+// The settings table, its lookups and one accessor per key.
+#include "settings/settings.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "settings/text_mode.h"
+#include "text/path_text.h"
+
+namespace {
+
+SettingsEntry* g_settingsHead = NULL;
+SettingsEntry* g_settingsTail = NULL;
+
+// Memoised accessors: an empty buffer or a -1 means not looked up yet.
+char g_regGlobal[SETTINGS_VALUE_SIZE];
+char g_regLocal[SETTINGS_VALUE_SIZE];
+char g_iniFile[SETTINGS_VALUE_SIZE];
+char g_iniSection[SETTINGS_VALUE_SIZE];
+int g_instMakeFol = -1;
+int g_chkRegVer = -1;
+int g_chkRegVerHigh = -1;
+
+// Accessors that look up on every call still return their own process-wide buffer.
+char g_titleBar[SETTINGS_VALUE_SIZE];
+char g_instTo[SETTINGS_VALUE_SIZE];
+char g_instFol[SETTINGS_VALUE_SIZE];
+char g_keyFile[SETTINGS_VALUE_SIZE];
+char g_chkReg[SETTINGS_VALUE_SIZE];
+
+// Code page 932: " アップデータ" and the default "ZOREDU アプリケーション".
+const char kTitleSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x5E";
+const char kDefaultTitleBar[] = "ZOREDU \x83\x41\x83\x76\x83\x8A\x83\x50\x81\x5B\x83\x56\x83\x87\x83\x93";
+char g_titleText[SETTINGS_VALUE_SIZE + sizeof kTitleSuffix];
+
+const SettingsEntry* FindSetting(const char* key)
+{
+    for (const SettingsEntry* entry = g_settingsHead; entry != NULL; entry = entry->next) {
+        if (strcmp(entry->key, key) == 0)
+            return entry;
+    }
+    return NULL;
+}
+
+const char* MemoisedText(char* buffer, const char* key)
+{
+    if (buffer[0] == '\0')
+        GetSetting(key, buffer, SETTINGS_VALUE_SIZE, "-");
+    return buffer;
+}
+
+int MemoisedInt(int* kept, const char* key)
+{
+    if (*kept == -1)
+        *kept = GetSettingInt(key, 0);
+    return *kept;
+}
+
+// For the keys whose absence means "none": a value from the file is never empty.
+const char* TextOrNone(char* buffer, const char* key)
+{
+    GetSetting(key, buffer, SETTINGS_VALUE_SIZE, "");
+    return buffer[0] == '\0' ? NULL : buffer;
+}
+
+}  // namespace
+
+void AddSetting(const char* key, int keyLength, const char* value, int valueLength)
+{
+    SettingsEntry* entry = (SettingsEntry*)AllocateEntryMemory(sizeof(SettingsEntry));
+    if (entry == NULL)
+        return;
+    entry->key = CopyEntryText(key, (size_t)keyLength);
+    entry->value = CopyEntryText(value, (size_t)valueLength);
+    entry->next = NULL;
+    if (entry->key == NULL || entry->value == NULL) {
+        free(entry->key);
+        free(entry->value);
+        free(entry);
+        return;
+    }
+    ReplaceBarsWithSpaces(entry->value);
+    if (g_settingsTail == NULL)
+        g_settingsHead = entry;
+    else
+        g_settingsTail->next = entry;
+    g_settingsTail = entry;
+}
+
+int ParseDecimal(const char* text)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        text++;
+    bool negative = false;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    long long number = 0;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        number = number * 10 + (*text - '0');
+        if (number > (long long)INT_MAX + 1)
+            number = (long long)INT_MAX + 1;
+    }
+    if (negative)
+        return (int)-number;
+    return number > INT_MAX ? INT_MAX : (int)number;
+}
+
+void ReplaceBarsWithSpaces(char* value)
+{
+    for (int i = 0; value[i] != '\0'; i = NextCharacter(value, i)) {
+        if (value[i] == '|')
+            value[i] = ' ';
+    }
+}
+
+char* GetSetting(const char* key, char* buffer, int size, const char* defaultText)
+{
+    if (size <= 0)
+        return buffer;
+    const SettingsEntry* entry = FindSetting(key);
+    strncpy(buffer, entry != NULL ? entry->value : defaultText, (size_t)size);
+    buffer[size - 1] = '\0';
+    return buffer;
+}
+
+int GetSettingInt(const char* key, int defaultValue)
+{
+    const SettingsEntry* entry = FindSetting(key);
+    return entry != NULL ? ParseDecimal(entry->value) : defaultValue;
+}
+
+const SettingsEntry* FirstSetting(void)
+{
+    return g_settingsHead;
+}
+
+void FreeSettings(void)
+{
+    while (g_settingsHead != NULL) {
+        SettingsEntry* next = g_settingsHead->next;
+        free(g_settingsHead->key);
+        free(g_settingsHead->value);
+        free(g_settingsHead);
+        g_settingsHead = next;
+    }
+    g_settingsTail = NULL;
+    // A table loaded again afterwards must not answer with what the old one said.
+    g_regGlobal[0] = g_regLocal[0] = g_iniFile[0] = g_iniSection[0] = '\0';
+    g_instMakeFol = g_chkRegVer = g_chkRegVerHigh = -1;
+}
+
+const char* GetRegGlobal(void) { return MemoisedText(g_regGlobal, "REG_GLOBAL"); }
+const char* GetRegLocal(void) { return MemoisedText(g_regLocal, "REG_LOCAL"); }
+const char* GetIniFile(void) { return MemoisedText(g_iniFile, "INI_FILE"); }
+const char* GetIniSection(void) { return MemoisedText(g_iniSection, "INI_SECTION"); }
+
+const char* GetTitleBar(void)
+{
+    return GetSetting("TITLEBAR", g_titleBar, SETTINGS_VALUE_SIZE, kDefaultTitleBar);
+}
+
+const char* GetInstTo(void)
+{
+    return GetSetting("INSTTO", g_instTo, SETTINGS_VALUE_SIZE, "VUVORI_DIV");
+}
+
+const char* GetInstFol(void) { return TextOrNone(g_instFol, "INSTFOL"); }
+const char* GetKeyFile(void) { return TextOrNone(g_keyFile, "KEYFILE"); }
+const char* GetChkReg(void) { return TextOrNone(g_chkReg, "CHKREG"); }
+
+int GetInstMakeFol(void) { return MemoisedInt(&g_instMakeFol, "INSTMAKEFOL"); }
+int GetChkRegVer(void) { return MemoisedInt(&g_chkRegVer, "CHKREGVER"); }
+int GetChkRegVerHigh(void) { return MemoisedInt(&g_chkRegVerHigh, "CHKREGVERHIGH"); }
+
+const char* GetTitleText(void)
+{
+    snprintf(g_titleText, sizeof g_titleText, "%s%s", GetTitleBar(), kTitleSuffix);
+    return g_titleText;
+}

@@ -1,0 +1,28 @@
+// The rules one package entry's name must keep to be written safely on Windows: code page 932,
+// no control or forbidden characters, inside the destination folder, no device names.
+#ifndef UPDATER_TEXT_ENTRY_NAME_RULES_H
+#define UPDATER_TEXT_ENTRY_NAME_RULES_H
+
+#include <stddef.h>
+
+// Why a name may not be carried by a package entry; ENTRY_NAME_OK when it may.
+enum EntryNameFault {
+    ENTRY_NAME_OK = 0,
+    ENTRY_NAME_EMPTY,              // no name, or an empty component ("a\\\\b")
+    ENTRY_NAME_NOT_CP932,          // see FindInvalidCp932
+    ENTRY_NAME_CONTROL_BYTE,       // a byte below 0x20, or 0x7F
+    ENTRY_NAME_FORBIDDEN,          // one of * ? < > | " /, which no Windows file name holds
+    ENTRY_NAME_LEAVES_FOLDER,      // a drive, a colon, a leading backslash or a ".." component
+    ENTRY_NAME_TRAILING_DOT,       // a component ending in a dot or a space: Windows drops them
+    ENTRY_NAME_DEVICE,             // a component named like a device: CON, nul.txt, com1.dat
+    ENTRY_NAME_FOLDER_FORM,        // a folder that does not end in a backslash, or a file that does
+};
+
+// Checks everything a single name can break; duplicates and a file named like a folder need the
+// whole list of names, so the tools check those.
+int CheckEntryName(const char* name, bool folder);
+
+// The fault in a few English words, for the tools' messages.
+const char* DescribeEntryNameFault(int fault);
+
+#endif

@@ -1,0 +1,263 @@
+#include "build/build_base.h"
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+#include "cli/command_line.h"
+#include "host/host_files.h"
+#include "text/cp932_text.h"
+#include "cli/text_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* StateWord(const Verdict& verdict)
+{
+    switch (verdict.state) {
+    case BaseState::kNew: return "new";
+    case BaseState::kChanged: return "changed";
+    case BaseState::kCarried: return verdict.folder ? "needed" : "setup";
+    case BaseState::kUnchanged: return "unchanged";
+    }
+    return "";
+}
+
+// The new tree's folders that hold nothing, as FoldedName keys.
+std::vector<std::string> EmptyFolders(const std::vector<Verdict>& verdicts)
+{
+    std::set<std::string> parents;
+    for (const Verdict& verdict : verdicts) {
+        const char* name = verdict.name.c_str();
+        int length = (int)verdict.name.size();
+        for (int i = 0; i < length; i = NextCharacter(name, i))
+            if (name[i] == '\\' && i + 1 < length)
+                parents.insert(FoldedName(verdict.name.substr(0, (size_t)i)));
+    }
+    std::vector<std::string> empty;
+    for (const Verdict& verdict : verdicts)
+        if (verdict.folder && parents.count(FoldedName(verdict.name)) == 0)
+            empty.push_back(FoldedName(verdict.name));
+    return empty;
+}
+
+// The settings with the removal lines, checked line by line as lint checks a removal.
+bool CheckAddedLines(const std::string& settings, const std::vector<int>& added, const LintOptions& options,
+                     std::string& error)
+{
+    // A name of its own, so builds running side by side never share the folder.
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    fs::path folder = fs::temp_directory_path() /
+                      ("mkupdate-settings-" + std::to_string(now) + "-" + std::to_string(std::hash<std::string>()(settings)));
+    std::error_code code;
+    fs::create_directories(folder, code);
+    fs::path file = folder / "install.env";
+    if (code || !WriteWholeFile(file.u8string(), settings)) {
+        error = "cannot write a copy of install.env to check it in " + PathForDisplay(folder);
+        fs::remove_all(folder, code);
+        return false;
+    }
+    std::vector<LintFinding> findings = LintSettingsFile(file.u8string(), options);
+    fs::remove_all(folder, code);
+    findings.erase(std::remove_if(findings.begin(), findings.end(),
+                                  [&](const LintFinding& f) {
+                                      return std::find(added.begin(), added.end(), f.line) == added.end();
+                                  }),
+                   findings.end());
+    for (LintFinding& finding : findings)
+        finding.file = "install.env (as packaged)";
+    PrintLintFindings(findings, stderr);
+    if (HasLintErrors(findings)) {
+        error = "a removal line for a missing file breaks a rule of install.env (see above); remove the file from "
+                "players' folders another way, or leave out --remove-missing";
+        return false;
+    }
+    return true;
+}
+
+bool AddRemovalsToSettings(const BaseRequest& request, const std::string& settings, std::vector<PlannedEntry>& entries,
+                           const RemovalPlan& plan, std::string& error)
+{
+    std::string updated;
+    std::vector<int> added;
+    if (!AddRemovalLines(settings, plan.lines, updated, added, error) ||
+        !CheckAddedLines(updated, added, request.lint, error))
+        return false;
+    for (PlannedEntry& entry : entries) {
+        if (entry.folder || entry.name != "install.env")
+            continue;
+        entry.generated = true;
+        entry.contents = updated;
+        entry.size = updated.size();
+        return true;
+    }
+    error = "install.env is not among the files to pack";
+    return false;
+}
+
+std::string JsonNames(const std::vector<std::string>& names)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < names.size(); ++i)
+        out += (i == 0 ? "" : ", ") + JsonString(DisplayName(names[i]));
+    return out + "]";
+}
+
+}  // namespace
+
+bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report, std::string& error)
+{
+    std::error_code code;
+    if (!fs::is_directory(request.base, code)) {
+        error = PathForDisplay(request.base) + ": OLD_DIR is not a folder";
+        return false;
+    }
+    if (fs::equivalent(request.base, request.source, code)) {
+        error = "OLD_DIR and SRC_DIR are the same folder; OLD_DIR is the previous release as players have it";
+        return false;
+    }
+    std::string settings;
+    if (!ReadWholeFile(request.source / "install.env", settings)) {
+        error = PathForDisplay(request.source / "install.env") + ": cannot read it";
+        return false;
+    }
+    SettingsView view = ReadSettingsView(settings);
+    report.keyFile = view.keyFile;
+
+    OldTree old;
+    if (!ReadOldTree(request.base, ExcludePatterns(request.source, request.collect), request.collect.defaultExcludes,
+                     old, error))
+        return false;
+    BaseOptions options;
+    options.jobs = request.jobs;
+    options.progress = request.progress;
+    // The updater reads these from its work folder, so every update carries them.
+    options.carried = {"install.env", "insttscr.rct"};
+    if (!view.readme.empty())
+        options.carried.push_back(view.readme);
+    if (!CompareWithBase(entries, old, options, report.result, error))
+        return false;
+
+    if (!view.keyFile.empty()) {
+        auto found = old.byName.find(FoldedName(view.keyFile));
+        report.keyFileInBase = found != old.byName.end() &&
+                               std::any_of(found->second.begin(), found->second.end(),
+                                           [](const OldEntry& e) { return !e.folder; });
+        if (!report.keyFileInBase)
+            PrintTo(stderr,
+                    "mkupdate build: warning: the key file %s (KEYFILE) is not in OLD_DIR %s: the updater finds "
+                    "players' installs by it, so it would refuse every install like OLD_DIR. Is OLD_DIR the game "
+                    "as players have it?\n",
+                    DisplayName(view.keyFile).c_str(), PathForDisplay(request.base).c_str());
+    }
+
+    std::vector<std::string> missing;
+    for (const OldEntry& entry : report.result.missingFiles)
+        missing.push_back(entry.name);
+    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts));
+    if (request.removeMissing && !report.removals.lines.empty()) {
+        if (!AddRemovalsToSettings(request, settings, entries, report.removals, error))
+            return false;
+        report.removalsAdded = true;
+    }
+    return true;
+}
+
+void PrintBaseReport(const BaseReport& report, bool explain, std::FILE* out)
+{
+    const BaseResult& result = report.result;
+    if (explain) {
+        std::vector<Verdict> verdicts = result.verdicts;
+        std::sort(verdicts.begin(), verdicts.end(), [](const Verdict& a, const Verdict& b) { return a.name < b.name; });
+        for (const Verdict& verdict : verdicts) {
+            std::string note;
+            if (!verdict.oldName.empty())
+                note = "  (OLD_DIR: " + DisplayName(verdict.oldName) + ", the same name on Windows)";
+            PrintTo(out, "%-9s %s%s\n", StateWord(verdict), DisplayName(verdict.name).c_str(), note.c_str());
+        }
+        for (const OldEntry& folder : result.missingFolders)
+            PrintTo(out, "%-9s %s\n", "gone", DisplayName(folder.name).c_str());
+    }
+    for (const std::string& name : report.removals.covered)
+        PrintTo(out, "missing: %s (install.env removes it already)\n", DisplayName(name).c_str());
+    for (const RemovalPlan::Left& left : report.removals.left)
+        PrintTo(out, "missing: %s: no removal line: %s\n", DisplayName(left.name).c_str(), left.why.c_str());
+    for (const std::string& name : result.unnamed)
+        PrintTo(out, "missing: %s: no removal line: the name has no code page 932 form, so the updater cannot "
+                     "name it\n", EscapeControls(name).c_str());
+    const std::vector<std::string>& lines = report.removals.lines;
+    if (lines.empty())
+        return;
+    if (report.removalsAdded) {
+        PrintTo(out, "%s of OLD_DIR missing from SRC_DIR: these lines are added to [delfiles_afterinst] of the "
+                     "packaged install.env (SRC_DIR's file stays as it is):\n",
+                Count((long long)lines.size(), "file", "files").c_str());
+    } else {
+        PrintTo(out, "%s of OLD_DIR missing from SRC_DIR: the update leaves them in players' folders. To remove "
+                     "them, add these lines to the [delfiles_afterinst] section of install.env, or build with "
+                     "--remove-missing:\n",
+                Count((long long)lines.size(), "file", "files").c_str());
+    }
+    for (const std::string& line : lines)
+        PrintTo(out, "%s\n", DisplayName(line).c_str());
+}
+
+std::string BaseSummary(const BaseReport& report)
+{
+    const BaseResult& r = report.result;
+    size_t missing = r.missingFiles.size();
+    std::string text = std::to_string(r.newFiles) + " new, " + std::to_string(r.changedFiles) + " changed, " +
+                       std::to_string(r.unchangedFiles) + " unchanged (left out), ";
+    if (report.removalsAdded)
+        text += std::to_string(report.removals.lines.size()) + " removed";
+    else
+        text += std::to_string(report.removals.covered.size()) + " removed";
+    size_t kept = missing - report.removals.covered.size() - (report.removalsAdded ? report.removals.lines.size() : 0);
+    if (kept > 0)
+        text += ", " + std::to_string(kept) + " missing left in place";
+    if (r.carriedFiles > 0)
+        text += "; " + Count(r.carriedFiles, "setup file", "setup files") + " always packed";
+    return text;
+}
+
+std::string BaseReportJson(const BaseReport& report, const std::string& baseDir)
+{
+    const BaseResult& r = report.result;
+    std::vector<std::string> groups[4];
+    std::string renamed = "[";
+    for (const Verdict& verdict : r.verdicts) {
+        if (!verdict.folder)
+            groups[(int)verdict.state].push_back(verdict.name);
+        if (!verdict.oldName.empty())
+            renamed += std::string(renamed.size() > 1 ? ", " : "") + "{\"name\": " +
+                       JsonString(DisplayName(verdict.name)) + ", \"oldName\": " +
+                       JsonString(DisplayName(verdict.oldName)) + "}";
+    }
+    renamed += "]";
+    std::vector<std::string> missing, leftNames, folders;
+    for (const OldEntry& entry : r.missingFiles)
+        missing.push_back(entry.name);
+    for (const OldEntry& entry : r.missingFolders)
+        folders.push_back(entry.name);
+    std::string left = "[";
+    for (const RemovalPlan::Left& item : report.removals.left)
+        left += std::string(left.size() > 1 ? ", " : "") + "{\"name\": " + JsonString(DisplayName(item.name)) +
+                ", \"why\": " + JsonString(item.why) + "}";
+    left += "]";
+    std::string unnamed = "[";
+    for (const std::string& name : r.unnamed)
+        unnamed += std::string(unnamed.size() > 1 ? ", " : "") + JsonString(name);
+    unnamed += "]";
+    return "{\"oldDir\": " + JsonString(baseDir) + ", \"new\": " + JsonNames(groups[(int)BaseState::kNew]) +
+           ", \"changed\": " + JsonNames(groups[(int)BaseState::kChanged]) +
+           ", \"setup\": " + JsonNames(groups[(int)BaseState::kCarried]) +
+           ", \"unchanged\": " + std::to_string(r.unchangedFiles) + ", \"comparedBytes\": " +
+           std::to_string(r.comparedBytes) + ", \"renamed\": " + renamed + ", \"missing\": " + JsonNames(missing) +
+           ", \"missingFolders\": " + JsonNames(folders) + ", \"removalLines\": " + JsonNames(report.removals.lines) +
+           ", \"removalLinesAdded\": " + (report.removalsAdded ? "true" : "false") +
+           ", \"alreadyRemoved\": " + JsonNames(report.removals.covered) + ", \"notRemovable\": " + left +
+           ", \"unnamed\": " + unnamed + ", \"keyFile\": " +
+           (report.keyFile.empty() ? std::string("null") : JsonString(DisplayName(report.keyFile))) +
+           ", \"keyFileInOldDir\": " + (report.keyFileInBase ? "true" : "false") + "}";
+}

@@ -1,0 +1,206 @@
+#include "build/package_build.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "cli/command_line.h"
+#include "host/host_files.h"
+#include "lint/lint.h"
+#include "package/package_writer.h"
+#include "inspect/update_file.h"
+
+namespace {
+
+constexpr size_t kReadPiece = 1 << 20;
+constexpr uint64_t kFileLimit = 0x7FFFFFFFu;  // positions in the update are signed 32-bit
+
+struct Compressed {
+    bool done = false;
+    bool ok = false;
+    std::vector<unsigned char> zlib;
+    uint64_t originalSize = 0;
+    std::string error;
+};
+
+}  // namespace
+
+bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsigned char>& zlib,
+                  uint64_t& originalSize, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = PathForDisplay(path) + ": cannot open the file";
+        return false;
+    }
+    z_stream zs{};
+    if (deflateInit(&zs, level) != Z_OK) {
+        error = "zlib could not be initialised";
+        return false;
+    }
+    // Buffers sized from the file: zero-filling 1 MiB twice for each small file of a large tree
+    // cost more than compressing it.
+    std::error_code sizeError;
+    uint64_t expected = std::filesystem::file_size(path, sizeError);
+    size_t piece = sizeError ? kReadPiece : (size_t)std::min<uint64_t>(kReadPiece, expected + 1);
+    std::vector<unsigned char> input(piece);
+    zlib.clear();
+    originalSize = 0;
+    int flush = Z_NO_FLUSH;
+    do {
+        in.read(reinterpret_cast<char*>(input.data()), (std::streamsize)input.size());
+        std::streamsize got = in.gcount();
+        if (in.bad()) {
+            deflateEnd(&zs);
+            error = PathForDisplay(path) + ": read error";
+            return false;
+        }
+        originalSize += (uint64_t)got;
+        if (originalSize > kFileLimit) {
+            deflateEnd(&zs);
+            error = PathForDisplay(path) + ": 2 GiB or larger; a package file must stay below 2 GiB";
+            return false;
+        }
+        flush = in.eof() ? Z_FINISH : Z_NO_FLUSH;
+        zs.next_in = input.data();
+        zs.avail_in = (uInt)got;
+        do {
+            size_t before = zlib.size();
+            size_t room = std::min<size_t>(kReadPiece, deflateBound(&zs, (uLong)got) + 64);
+            zlib.resize(before + room);
+            zs.next_out = zlib.data() + before;
+            zs.avail_out = (uInt)room;
+            deflate(&zs, flush);
+            zlib.resize(before + room - zs.avail_out);
+        } while (zs.avail_out == 0 || zs.avail_in > 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&zs);
+    zlib.shrink_to_fit();
+    return true;
+}
+
+bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entries, const BuildOptions& options,
+                 std::FILE* output, BuildResult& result, std::string& error)
+{
+    if (stub.size() >= kFileLimit) {
+        error = "the stub is 2 GiB or larger";
+        return false;
+    }
+    bool writeFailed = false;
+    auto sink = [&](const unsigned char* data, size_t size) {
+        if (!writeFailed && std::fwrite(data, 1, size, output) != size)
+            writeFailed = true;
+    };
+    sink(reinterpret_cast<const unsigned char*>(stub.data()), stub.size());
+    PackageWriter writer(sink, (uint32_t)stub.size());
+
+    uint64_t totalInput = 0;
+    for (const PlannedEntry& entry : entries)
+        totalInput += entry.folder ? 0 : entry.size;
+
+    // Workers compress ahead of the writer by at most a window of entries, so memory stays
+    // bounded by a few compressed files while the output order stays fixed.
+    const size_t count = entries.size();
+    const size_t window = (size_t)std::max(1, options.jobs) * 2;
+    std::vector<Compressed> results(count);
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t next = 0;
+    size_t writing = 0;
+    bool stop = false;
+    auto work = [&] {
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= count || next < writing + window; });
+                if (stop || next >= count)
+                    return;
+                index = next++;
+            }
+            const PlannedEntry& entry = entries[index];
+            Compressed done;
+            if (entry.folder) {
+                done.ok = true;
+            } else if (entry.generated) {
+                done.zlib = DeflateZlib(reinterpret_cast<const unsigned char*>(entry.contents.data()),
+                                        entry.contents.size(), options.level);
+                done.ok = true;
+                done.originalSize = entry.contents.size();
+            } else {
+                done.ok = CompressFile(entry.source, options.level, done.zlib, done.originalSize, done.error);
+            }
+            done.done = true;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                results[index] = std::move(done);
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int i = 0; i < std::max(1, options.jobs); ++i)
+        workers.emplace_back(work);
+
+    bool ok = true;
+    uint64_t doneInput = 0;
+    ProgressLine progress("build", options.progress ? totalInput : 0);
+    for (size_t index = 0; index < count && ok; ++index) {
+        Compressed item;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return results[index].done; });
+            item = std::move(results[index]);
+        }
+        const PlannedEntry& entry = entries[index];
+        if (!item.ok) {
+            error = item.error;
+            ok = false;
+        } else if (entry.folder) {
+            writer.AddFolder(entry.name);
+            ++result.folders;
+        } else {
+            writer.AddFile(entry.name, (int32_t)item.originalSize, entry.lastWriteTime, item.zlib);
+            ++result.files;
+            result.inputBytes += item.originalSize;
+            doneInput += entry.size;
+        }
+        if (ok && stub.size() + writer.BytesWritten() + 8 > kFileLimit) {
+            error = "the update would reach 2 GiB; the updater reads positions as signed 32-bit numbers";
+            ok = false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            writing = index + 1;
+            if (!ok)
+                stop = true;
+        }
+        changed.notify_all();
+        progress.Reached(doneInput);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    for (std::thread& worker : workers)
+        worker.join();
+    progress.Done();
+    if (!ok)
+        return false;
+    // A length that is a multiple of 8 lets a signing tool append its certificate table without
+    // padding of its own; the extra zero bytes stand where readers never look.
+    uint64_t length = stub.size() + writer.BytesWritten() + 8;
+    writer.Finish((uint32_t)((8 - length % 8) % 8));
+    result.packageBytes = writer.BytesWritten() - 4;
+    if (writeFailed || std::fflush(output) != 0) {
+        error = "cannot write the output file (disk full?)";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,285 @@
+#include "build/package_plan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <system_error>
+
+#include "host/host_files.h"
+#include "lint/lint.h"
+#include "cli/text_util.h"
+#include "inspect/update_file.h"
+#include "package/entry_names.h"
+#include "text/cp932_text.h"
+
+namespace {
+
+int Depth(const std::string& name)
+{
+    int depth = 0;
+    for (int i = 0; i < (int)name.size(); i = NextCharacter(name.c_str(), i))
+        depth += name[(size_t)i] == '\\';
+    return depth;
+}
+
+// Top-level files by this rank, then name: the settings file and the title image lead, as in
+// the packages the updater was made for.
+int TopLevelRank(const std::string& name)
+{
+    if (name == "install.env")
+        return 0;
+    if (name == "insttscr.rct")
+        return 1;
+    return 2;
+}
+
+// Windows ignores case, so "data" and "Data\\f", or README.TXT and readme.txt, are one name there.
+bool RefuseCaseCollisions(const std::vector<PlannedEntry>& entries, std::string& error)
+{
+    std::map<std::string, const PlannedEntry*> seen;
+    for (const PlannedEntry& entry : entries) {
+        char key[PATH_BUFFER_SIZE];
+        EntryNameKey(entry.name.c_str(), entry.folder, key);
+        auto [at, fresh] = seen.emplace(key, &entry);
+        if (!fresh) {
+            const PlannedEntry* other = at->second;
+            error = DisplayName(other->name) + " and " + DisplayName(entry.name) +
+                    ": the same name once case is ignored, as Windows ignores it; rename one of them";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Left out of every build unless --no-default-excludes: version control and what desktops leave
+// behind; none of it belongs in a player's game folder.
+const char* const kClutter[] = {".git/", ".svn/", ".hg/", "Thumbs.db", "desktop.ini", ".DS_Store"};
+
+// Case is ignored, as Windows folders ignore it; "*" and "?" stay within one name.
+bool GlobMatch(const char* pattern, const char* text)
+{
+    if (*pattern == '\0')
+        return *text == '\0';
+    if (*pattern == '*')
+        return GlobMatch(pattern + 1, text) || (*text != '\0' && *text != '/' && GlobMatch(pattern, text + 1));
+    if (*text == '\0' || (*pattern == '?' ? *text == '/' : std::tolower((unsigned char)*pattern) != std::tolower((unsigned char)*text)))
+        return false;
+    return GlobMatch(pattern + 1, text + 1);
+}
+
+// A pattern without "/" matches a file or folder name anywhere in the tree; one with "/" inside
+// matches the path from SRC_DIR; a trailing "/" matches folders only.
+bool IsExcluded(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns)
+{
+    std::string path = relative.generic_u8string();
+    std::string name = relative.filename().u8string();
+    for (std::string pattern : patterns) {
+        bool foldersOnly = !pattern.empty() && pattern.back() == '/';
+        if (foldersOnly)
+            pattern.pop_back();
+        if (pattern.empty() || (foldersOnly && !folder))
+            continue;
+        bool anywhere = pattern.find('/') == std::string::npos;
+        if (GlobMatch(pattern.c_str(), anywhere ? name.c_str() : path.c_str()))
+            return true;
+    }
+    return false;
+}
+
+// The patterns of an ignore file: one a line; blank lines and lines starting with "#" are skipped.
+std::vector<std::string> IgnoreFilePatterns(const std::string& text)
+{
+    std::vector<std::string> patterns;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t stop = text.find('\n', start);
+        std::string line = text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        if (!line.empty() && line[0] != '#')
+            patterns.push_back(line);
+        if (stop == std::string::npos)
+            break;
+        start = stop + 1;
+    }
+    return patterns;
+}
+
+// An executable with a package behind it whose first entry is a settings file: what build writes.
+bool IsBuiltUpdate(const std::filesystem::path& path)
+{
+    UpdateFile file;
+    if (!file.Open(path.string()))
+        return false;
+    int32_t packageSize = 0;
+    PackageEntry entry;
+    ByteStream* stream = file.Stream();
+    unsigned char magic[2] = {0, 0};
+    if (stream->seek(stream->context, 0, SEEK_SET) != 0 || stream->read(stream->context, magic, 2) != 2 ||
+        magic[0] != 'M' || magic[1] != 'Z')
+        return false;
+    return LocatePackage(stream, &packageSize) == PACKAGE_ENTRY && ReadPackageEntry(stream, &entry) == PACKAGE_ENTRY &&
+           std::string(entry.name) == "install.env";
+}
+
+}  // namespace
+
+bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>& entries, std::string& error)
+{
+    CollectOptions options;
+    options.defaultExcludes = false;
+    return CollectEntries(root, options, entries, error);
+}
+
+bool CollectEntries(const std::filesystem::path& root, const CollectOptions& options, std::vector<PlannedEntry>& entries,
+                    std::string& error)
+{
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::recursive_directory_iterator walk(root, code), end;
+    if (code) {
+        error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
+        return false;
+    }
+    std::vector<std::string> excludes = ExcludePatterns(root, options);
+    // Names without a code page 932 form are gathered, so one run reports them all.
+    std::vector<std::string> unnamed;
+    for (; walk != end; walk.increment(code)) {
+        if (code) {
+            error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
+            return false;
+        }
+        const fs::directory_entry& item = *walk;
+        fs::path relative = item.path().lexically_relative(root);
+        bool isFolder = item.is_directory(code) && !item.is_symlink(code);
+        if (IsExcluded(relative, isFolder, excludes)) {
+            if (options.leftOut != nullptr)
+                options.leftOut->push_back(relative.generic_u8string() + (isFolder ? "/" : ""));
+            if (isFolder)
+                walk.disable_recursion_pending();
+            continue;
+        }
+        PlannedEntry entry;
+        std::string why;
+        for (const fs::path& component : relative) {
+            std::string cp932;
+            if (!NameToCp932(component, cp932, why))
+                break;
+            if (!entry.name.empty())
+                entry.name += '\\';
+            entry.name += cp932;
+        }
+        if (!why.empty()) {
+            unnamed.push_back(PathForDisplay(item.path()) + ": the name " + why);
+            continue;
+        }
+        fs::file_status status = item.status(code);
+        // Links to files are followed (their contents are packed); a link to a folder is refused,
+        // since the walk would either pack it empty or could loop through it.
+        if (!code && fs::is_directory(status) && item.is_symlink()) {
+            error = PathForDisplay(item.path()) +
+                    ": a symbolic link to a folder; mkupdate build follows links to files only. Copy the folder in instead";
+            return false;
+        }
+        if (!code && fs::is_directory(status)) {
+            entry.folder = true;
+            entry.name += '\\';
+        } else if (!code && fs::is_regular_file(status)) {
+            entry.source = item.path();
+            entry.size = item.file_size(code);
+        } else {
+            error = PathForDisplay(item.path()) + ": neither a file nor a folder (a broken link or a device?)";
+            return false;
+        }
+        // nameLength counts the terminator and may not pass 260.
+        if (entry.name.size() > 259) {
+            error = PathForDisplay(item.path()) + ": the name is " + std::to_string(entry.name.size()) +
+                    " bytes in code page 932; at most 259 fit (and the installed folder's path comes in front)";
+            return false;
+        }
+        if (!entry.folder) {
+            if (entry.size > 0x7FFFFFFFu) {
+                error = PathForDisplay(item.path()) + ": 2 GiB or larger; a package file must stay below 2 GiB";
+                return false;
+            }
+            if (!ReadLastWriteTime(entry.source, entry.lastWriteTime)) {
+                error = PathForDisplay(item.path()) + ": cannot read its last-write time";
+                return false;
+            }
+            // An update built earlier and left in the folder would be shipped inside this one.
+            if (options.defaultExcludes && IsBuiltUpdate(entry.source)) {
+                if (options.leftOut != nullptr)
+                    options.leftOut->push_back(relative.generic_u8string() + " (an update built earlier)");
+                continue;
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    if (!unnamed.empty()) {
+        error.clear();
+        for (const std::string& line : unnamed)
+            error += (error.empty() ? "" : "\n") + line;
+        if (unnamed.size() > 1)
+            error += "\n" + std::to_string(unnamed.size()) + " names cannot be carried; rename them";
+        return false;
+    }
+    return RefuseCaseCollisions(entries, error);
+}
+
+bool OrderEntries(std::vector<PlannedEntry>& entries, std::string& error)
+{
+    auto group = [](const PlannedEntry& e) {
+        if (!e.folder && Depth(e.name) == 0)
+            return 0;
+        return e.folder ? 1 : 2;
+    };
+    std::stable_sort(entries.begin(), entries.end(), [&](const PlannedEntry& a, const PlannedEntry& b) {
+        int ga = group(a), gb = group(b);
+        if (ga != gb)
+            return ga < gb;
+        if (ga == 0 && TopLevelRank(a.name) != TopLevelRank(b.name))
+            return TopLevelRank(a.name) < TopLevelRank(b.name);
+        if (ga == 1 && Depth(a.name) != Depth(b.name))
+            return Depth(a.name) < Depth(b.name);
+        return a.name < b.name;
+    });
+    // The setup pass ends at the first nested folder; a setup file inside a folder must lie
+    // beyond it, and every such file comes after all folders here.
+    bool nested = std::any_of(entries.begin(), entries.end(),
+                              [](const PlannedEntry& e) { return e.folder && Depth(e.name) >= 2; });
+    for (const PlannedEntry& entry : entries) {
+        if (entry.folder || Depth(entry.name) == 0 || nested || !IsSetupFileName(entry.name.c_str()))
+            continue;
+        error = DisplayName(entry.name) +
+                ": its name contains install.env, insttscr.rct or .txt, so the updater's setup pass would try "
+                "to unpack it into its work folder and fail, since the setup pass creates no folders. The setup "
+                "pass ends at the first folder inside a folder, and this tree has none. Move the file to the "
+                "top level, rename it, or put it in a folder two levels deep.";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ExcludePatterns(const std::filesystem::path& root, const CollectOptions& options)
+{
+    std::vector<std::string> excludes = options.excludes;
+    if (options.defaultExcludes) {
+        excludes.insert(excludes.end(), std::begin(kClutter), std::end(kClutter));
+        excludes.push_back(kIgnoreFile);
+        std::string listed;
+        if (ReadWholeFile(root / kIgnoreFile, listed))
+            for (const std::string& line : IgnoreFilePatterns(listed))
+                excludes.push_back(line);
+    }
+    return excludes;
+}
+
+bool IsExcludedPath(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns)
+{
+    return IsExcluded(relative, folder, patterns);
+}
+
+bool IsEarlierUpdate(const std::filesystem::path& path)
+{
+    return IsBuiltUpdate(path);
+}

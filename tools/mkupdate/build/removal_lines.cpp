@@ -1,0 +1,244 @@
+#include "build/removal_lines.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "build/base_compare.h"
+#include "host/host_files.h"
+#include "lint/lint.h"
+#include "lint/settings_replay.h"
+#include "settings/action_reader.h"
+#include "settings/settings.h"
+#include "settings/settings_reader.h"
+#include "text/cp932_text.h"
+#include "text/removal_pattern.h"
+
+namespace {
+
+std::vector<const char*> UpdaterKeys()
+{
+    std::vector<const char*> keys(std::begin(kUpdaterTextKeys), std::end(kUpdaterTextKeys));
+    keys.insert(keys.end(), std::begin(kUpdaterIntegerKeys), std::end(kUpdaterIntegerKeys));
+    return keys;
+}
+
+const char kRemovalComment[] = "// files of the previous release that this one no longer has (mkupdate build --remove-missing)";
+
+// What the updater's two readers make of a settings text.
+struct ReaderView {
+    std::vector<std::string> settings;               // the value of each UpdaterKeys() key, "\x01" when absent
+    std::vector<std::vector<std::string>> sections;  // the entries of each action list
+    int openSection = SECTION_NONE;
+};
+
+// Fills the settings table and the action lists from `text`, as the updater does at start-up;
+// returns the section left open. The caller frees both with FreeSettings and FreeActionLists.
+int LoadAsUpdater(const std::string& text)
+{
+    return ReplaySettings(text).openSection;
+}
+
+ReaderView ReadAsUpdater(const std::string& text)
+{
+    ReaderView view;
+    view.openSection = LoadAsUpdater(text);
+    for (const char* key : UpdaterKeys()) {
+        char value[TEXT_BUFFER_SIZE];
+        view.settings.push_back(GetSetting(key, value, sizeof value, "\x01"));
+    }
+    view.sections.resize(SECTION_COUNT);
+    for (int section = 0; section < SECTION_COUNT; ++section)
+        for (const ActionEntry* entry = GetActionList(section); entry != nullptr; entry = entry->next)
+            view.sections[(size_t)section].push_back(entry->text);
+    FreeSettings();
+    FreeActionLists();
+    return view;
+}
+
+// Why `name` cannot stand as a line of its own in [delfiles_afterinst], or "".
+std::string UnfitLine(const std::string& name)
+{
+    if (name.size() >= TEXT_BUFFER_SIZE - 1)
+        return "the line would be longer than the updater reads";
+    char line[TEXT_BUFFER_SIZE];
+    std::snprintf(line, sizeof line, "%s", name.c_str());
+    int section = SECTION_NONE;
+    int kind = ClassifySectionLine(line, &section);
+    if (kind != SECTIONLINE_ENTRY || name != line)
+        return "the updater would read the line as a comment, a section mark or the end of the list, not as a "
+               "file (it starts with \"-\", \";\", \"EOF\" or a section header)";
+    if (!IsConfinedPattern(name.c_str()))
+        return "the updater ignores removal lines of this form";
+    KeyLine parts;
+    std::string asRead = name + "\n";
+    if (SplitKeyLine(asRead.c_str(), &parts) == KEYLINE_PAIR) {
+        std::string key = name.substr(0, (size_t)parts.keyLength);
+        for (const char* known : UpdaterKeys())
+            if (key == known)
+                return "the updater would read the line as the setting " + key;
+    }
+    return "";
+}
+
+// Glob of one name part, case ignored, by whole code page 932 characters.
+bool GlobName(const char* pattern, const char* name)
+{
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*')
+        return GlobName(pattern + 1, name) || (*name != '\0' && GlobName(pattern, name + NextCharacter(name, 0)));
+    if (*name == '\0')
+        return false;
+    int patternStep = NextCharacter(pattern, 0);
+    int nameStep = NextCharacter(name, 0);
+    if (*pattern != '?' && (patternStep != nameStep || std::memcmp(pattern, name, (size_t)nameStep) != 0))
+        return false;
+    return GlobName(pattern + patternStep, name + nameStep);
+}
+
+}  // namespace
+
+SettingsView ReadSettingsView(const std::string& settings)
+{
+    SettingsView view;
+    LoadAsUpdater(settings);
+    if (const char* keyFile = GetKeyFile())
+        view.keyFile = keyFile;
+    char value[TEXT_BUFFER_SIZE];
+    if (GetSetting("INSTREADME", value, sizeof value, "-")[0] != '-')
+        view.readme = GetSetting("INSTREADMEFL", value, sizeof value, "readme.txt");
+    for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
+        view.removals.push_back(entry->text);
+    FreeSettings();
+    FreeActionLists();
+    return view;
+}
+
+bool RemovalMatches(const std::string& pattern, const std::string& name)
+{
+    std::string foldedPattern = FoldedName(pattern), foldedName = FoldedName(name);
+    int patternSplit = LastSeparator(foldedPattern.c_str(), (int)foldedPattern.size()) + 1;
+    int nameSplit = LastSeparator(foldedName.c_str(), (int)foldedName.size()) + 1;
+    if (foldedPattern.compare(0, (size_t)patternSplit, foldedName, 0, (size_t)nameSplit) != 0 ||
+        patternSplit != nameSplit)
+        return false;
+    return GlobName(foldedPattern.c_str() + patternSplit, foldedName.c_str() + nameSplit);
+}
+
+RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const SettingsView& settings,
+                         const std::vector<std::string>& emptyFolders)
+{
+    RemovalPlan plan;
+    std::set<std::string> empty(emptyFolders.begin(), emptyFolders.end());
+    for (const std::string& name : missing) {
+        if (!settings.keyFile.empty() && FoldedName(name) == FoldedName(settings.keyFile)) {
+            plan.left.push_back({name, "it is the key file (KEYFILE): without it the next update could not find "
+                                       "players' installs. Left in place"});
+            continue;
+        }
+        if (std::any_of(settings.removals.begin(), settings.removals.end(),
+                        [&](const std::string& line) { return RemovalMatches(line, name); })) {
+            plan.covered.push_back(name);
+            continue;
+        }
+        std::string why = UnfitLine(name);
+        int separator = FirstSeparator(name.c_str());
+        if (why.empty() && separator > 0 && empty.count(FoldedName(name.substr(0, (size_t)separator))) != 0)
+            why = "the updater would then remove the folder " + DisplayName(name.substr(0, (size_t)separator)) +
+                  " too, which this update brings empty";
+        if (!why.empty())
+            plan.left.push_back({name, why});
+        else
+            plan.lines.push_back(name);
+    }
+    return plan;
+}
+
+bool AddRemovalLines(const std::string& settings, const std::vector<std::string>& lines, std::string& result,
+                     std::vector<int>& addedLines, std::string& error)
+{
+    addedLines.clear();
+    result = settings;
+    if (lines.empty())
+        return true;
+    // Replay the section reader over the pieces it reads, with their offsets in the file.
+    TextModeReader reader;
+    InitTextModeReader(&reader, settings.data(), settings.size());
+    char piece[TEXT_BUFFER_SIZE];
+    int current = SECTION_NONE;
+    size_t sectionEnd = std::string::npos;  // where the effective [delfiles_afterinst] ends
+    size_t freeEnd = std::string::npos;     // a "[EOF]" line outside every section
+    size_t readerEnd = settings.size();
+    bool sawSection = false;
+    for (;;) {
+        size_t offset = reader.position;
+        if (ReadTextModeLine(piece, sizeof piece, &reader) == nullptr) {
+            readerEnd = offset;
+            break;
+        }
+        bool endsKeys = IsSettingsEndLine(piece);
+        int header = SECTION_NONE;
+        int kind = ClassifySectionLine(piece, &header);
+        if (kind == SECTIONLINE_END) {
+            readerEnd = offset;
+            if (current == SECTION_DELFILES_AFTERINST)
+                sectionEnd = offset;
+            break;
+        }
+        if (current == SECTION_DELFILES_AFTERINST && (kind == SECTIONLINE_CLOSE || kind == SECTIONLINE_HEADER))
+            sectionEnd = offset;
+        if (kind == SECTIONLINE_HEADER && header == SECTION_DELFILES_AFTERINST) {
+            sawSection = true;
+            sectionEnd = std::string::npos;
+        }
+        if (kind == SECTIONLINE_CLOSE)
+            current = SECTION_NONE;
+        else if (kind == SECTIONLINE_HEADER)
+            current = header;
+        else if (current == SECTION_NONE && endsKeys && freeEnd == std::string::npos)
+            freeEnd = offset;
+    }
+    std::string eol = settings.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    std::string block;
+    size_t at;
+    int firstLine = 0;  // of the first removal line within the block
+    if (sawSection) {
+        if (sectionEnd == std::string::npos) {
+            error = "the [delfiles_afterinst] section of install.env is never closed";
+            return false;
+        }
+        at = sectionEnd;
+        block = kRemovalComment + eol;
+        firstLine = 1;
+    } else {
+        at = freeEnd != std::string::npos ? freeEnd : readerEnd;
+        block = std::string("[delfiles_afterinst]") + eol + kRemovalComment + eol;
+        firstLine = 2;
+    }
+    if (at > 0 && settings[at - 1] != '\n') {
+        block = eol + block;
+        ++firstLine;
+    }
+    for (const std::string& line : lines)
+        block += line + eol;
+    if (!sawSection)
+        block += "-" + eol;
+    result = settings.substr(0, at) + block + settings.substr(at);
+    int lineNumber = 1 + (int)std::count(settings.begin(), settings.begin() + (long)at, '\n') + firstLine;
+    for (size_t i = 0; i < lines.size(); ++i)
+        addedLines.push_back(lineNumber + (int)i);
+
+    // Whatever the lines are, the updater must read every other setting and list as before.
+    ReaderView before = ReadAsUpdater(settings), after = ReadAsUpdater(result);
+    std::vector<std::string>& removals = before.sections[SECTION_DELFILES_AFTERINST];
+    removals.insert(removals.end(), lines.begin(), lines.end());
+    bool same = before.settings == after.settings && before.openSection == after.openSection &&
+                before.sections == after.sections;
+    if (!same) {
+        error = "adding the removal lines to install.env would change how the updater reads the rest of it (does "
+                "it come near 400 lines?); add them yourself, as build lists them without --remove-missing";
+        return false;
+    }
+    return true;
+}
