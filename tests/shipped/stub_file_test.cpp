@@ -103,6 +103,16 @@ TEST_F(ShippedStub, CarriesItsDialogsClipIconAndManifest)
     const std::string& manifest = image_->resources["#24"]["#1"][english];
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+    // An i386 program: both the program's own identity and the controls it asks for are x86 ones
+    // (Windows refuses a manifest of another architecture).
+    size_t x86 = 0, names = 0;
+    for (size_t at = manifest.find("processorArchitecture="); at != std::string::npos;
+         at = manifest.find("processorArchitecture=", at + 1)) {
+        ++names;
+        x86 += manifest.compare(at, 27, "processorArchitecture=\"X86\"") == 0;
+    }
+    EXPECT_EQ(names, 2u);
+    EXPECT_EQ(x86, names);
 }
 
 // The reader must refuse rather than misread: a cut or altered stub is not a PE file.

@@ -729,10 +729,13 @@ TEST(Manifest, RequestsAdministratorAndCommonControlsSix)
         size_t begin = text.find("<assemblyIdentity", from);
         return begin == std::string::npos ? std::string() : text.substr(begin, text.find("/>", begin) - begin);
     };
+    // The manifest names the architecture of the program that carries it (64-bit Windows refuses
+    // an x86 manifest in an x86-64 program).
+    const std::string architecture = sizeof(void*) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"X86\"";
     std::string own = identity(0);
     EXPECT_NE(own.find("version=\"1.0.0.0\""), std::string::npos) << own;
     EXPECT_NE(own.find("type=\"win32\""), std::string::npos) << own;
-    EXPECT_NE(own.find("processorArchitecture=\"X86\""), std::string::npos) << own;
+    EXPECT_NE(own.find(architecture), std::string::npos) << own;
     EXPECT_NE(text.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(text.find("<description>VELNAR autorun</description>"), std::string::npos);
 
@@ -740,7 +743,7 @@ TEST(Manifest, RequestsAdministratorAndCommonControlsSix)
     ASSERT_NE(dependency, std::string::npos);
     std::string controls = identity(dependency);
     for (const char* attribute :
-         {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", "processorArchitecture=\"X86\"",
+         {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", architecture.c_str(),
           "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\"", "type=\"win32\""})
         EXPECT_NE(controls.find(attribute), std::string::npos) << attribute << " in " << controls;
 }
