@@ -98,6 +98,12 @@ TEST(MkupdateVerify, RefusesNamesTheUpdaterWouldNotWriteAndExtractWritesNothingO
         {"file named like an earlier folder", {{"data\\", true}, {"data"}}, "same name as an earlier entry"},
         {"duplicate", {{"a.dat"}, {"a.dat"}}, "same name as an earlier entry"},
         {"duplicate once case is ignored", {{"README.TXT"}, {"readme.txt"}}, "same name as an earlier entry"},
+        // One character that code page 932 encodes twice or three times is one name on Windows.
+        {"Roman numeral one, NEC and IBM", {{"\x87\x54.dat"}, {"\xFA\x4A.dat"}}, "same name as an earlier entry"},
+        {"Roman numeral one and its lower case", {{"\x87\x54.dat"}, {"\xFA\x40.dat"}}, "same name as an earlier entry"},
+        {"not sign, NEC-selected and IBM", {{"\xEE\xF9.dat"}, {"\xFA\x54.dat"}}, "same name as an earlier entry"},
+        {"one kanji, NEC-selected and IBM", {{"k\\", true}, {"k\\\xED\x40"}, {"K\\\xFA\x5C"}},
+         "same name as an earlier entry"},
         // 0x86 0x5C has the form of a double-byte character, but code page 932 assigns none there.
         {"unassigned character", {{"\x86\x5C.dat"}}, "does not assign"},
     };
@@ -313,6 +319,9 @@ TEST(MkupdateBuild, RefusesNamesWindowsWouldConfuse)
     } cases[] = {
         {"a file and a folder that differ in case", {"data", "Data/f"}, {"data", "Data\\", "case is ignored"}},
         {"two files that differ in case", {"README.TXT", "readme.txt"}, {"README.TXT", "readme.txt", "case is ignored"}},
+        {"Roman numerals that differ in case", {"\u2160.dat", "\u2170.dat"}, {"case is ignored"}},
+        {"full-width letters that differ in case", {"\uFF21.dat", "\uFF41.dat"}, {"case is ignored"}},
+        {"Cyrillic letters that differ in case", {"\u0416.dat", "\u0436.dat"}, {"case is ignored"}},
         {"a device name", {"CON"}, {"CON: the name has a Windows device name"}},
         {"a device name with an extension", {"sub/nul.txt"}, {"nul.txt: the name has a Windows device name"}},
         {"com1.dat", {"com1.dat"}, {"device name"}},

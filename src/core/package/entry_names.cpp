@@ -46,5 +46,5 @@ void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE])
     size_t length = strlen(key);
     if (folder && length > 0)
         key[length - 1] = '\0';
-    LowerCp932(key);
+    FoldCp932Name(key);
 }

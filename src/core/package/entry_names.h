@@ -25,8 +25,9 @@ int SetupPassStep(const PackageEntry* entry);
 // bytes.
 bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry);
 
-// The name as Windows compares it: lower-cased, a folder's trailing backslash left out, so
-// "Data\\" and "data" give one key. A name longer than key's PATH_BUFFER_SIZE bytes is cut.
+// The name as Windows compares it: folded as FoldCp932Name folds it (case, and the duplicate
+// encodings of one character), a folder's trailing backslash left out, so "Data\\" and "data"
+// give one key. A name longer than key's PATH_BUFFER_SIZE bytes is cut.
 void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE]);
 
 #endif

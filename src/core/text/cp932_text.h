@@ -42,8 +42,17 @@ int ParentFolderLength(const char* name, bool folder);
 void LowerCp932(char* text);
 
 // Index of the first byte from which `text` (of `length` bytes) is not valid code page 932: a
-// byte no character starts with (0x80, 0xA0, 0xFD-0xFF), a lead byte standing last, or a lead
-// byte followed by a byte that cannot end a character. -1 when the whole text is valid.
+// byte no character starts with (0x80, 0xA0, 0xFD-0xFF), a lead byte standing last, a lead byte
+// followed by a byte that cannot end a character, or a double-byte character code page 932 does
+// not assign (Windows would turn it into "?" or refuse it). -1 when the whole text is valid.
 long FindInvalidCp932(const char* text, size_t length);
+
+// Folds in place to the one form of every spelling Windows takes as the same file name: lower
+// case of every letter code page 932 has (single-byte and full-width Latin, Greek, Cyrillic,
+// Roman numerals), and one encoding of each character that code page 932 encodes more than once
+// (NEC row 13, the NEC-selected IBM extensions, the IBM extensions). Two names are one file on
+// Windows exactly when their folded forms are equal. Half-width and full-width forms stay apart,
+// as they do on Windows.
+void FoldCp932Name(char* text);
 
 #endif

@@ -57,8 +57,14 @@ int CheckEntryName(const char* name, bool folder)
     size_t length = strlen(name);
     if (length == 0)
         return ENTRY_NAME_EMPTY;
-    if (FindInvalidCp932(name, length) >= 0)
+    long invalid = FindInvalidCp932(name, length);
+    if (invalid >= 0) {
+        // Well formed but empty in the code page: Windows would write "?" or refuse the name.
+        unsigned char trail = (unsigned char)name[invalid + 1];
+        if (IsLeadByte((unsigned char)name[invalid]) && trail >= 0x40 && trail <= 0xFC && trail != 0x7F)
+            return ENTRY_NAME_UNASSIGNED;
         return ENTRY_NAME_NOT_CP932;
+    }
     if (!IsConfinedRelativePath(name))
         return ENTRY_NAME_LEAVES_FOLDER;
     if (folder != (LastSeparator(name, (int)length) == (int)length - 1))
@@ -104,6 +110,8 @@ const char* DescribeEntryNameFault(int fault)
         return "a part ending in a dot or a space (Windows drops them)";
     case ENTRY_NAME_DEVICE:
         return "a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension)";
+    case ENTRY_NAME_UNASSIGNED:
+        return "a character that code page 932 does not assign";
     case ENTRY_NAME_FOLDER_FORM:
         return "a folder name that does not end with a backslash, or a file name that does";
     }

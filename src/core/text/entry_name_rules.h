@@ -16,6 +16,7 @@ enum EntryNameFault {
     ENTRY_NAME_TRAILING_DOT,       // a component ending in a dot or a space: Windows drops them
     ENTRY_NAME_DEVICE,             // a component named like a device: CON, nul.txt, com1.dat
     ENTRY_NAME_FOLDER_FORM,        // a folder that does not end in a backslash, or a file that does
+    ENTRY_NAME_UNASSIGNED,         // a double-byte character code page 932 does not assign
 };
 
 // Checks everything a single name can break; duplicates and a file named like a folder need the
