@@ -446,6 +446,9 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
         {"trailing space", [] { return RawPackage("victim.dat ", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"lone lead byte at the end",
          [] { return RawPackage("victim.dat\x81", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
+        // Well formed, but code page 932 has no character there: Windows would write "?" or refuse it.
+        {"unassigned character",
+         [] { return RawPackage("victim\x85\x40.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"device name", [] { return RawPackage("nul.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"control byte", [] { return RawPackage("victim\x1b.dat", 3, Zlib("new"), (uint32_t)Zlib("new").size()); }},
         {"destination path too long",
