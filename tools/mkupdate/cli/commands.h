@@ -23,5 +23,6 @@ int RunVerify(const Args& args);
 int RunExtract(const Args& args);
 int RunLint(const Args& args);
 int RunRct(const Args& args);
+int RunConvert(const Args& args);
 
 #endif

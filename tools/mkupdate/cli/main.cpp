@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"extract", "write out what the updater would write", RunExtract},
     {"lint", "check an install.env the way the updater reads it", RunLint},
     {"rct", "make an RCT title image from a PNG or BMP, or decode one", RunRct},
+    {"convert", "turn a UTF-8 or UTF-16 install.env or readme into code page 932", RunConvert},
 };
 
 int PrintUsage(std::FILE* out)
