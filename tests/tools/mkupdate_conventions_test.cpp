@@ -57,7 +57,7 @@ TEST(MkupdateConventions, VersionAndHelpForACommand)
     EXPECT_EQ(version.code, kExitOk);
     EXPECT_TRUE(std::regex_search(version.output, std::regex("^mkupdate [0-9]+\\.[0-9]+\\.[0-9]+ \\(zlib [0-9.]+\\)")))
         << version.output;
-    for (const char* command : {"build", "list", "verify", "extract", "lint", "rct"}) {
+    for (const char* command : {"build", "list", "verify", "extract", "lint", "rct", "convert"}) {
         ToolRun help = RunTool(std::string("help ") + command);
         EXPECT_EQ(help.code, kExitOk) << command;
         EXPECT_EQ(help.output, RunTool(std::string(command) + " --help").output) << command;
@@ -66,6 +66,35 @@ TEST(MkupdateConventions, VersionAndHelpForACommand)
     ToolRun unknown = RunTool("help nosuch");
     EXPECT_EQ(unknown.code, kExitUsage);
     EXPECT_NE(unknown.output.find("unknown command 'nosuch'"), std::string::npos) << unknown.output;
+    ToolRun helpHelp = RunTool("help help");
+    EXPECT_EQ(helpHelp.code, kExitOk) << helpHelp.output;
+    EXPECT_EQ(helpHelp.output, RunTool("help").output);
+}
+
+// A slip of a letter or two, or the start of one name, gets the name it was meant to be; a word
+// close to nothing gets no guess.
+TEST(MkupdateConventions, AWrongNameGetsTheNearestOne)
+{
+    struct Case {
+        std::string arguments, suggestion;  // empty: no guess at all
+    } cases[] = {
+        {"biuld", "(did you mean 'build'?)"},
+        {"verfy x.exe", "(did you mean 'verify'?)"},
+        {"ext", "(did you mean 'extract'?)"},
+        {"build src -o x.exe --remove-mising", "(did you mean '--remove-missing'?)"},
+        {"build src -o x.exe --bse old", "(did you mean '--base'?)"},
+        {"lint --expl", "(did you mean '--explain'?)"},
+        {"build src -o x.exe --fast", ""},
+        {"frobnicate", ""},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = RunTool(c.arguments);
+        EXPECT_EQ(run.code, kExitUsage) << c.arguments << "\n" << run.output;
+        if (c.suggestion.empty())
+            EXPECT_EQ(run.output.find("did you mean"), std::string::npos) << run.output;
+        else
+            EXPECT_NE(run.output.find(c.suggestion), std::string::npos) << run.output;
+    }
 }
 
 TEST(MkupdateConventions, AUsageErrorIsOneLineAndAHint)

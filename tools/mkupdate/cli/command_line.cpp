@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <string>
 
@@ -53,7 +54,45 @@ const OptionRule* FindRule(const std::vector<OptionRule>& rules, const std::stri
     return nullptr;
 }
 
+// Edits from one name to the other: a letter added, dropped, changed, or two neighbours swapped.
+size_t EditDistance(const std::string& a, const std::string& b)
+{
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
 }  // namespace
+
+std::string DidYouMean(const std::string& typed, const std::vector<std::string>& known)
+{
+    // A typing slip (a letter or two off, for a short name one), or the start of exactly one name.
+    std::string best;
+    size_t bestDistance = std::max<size_t>(1, typed.size() / 4) + 1;
+    std::vector<std::string> starting;
+    for (const std::string& name : known) {
+        size_t distance = EditDistance(typed, name);
+        if (distance < bestDistance) {
+            best = name;
+            bestDistance = distance;
+        }
+        if (typed.size() >= 3 && name.compare(0, typed.size(), typed) == 0)
+            starting.push_back(name);
+    }
+    if (best.empty() && starting.size() == 1)
+        best = starting[0];
+    return best.empty() ? "" : " (did you mean '" + best + "'?)";
+}
 
 int ReadCommandLine(const char* command, const char* help, const Args& args, const std::vector<OptionRule>& rules,
                     std::vector<std::string>& operands)
@@ -80,8 +119,12 @@ int ReadCommandLine(const char* command, const char* help, const Args& args, con
         size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
         std::string name = arg.substr(0, equals);
         const OptionRule* rule = FindRule(rules, name);
-        if (rule == nullptr)
-            return UsageError(command, "unknown option '" + name + "'");
+        if (rule == nullptr) {
+            std::vector<std::string> known = {"--help", "--quiet"};
+            for (const OptionRule& each : rules)
+                known.insert(known.end(), each.names.begin(), each.names.end());
+            return UsageError(command, "unknown option '" + name + "'" + DidYouMean(name, known));
+        }
         std::string value;
         if (rule->takesValue) {
             if (equals != std::string::npos)

@@ -26,6 +26,10 @@ int ReadCommandLine(const char* command, const char* help, const Args& args, con
 // The command line of list and verify: one UPDATE.exe and --json. Returns as ReadCommandLine.
 int ReadUpdateAndJson(const char* command, const char* help, const Args& args, std::string& path, bool& json);
 
+// " (did you mean '--output'?)" for a name close to one of `known` (a slip of a letter or two, or
+// the start of exactly one of them); empty when none is close.
+std::string DidYouMean(const std::string& typed, const std::vector<std::string>& known);
+
 // "mkupdate COMMAND: message" and a hint to the help, on standard error; returns kExitUsage.
 int UsageError(const char* command, const std::string& message);
 // "mkupdate COMMAND: message" on standard error; returns kExitInput.

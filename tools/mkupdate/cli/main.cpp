@@ -49,7 +49,10 @@ const Command* FindCommand(const char* name)
 
 int UnknownCommand(const char* name)
 {
-    PrintTo(stderr, "mkupdate: unknown command '%s'\nTry 'mkupdate help'.\n", name);
+    std::vector<std::string> known;
+    for (const Command& command : kCommands)
+        known.push_back(command.name);
+    PrintTo(stderr, "mkupdate: unknown command '%s'%s\nTry 'mkupdate help'.\n", name, DidYouMean(name, known).c_str());
     return kExitUsage;
 }
 
@@ -93,6 +96,8 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         if (argc < 3)
+            return PrintUsage(stdout);
+        if (std::strcmp(argv[2], "help") == 0)
             return PrintUsage(stdout);
         const Command* command = FindCommand(argv[2]);
         return command != nullptr ? command->run({"--help"}) : UnknownCommand(argv[2]);
