@@ -198,6 +198,30 @@ TEST(MkupdateInit, FromGameFillsInWhatTheGameFolderTells)
     }
 }
 
+// What init prints can be pasted into a shell as it stands, and a hostile file name in the game's
+// folder cannot rewrite the terminal.
+TEST(MkupdateInit, PrintsCommandsThatPasteAndNamesThatCannotMoveTheCursor)
+{
+    Scratch scratch;
+    fs::path game = scratch.Path() / "Game";
+    Write(game / "Game.exe", "x");
+#ifndef _WIN32
+    Write(game / "evil\x1b[2Jname.exe", "x");  // a Linux name may hold an escape byte
+#endif
+    fs::path folder = scratch.Path() / "my update";
+    ToolRun init = RunTool("init " + Q(folder) + " --from-game " + Q(game));
+    ASSERT_EQ(init.code, kExitOk) << init.output;
+    EXPECT_EQ(init.output.find('\x1b'), std::string::npos) << "an escape byte reached the terminal";
+#ifndef _WIN32
+    EXPECT_NE(init.output.find("evil\\x1B[2Jname.exe: not offered"), std::string::npos) << init.output;
+    const std::string shown = "'" + folder.u8string() + "'";
+#else
+    const std::string shown = "\"" + folder.u8string() + "\"";
+#endif
+    EXPECT_NE(init.output.find("mkupdate lint --explain " + shown), std::string::npos) << init.output;
+    EXPECT_NE(init.output.find("mkupdate build " + shown + " -o update.exe"), std::string::npos) << init.output;
+}
+
 TEST(MkupdateInit, SettingsValuesTheUpdaterReadsBackAsWritten)
 {
     struct ValueCase {

@@ -1,5 +1,6 @@
 #include "host/host_files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -236,6 +237,25 @@ std::string Cp932ToUtf8(const std::string& text)
 std::string DisplayName(const std::string& cp932)
 {
     return EscapeControls(Cp932ToUtf8(cp932));
+}
+
+std::string PathAsArgument(const std::filesystem::path& path)
+{
+    std::string shown = PathForDisplay(path);
+    bool plain = !shown.empty();
+    for (char c : shown)
+        plain = plain && ((unsigned char)c >= 0x80 || std::isalnum((unsigned char)c) || std::strchr("_-./\\:+=@,%", c) != nullptr);
+    if (plain)
+        return shown;
+#ifdef _WIN32
+    // cmd.exe takes everything between double quotes; a file name cannot hold one.
+    return "\"" + shown + "\"";
+#else
+    std::string quoted = "'";
+    for (char c : shown)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
 }
 
 std::string EscapeControls(const std::string& text)

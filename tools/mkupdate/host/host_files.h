@@ -47,6 +47,10 @@ std::string EscapeControls(const std::string& text);
 // The host path for messages, as UTF-8, control bytes escaped.
 std::string PathForDisplay(const std::filesystem::path& path);
 
+// The path as one argument of a command the user can paste into a shell (cmd.exe on Windows, a
+// POSIX shell elsewhere): as it is when it needs no quoting, else quoted; control bytes escaped.
+std::string PathAsArgument(const std::filesystem::path& path);
+
 // Last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot be read.
 bool ReadLastWriteTime(const std::filesystem::path& path, uint64_t& fileTime);
 bool WriteLastWriteTime(const std::filesystem::path& path, uint64_t fileTime);

@@ -159,6 +159,6 @@ int RunInit(const Args& args)
         "  mkupdate build %s -o update.exe\n",
         PathForDisplay(folder).c_str(), facts.title.empty() ? "set" : "check",
         facts.keyFiles.empty() ? " and KEYFILE" : " (check KEYFILE)",
-        PathForDisplay(folder).c_str(), PathForDisplay(folder).c_str());
+        PathAsArgument(folder).c_str(), PathAsArgument(folder).c_str());
     return kExitOk;
 }

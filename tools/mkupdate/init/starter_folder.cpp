@@ -67,7 +67,8 @@ void FindKeyFiles(const fs::path& game, const std::string& folderName, GameFacts
         if (IsSharedProgramName(stem))
             continue;
         if (!NameToCp932(it->path().filename(), cp932, why) || !ToSettingsValue(name, value)) {
-            facts.notes.push_back(name + ": not offered as the key file (the updater cannot name it in a setting)");
+            facts.notes.push_back(PathForDisplay(it->path().filename()) +
+                                  ": not offered as the key file (the updater cannot name it in a setting)");
             continue;
         }
         found.push_back({value, stem == Lower(folderName), it->file_size(status)});
