@@ -204,6 +204,17 @@ FILE* CreateNewFile(const std::filesystem::path& path)
 #endif
 }
 
+bool IsLink(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+#endif
+}
+
 bool IsReadOnlyFile(const std::filesystem::path& path)
 {
 #ifdef _WIN32

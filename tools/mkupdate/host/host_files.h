@@ -26,6 +26,11 @@ bool Cp932ToHostPath(const std::filesystem::path& base, const std::string& cp932
 // link) already has the name, so nothing is ever written through a planted link.
 std::FILE* CreateNewFile(const std::filesystem::path& path);
 
+// True when `path` itself is a link, not followed: a symbolic link, or on Windows any reparse
+// point (a symbolic link, a junction, a mount point). std::filesystem cannot be asked: MinGW's
+// reports no link at all, so a walk there would write through links and follow link loops.
+bool IsLink(const std::filesystem::path& path);
+
 // True for an existing file that may not be written (the updater stops at such a file).
 bool IsReadOnlyFile(const std::filesystem::path& path);
 
