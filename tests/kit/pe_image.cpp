@@ -66,6 +66,7 @@ public:
         if (file_.U32(pe) != 0x00004550)
             throw std::runtime_error("PE file: no PE signature");
         image_.machine = file_.U16(pe + 4);
+        image_.characteristics = file_.U16(pe + 22);
         const uint16_t sectionCount = file_.U16(pe + 6);
         const uint16_t optionalSize = file_.U16(pe + 20);
         const uint64_t optional = pe + 24;

@@ -10,6 +10,7 @@
 
 struct PeImage {
     uint16_t machine = 0;    // 0x14C i386, 0x8664 x86-64
+    uint16_t characteristics = 0;  // 0x20: large-address-aware
     bool pe32Plus = false;   // optional header magic 0x20B rather than 0x10B
     uint16_t subsystem = 0;  // 2 GUI, 3 console
     // Upper-case DLL name -> imported function names ("#N" for an import by ordinal).

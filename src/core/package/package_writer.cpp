@@ -38,13 +38,24 @@ void PackageWriter::AddFolder(const std::string& name)
     PutHeader(name, PACKAGE_FOLDER_SIZE, 0);
 }
 
-void PackageWriter::AddFile(const std::string& name, int32_t originalSize, uint64_t lastWriteTime,
-                            const unsigned char* zlibStream, size_t zlibSize)
+void PackageWriter::BeginFile(const std::string& name, int32_t originalSize, uint64_t lastWriteTime,
+                              size_t zlibSize)
 {
     PutHeader(name, originalSize, (uint32_t)zlibSize);
     unsigned char time[8];
     SetUi64(time, lastWriteTime);
     Put(time, 8);
+}
+
+void PackageWriter::PutData(const unsigned char* data, size_t size)
+{
+    Put(data, size);
+}
+
+void PackageWriter::AddFile(const std::string& name, int32_t originalSize, uint64_t lastWriteTime,
+                            const unsigned char* zlibStream, size_t zlibSize)
+{
+    BeginFile(name, originalSize, lastWriteTime, zlibSize);
     Put(zlibStream, zlibSize);
 }
 

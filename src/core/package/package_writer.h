@@ -22,6 +22,10 @@ public:
                  const unsigned char* zlibStream, size_t zlibSize);
     void AddFile(const std::string& name, int32_t originalSize, uint64_t lastWriteTime,
                  const std::vector<unsigned char>& zlibStream);
+    // A file whose zlib stream is handed over in pieces (a stream too large to hold whole): the
+    // header and time stamp, then exactly `zlibSize` bytes through PutData.
+    void BeginFile(const std::string& name, int32_t originalSize, uint64_t lastWriteTime, size_t zlibSize);
+    void PutData(const unsigned char* data, size_t size);
     // End marker, two zero bytes of padding plus `extraPadding` more, and the trailer.
     void Finish(uint32_t extraPadding = 0);
 

@@ -23,15 +23,85 @@ constexpr uint64_t kFileLimit = 0x7FFFFFFFu;  // positions in the update are sig
 struct Compressed {
     bool done = false;
     bool ok = false;
-    std::vector<unsigned char> zlib;
+    ZlibStream zlib;
     uint64_t originalSize = 0;
     std::string error;
 };
 
 }  // namespace
 
-bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsigned char>& zlib,
-                  uint64_t& originalSize, std::string& error)
+ZlibStream::ZlibStream(ZlibStream&& other) noexcept
+    : memoryLimit_(other.memoryLimit_), memory_(std::move(other.memory_)), spill_(other.spill_), size_(other.size_)
+{
+    other.spill_ = nullptr;
+    other.size_ = 0;
+}
+
+ZlibStream& ZlibStream::operator=(ZlibStream&& other) noexcept
+{
+    if (this != &other) {
+        if (spill_ != nullptr)
+            std::fclose(spill_);
+        memoryLimit_ = other.memoryLimit_;
+        memory_ = std::move(other.memory_);
+        spill_ = other.spill_;
+        size_ = other.size_;
+        other.spill_ = nullptr;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+ZlibStream::~ZlibStream()
+{
+    if (spill_ != nullptr)
+        std::fclose(spill_);
+}
+
+bool ZlibStream::Append(const unsigned char* data, size_t size, std::string& error)
+{
+    size_t inMemory = spill_ == nullptr ? std::min(size, memoryLimit_ - memory_.size()) : 0;
+    memory_.insert(memory_.end(), data, data + inMemory);
+    size_ += inMemory;
+    if (inMemory == size)
+        return true;
+    if (spill_ == nullptr && (spill_ = CreateSpillFile()) == nullptr) {
+        error = "cannot make a temporary file for a large compressed file";
+        return false;
+    }
+    if (std::fwrite(data + inMemory, 1, size - inMemory, spill_) != size - inMemory) {
+        error = "cannot write a temporary file for a large compressed file (disk full?)";
+        return false;
+    }
+    size_ += size - inMemory;
+    return true;
+}
+
+bool ZlibStream::CopyTo(const std::function<void(const unsigned char*, size_t)>& sink, std::string& error)
+{
+    sink(memory_.data(), memory_.size());
+    if (spill_ == nullptr)
+        return true;
+    if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) {
+        error = "cannot read back a temporary file";
+        return false;
+    }
+    std::vector<unsigned char> piece(kReadPiece);
+    uint64_t left = size_ - memory_.size();
+    while (left > 0) {
+        size_t want = (size_t)std::min<uint64_t>(left, piece.size());
+        if (std::fread(piece.data(), 1, want, spill_) != want) {
+            error = "cannot read back a temporary file";
+            return false;
+        }
+        sink(piece.data(), want);
+        left -= want;
+    }
+    return true;
+}
+
+bool CompressFile(const std::filesystem::path& path, int level, ZlibStream& zlib, uint64_t& originalSize,
+                  std::string& error)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -49,39 +119,36 @@ bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsi
     uint64_t expected = std::filesystem::file_size(path, sizeError);
     size_t piece = sizeError ? kReadPiece : (size_t)std::min<uint64_t>(kReadPiece, expected + 1);
     std::vector<unsigned char> input(piece);
-    zlib.clear();
+    std::vector<unsigned char> output(std::min<size_t>(kReadPiece, deflateBound(&zs, (uLong)piece) + 64));
     originalSize = 0;
     int flush = Z_NO_FLUSH;
+    bool ok = true;
     do {
         in.read(reinterpret_cast<char*>(input.data()), (std::streamsize)input.size());
         std::streamsize got = in.gcount();
         if (in.bad()) {
-            deflateEnd(&zs);
             error = PathForDisplay(path) + ": read error";
-            return false;
+            ok = false;
+            break;
         }
         originalSize += (uint64_t)got;
         if (originalSize > kFileLimit) {
-            deflateEnd(&zs);
             error = PathForDisplay(path) + ": 2 GiB or larger; a package file must stay below 2 GiB";
-            return false;
+            ok = false;
+            break;
         }
         flush = in.eof() ? Z_FINISH : Z_NO_FLUSH;
         zs.next_in = input.data();
         zs.avail_in = (uInt)got;
         do {
-            size_t before = zlib.size();
-            size_t room = std::min<size_t>(kReadPiece, deflateBound(&zs, (uLong)got) + 64);
-            zlib.resize(before + room);
-            zs.next_out = zlib.data() + before;
-            zs.avail_out = (uInt)room;
+            zs.next_out = output.data();
+            zs.avail_out = (uInt)output.size();
             deflate(&zs, flush);
-            zlib.resize(before + room - zs.avail_out);
-        } while (zs.avail_out == 0 || zs.avail_in > 0);
-    } while (flush != Z_FINISH);
+            ok = zlib.Append(output.data(), output.size() - zs.avail_out, error);
+        } while (ok && (zs.avail_out == 0 || zs.avail_in > 0));
+    } while (ok && flush != Z_FINISH);
     deflateEnd(&zs);
-    zlib.shrink_to_fit();
-    return true;
+    return ok;
 }
 
 bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entries, const BuildOptions& options,
@@ -125,15 +192,22 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
             }
             const PlannedEntry& entry = entries[index];
             Compressed done;
-            if (entry.folder) {
-                done.ok = true;
-            } else if (entry.generated) {
-                done.zlib = DeflateZlib(reinterpret_cast<const unsigned char*>(entry.contents.data()),
-                                        entry.contents.size(), options.level);
-                done.ok = true;
-                done.originalSize = entry.contents.size();
-            } else {
-                done.ok = CompressFile(entry.source, options.level, done.zlib, done.originalSize, done.error);
+            done.zlib = ZlibStream(options.memoryPerStream);
+            try {
+                if (entry.folder) {
+                    done.ok = true;
+                } else if (entry.generated) {
+                    std::vector<unsigned char> zlib = DeflateZlib(
+                        reinterpret_cast<const unsigned char*>(entry.contents.data()), entry.contents.size(), options.level);
+                    done.ok = done.zlib.Append(zlib.data(), zlib.size(), done.error);
+                    done.originalSize = entry.contents.size();
+                } else {
+                    done.ok = CompressFile(entry.source, options.level, done.zlib, done.originalSize, done.error);
+                }
+            } catch (const std::bad_alloc&) {
+                // A thread that throws would end the process with the .part file left behind.
+                done.ok = false;
+                done.error = "out of memory while compressing " + PathForDisplay(entry.source);
             }
             done.done = true;
             {
@@ -165,7 +239,8 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
             writer.AddFolder(entry.name);
             ++result.folders;
         } else {
-            writer.AddFile(entry.name, (int32_t)item.originalSize, entry.lastWriteTime, item.zlib);
+            writer.BeginFile(entry.name, (int32_t)item.originalSize, entry.lastWriteTime, (size_t)item.zlib.Size());
+            ok = item.zlib.CopyTo([&](const unsigned char* data, size_t size) { writer.PutData(data, size); }, error);
             ++result.files;
             result.inputBytes += item.originalSize;
             doneInput += entry.size;

@@ -6,17 +6,46 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "build/package_plan.h"
 
+// A compressed stream: its first bytes in memory, the rest (of a stream larger than
+// `memoryLimit`) in an anonymous temporary file, so a build of a file of any size the format
+// allows holds a bounded amount of memory, also in a 32-bit process.
+class ZlibStream {
+public:
+    explicit ZlibStream(size_t memoryLimit = kDefaultMemoryLimit) : memoryLimit_(memoryLimit) {}
+    ZlibStream(ZlibStream&& other) noexcept;
+    ZlibStream& operator=(ZlibStream&& other) noexcept;
+    ZlibStream(const ZlibStream&) = delete;
+    ZlibStream& operator=(const ZlibStream&) = delete;
+    ~ZlibStream();
+
+    bool Append(const unsigned char* data, size_t size, std::string& error);
+    uint64_t Size() const { return size_; }
+    bool Spilled() const { return spill_ != nullptr; }
+    // Hands the whole stream to `sink` in pieces; false when the temporary file cannot be read.
+    bool CopyTo(const std::function<void(const unsigned char*, size_t)>& sink, std::string& error);
+
+    static constexpr size_t kDefaultMemoryLimit = 8u << 20;
+
+private:
+    size_t memoryLimit_;
+    std::vector<unsigned char> memory_;
+    std::FILE* spill_ = nullptr;
+    uint64_t size_ = 0;
+};
+
 // One complete zlib stream of a file's contents, read in pieces (the file is never held whole).
-bool CompressFile(const std::filesystem::path& path, int level, std::vector<unsigned char>& zlib,
-                  uint64_t& originalSize, std::string& error);
+bool CompressFile(const std::filesystem::path& path, int level, ZlibStream& zlib, uint64_t& originalSize,
+                  std::string& error);
 
 struct BuildOptions {
     int level = 9;
+    size_t memoryPerStream = ZlibStream::kDefaultMemoryLimit;  // compressed bytes held per file
     int jobs = 1;
     bool progress = false;  // a progress line on standard error (ProgressLine decides when it shows)
 };

@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <new>
 #include <string>
 #include <vector>
 #ifdef _WIN32
@@ -12,6 +13,7 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "host/host_files.h"
 
 namespace {
 
@@ -103,5 +105,14 @@ int main(int argc, char** argv)
         return command != nullptr ? command->run({"--help"}) : UnknownCommand(argv[2]);
     }
     const Command* command = FindCommand(argv[1]);
-    return command != nullptr ? command->run(Args(argv + 2, argv + argc)) : UnknownCommand(argv[1]);
+    if (command == nullptr)
+        return UnknownCommand(argv[1]);
+    try {
+        return command->run(Args(argv + 2, argv + argc));
+    } catch (const std::bad_alloc&) {
+        // A clean end instead of an abort: nothing half-written stays behind.
+        RemoveUnfinishedFile();
+        PrintTo(stderr, "mkupdate %s: out of memory; nothing was written\n", argv[1]);
+        return kExitInput;
+    }
 }

@@ -204,6 +204,25 @@ FILE* CreateNewFile(const std::filesystem::path& path)
 #endif
 }
 
+std::FILE* CreateSpillFile()
+{
+#ifdef _WIN32
+    // The C run-time's tmpfile() writes to the root of the current drive, which a user may not
+    // write to; "D" deletes the file when its last handle closes.
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"mku", 0, name) == 0)
+        return nullptr;
+    std::FILE* file = _wfopen(name, L"w+bD");
+    if (file == nullptr)
+        DeleteFileW(name);
+    return file;
+#else
+    return std::tmpfile();
+#endif
+}
+
 bool IsLink(const std::filesystem::path& path)
 {
 #ifdef _WIN32
@@ -419,5 +438,17 @@ void RemoveOnInterrupt(const std::filesystem::path& path)
 
 void KeepOnInterrupt()
 {
+    g_interruptPath[0] = 0;
+}
+
+void RemoveUnfinishedFile()
+{
+#ifdef _WIN32
+    if (g_interruptPath[0] != L'\0')
+        DeleteFileW(g_interruptPath);
+#else
+    if (g_interruptPath[0] != '\0')
+        unlink(g_interruptPath);
+#endif
     g_interruptPath[0] = 0;
 }

@@ -31,6 +31,11 @@ std::FILE* CreateNewFile(const std::filesystem::path& path);
 // reports no link at all, so a walk there would write through links and follow link loops.
 bool IsLink(const std::filesystem::path& path);
 
+// An anonymous temporary file for data too large to hold in memory, open for writing and reading
+// back; the system deletes it when it is closed or the process ends, even by a kill. Null when
+// none can be made.
+std::FILE* CreateSpillFile();
+
 // True for an existing file that may not be written (the updater stops at such a file).
 bool IsReadOnlyFile(const std::filesystem::path& path);
 
@@ -38,6 +43,8 @@ bool IsReadOnlyFile(const std::filesystem::path& path);
 // ends; KeepOnInterrupt forgets it.
 void RemoveOnInterrupt(const std::filesystem::path& path);
 void KeepOnInterrupt();
+// Deletes that file now (a command that cannot go on, out of memory) and forgets it.
+void RemoveUnfinishedFile();
 
 // Code page 932 bytes as UTF-8 for the terminal (undecodable bytes as \xNN).
 std::string Cp932ToUtf8(const std::string& text);
