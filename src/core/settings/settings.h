@@ -4,6 +4,13 @@
 
 #define SETTINGS_VALUE_SIZE 128
 
+// Every key the updater looks up: those it reads as text, and those it reads as integers. Kept
+// beside the accessors so that the builder's checks name the keys the updater really reads.
+#define UPDATER_TEXT_KEY_COUNT 11
+#define UPDATER_INTEGER_KEY_COUNT 3
+extern const char* const kUpdaterTextKeys[UPDATER_TEXT_KEY_COUNT];
+extern const char* const kUpdaterIntegerKeys[UPDATER_INTEGER_KEY_COUNT];
+
 struct SettingsEntry {
     char* key;
     char* value;  // "|" already turned into spaces
@@ -40,6 +47,9 @@ const char* GetChkReg(void);
 int GetInstMakeFol(void);
 int GetChkRegVer(void);
 int GetChkRegVerHigh(void);
+// INSTREADMEFL, the document the readme button opens, or "readme.txt"; cut to size - 1 bytes;
+// returns out.
+char* GetReadmeFileName(char* out, int size);
 // TITLEBAR followed by " アップデータ".
 const char* GetTitleText(void);
 
