@@ -23,8 +23,8 @@ void AddSetting(const char* key, int keyLength, const char* value, int valueLeng
 // The first matching value or the default, cut to size - 1 bytes; returns buffer.
 char* GetSetting(const char* key, char* buffer, int size, const char* defaultText);
 int GetSettingInt(const char* key, int defaultValue);
-// The whole table in the order of the file, duplicates included (the builder's lint and the
-// tests compare it with what they expect).
+// The whole table in the order of the file, duplicates included (lint reads each line's stored
+// value from it; the fuzzer of lint's model and the tests compare it with what they expect).
 const SettingsEntry* FirstSetting(void);
 void FreeSettings(void);
 
