@@ -14,7 +14,6 @@
 #include "settings/action_reader.h"
 #include "settings/settings.h"
 #include "text/cp932_text.h"
-#include "text/path_text.h"
 #include "text/removal_pattern.h"
 
 namespace fs = std::filesystem;

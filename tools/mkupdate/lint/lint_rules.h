@@ -52,8 +52,8 @@ struct LintedFile {
     bool HasEntries(int section) const;
 };
 
-// The second pass (lint_file_rules.cpp). Both expect the settings table filled from the file,
-// as the updater's accessors read it.
+// The second pass (lint_file_rules.cpp). CheckSettingsTogether reads the version range and the
+// readme's name through the updater's accessors: the settings table must hold the file.
 void CheckEntry(const EntryLine& entry, const LintedFile& file, const LintOptions& options, Findings& findings);
 void CheckSettingsTogether(const LintedFile& file, Findings& findings);
 
