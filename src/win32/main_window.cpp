@@ -100,7 +100,7 @@ static void RunSlotAction(HWND window, int action)
         EndMainWindow(window);
         break;
     case ACTION_README:
-        GetSetting("INSTREADMEFL", textBuffer, sizeof textBuffer, "readme.txt");
+        GetReadmeFileName(textBuffer, sizeof textBuffer);
         OpenDocument(textBuffer);
         break;
     default:

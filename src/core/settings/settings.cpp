@@ -9,6 +9,12 @@
 #include "settings/text_mode.h"
 #include "text/path_text.h"
 
+const char* const kUpdaterTextKeys[UPDATER_TEXT_KEY_COUNT] = {
+    "REG_GLOBAL", "REG_LOCAL", "INI_FILE", "INI_SECTION", "TITLEBAR",     "INSTTO",
+    "INSTFOL",    "KEYFILE",   "CHKREG",   "INSTREADME",  "INSTREADMEFL",
+};
+const char* const kUpdaterIntegerKeys[UPDATER_INTEGER_KEY_COUNT] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"};
+
 namespace {
 
 SettingsEntry* g_settingsHead = NULL;
@@ -173,6 +179,11 @@ const char* GetChkReg(void) { return TextOrNone(g_chkReg, "CHKREG"); }
 int GetInstMakeFol(void) { return MemoisedInt(&g_instMakeFol, "INSTMAKEFOL"); }
 int GetChkRegVer(void) { return MemoisedInt(&g_chkRegVer, "CHKREGVER"); }
 int GetChkRegVerHigh(void) { return MemoisedInt(&g_chkRegVerHigh, "CHKREGVERHIGH"); }
+
+char* GetReadmeFileName(char* out, int size)
+{
+    return GetSetting("INSTREADMEFL", out, size, "readme.txt");
+}
 
 const char* GetTitleText(void)
 {

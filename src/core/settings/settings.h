@@ -4,6 +4,13 @@
 
 #define SETTINGS_VALUE_SIZE 128
 
+// Every key the updater looks up: those it reads as text, and those it reads as integers. Kept
+// beside the accessors so that the builder's checks name the keys the updater really reads.
+#define UPDATER_TEXT_KEY_COUNT 11
+#define UPDATER_INTEGER_KEY_COUNT 3
+extern const char* const kUpdaterTextKeys[UPDATER_TEXT_KEY_COUNT];
+extern const char* const kUpdaterIntegerKeys[UPDATER_INTEGER_KEY_COUNT];
+
 struct SettingsEntry {
     char* key;
     char* value;  // "|" already turned into spaces
@@ -16,8 +23,8 @@ void AddSetting(const char* key, int keyLength, const char* value, int valueLeng
 // The first matching value or the default, cut to size - 1 bytes; returns buffer.
 char* GetSetting(const char* key, char* buffer, int size, const char* defaultText);
 int GetSettingInt(const char* key, int defaultValue);
-// The whole table in the order of the file, duplicates included (the builder's lint and the
-// tests compare it with what they expect).
+// The whole table in the order of the file, duplicates included (lint reads each line's stored
+// value from it; the fuzzer of lint's model and the tests compare it with what they expect).
 const SettingsEntry* FirstSetting(void);
 void FreeSettings(void);
 
@@ -40,6 +47,9 @@ const char* GetChkReg(void);
 int GetInstMakeFol(void);
 int GetChkRegVer(void);
 int GetChkRegVerHigh(void);
+// INSTREADMEFL, the document the readme button opens, or "readme.txt"; cut to size - 1 bytes;
+// returns out.
+char* GetReadmeFileName(char* out, int size);
 // TITLEBAR followed by " アップデータ".
 const char* GetTitleText(void);
 

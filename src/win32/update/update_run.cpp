@@ -64,7 +64,7 @@ int RunUpdate(void)
     SetCurrentDirectoryA(targetPath);
     if (GetReadmeFlag()) {
         // Relative to the target folder, where the full pass has put the packaged texts.
-        GetSetting("INSTREADMEFL", first, TEXT_BUFFER_SIZE, "readme.txt");
+        GetReadmeFileName(first, TEXT_BUFFER_SIZE);
         OpenDocument(first);
     }
     return 0;

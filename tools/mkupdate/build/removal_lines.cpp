@@ -107,7 +107,7 @@ SettingsView ReadSettingsView(const std::string& settings)
         view.keyFile = keyFile;
     char value[TEXT_BUFFER_SIZE];
     if (GetSetting("INSTREADME", value, sizeof value, "-")[0] != '-')
-        view.readme = GetSetting("INSTREADMEFL", value, sizeof value, "readme.txt");
+        view.readme = GetReadmeFileName(value, sizeof value);
     for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
         view.removals.push_back(entry->text);
     FreeSettings();

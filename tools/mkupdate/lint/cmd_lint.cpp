@@ -1,4 +1,4 @@
-// mkupdate lint [--explain] [--json] [--strict] [--allow-wipe] [INSTALL_ENV | UPDATE_DIR]
+// The lint command: mkupdate lint [--explain] [--json] [--strict] [--allow-wipe] [INSTALL_ENV | UPDATE_DIR]
 #include <cstdio>
 #include <filesystem>
 

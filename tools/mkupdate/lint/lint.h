@@ -1,6 +1,8 @@
-// Checks an install.env the way the updater will read it, and explains what it will do, so a
-// game maker hears about every silently ignored mistake before shipping. `mkupdate build` runs
-// LintSettingsFile first and refuses a file with errors.
+// Lint: checks an install.env the way the updater will read it, and explains what it will do.
+
+// A game maker hears about every silently ignored mistake before shipping; `mkupdate build` runs
+// LintSettingsFile first and refuses a file with errors. The rules are in lint_rules.cpp and
+// lint_file_rules.cpp, the explanation's model in lint_model.cpp, the printing in lint_output.cpp.
 #ifndef MKUPDATE_LINT_H
 #define MKUPDATE_LINT_H
 

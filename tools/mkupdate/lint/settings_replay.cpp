@@ -1,3 +1,4 @@
+// The replay of the updater's readers: line pieces, the readers' reports and the model of both.
 #include "lint/settings_replay.h"
 
 #include "settings/action_lists.h"

@@ -1,6 +1,7 @@
-// The updater's two readers of install.env run over a file's bytes, each with an observer, so
-// that lint and --explain see what the readers themselves did with every line instead of
-// following rules of their own. Byte work only: the fuzzers compile it too.
+// The updater's two readers of install.env replayed over a file's bytes, each with an observer.
+
+// Lint and --explain see what the readers themselves did with every line instead of following
+// rules of their own. Byte work only: the fuzzers compile it too.
 #ifndef MKUPDATE_SETTINGS_REPLAY_H
 #define MKUPDATE_SETTINGS_REPLAY_H
 
@@ -10,12 +11,6 @@
 
 #include "settings/action_reader.h"
 #include "settings/settings_reader.h"
-
-// Every key the updater looks up: those it reads as text, and those it reads as integers.
-inline constexpr const char* kUpdaterTextKeys[] = {"REG_GLOBAL", "REG_LOCAL", "INI_FILE",  "INI_SECTION",
-                                                   "TITLEBAR",   "INSTTO",    "INSTFOL",   "KEYFILE",
-                                                   "CHKREG",     "INSTREADME", "INSTREADMEFL"};
-inline constexpr const char* kUpdaterIntegerKeys[] = {"INSTMAKEFOL", "CHKREGVER", "CHKREGVERHIGH"};
 
 // One line as the readers get it: a physical line longer than 511 bytes arrives in pieces.
 struct LinePiece {

@@ -1,0 +1,243 @@
+// Lint's second pass: the section entries, and the settings taken together with the update's files.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "cli/text_util.h"
+#include "host/host_files.h"
+#include "host/image_file.h"
+#include "host/rct_convert.h"
+#include "lint/lint_rules.h"
+#include "lint/lint_text.h"
+#include "package/entry_names.h"
+#include "settings/action_lists.h"
+#include "settings/action_reader.h"
+#include "settings/settings.h"
+#include "text/cp932_text.h"
+#include "text/removal_pattern.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint32_t kPictureArea = 268;  // the main window's client height, in pixels
+
+// A placeholder given twice is replaced only where it first stands.
+void CheckRepeatedPlaceholders(const EntryLine& entry, const std::vector<std::string>& known, Findings& findings)
+{
+    const std::string& text = entry.text;
+    for (const std::string& placeholder : known) {
+        const char* first = FindCharacters(text.c_str(), placeholder.c_str());
+        if (first == nullptr)
+            continue;
+        // "REP_CDROM" is found inside "REP_CDROMDRIVE" too; only count where it stands alone.
+        if (FindCharacters(first + placeholder.size(), placeholder.c_str()) != nullptr)
+            findings.Warn(entry.line, placeholder + " stands twice in this " + GetSectionHeader(entry.section) +
+                                          " entry; only the first is replaced");
+    }
+}
+
+// A word starting with "REP_" that is no placeholder of the section stays in the text as it is.
+void CheckUnknownPlaceholders(const EntryLine& entry, const std::vector<std::string>& known, Findings& findings)
+{
+    const std::string& text = entry.text;
+    const std::string section = GetSectionHeader(entry.section);
+    const std::string upper = Upper(text);
+    for (size_t at = upper.find("REP_"); at != std::string::npos; at = upper.find("REP_", at + 1)) {
+        if (IsTrailByteAt(text.c_str(), (int)at))
+            continue;
+        size_t end = at + 4;
+        while (end < text.size() && (std::isalpha((unsigned char)text[end]) || text[end] == '_'))
+            end++;
+        std::string word = text.substr(at, end - at);
+        if (entry.section == SECTION_REG && word.rfind("REP_CDROMDRIVE", 0) == 0) {
+            findings.Warn(entry.line, "[reg] knows only REP_CDROM: REP_CDROMDRIVE becomes the drive root followed "
+                                      "by \"DRIVE\"");
+            continue;
+        }
+        bool isKnown =
+            std::any_of(known.begin(), known.end(), [&](const std::string& p) { return word.rfind(p, 0) == 0; });
+        if (isKnown)
+            continue;
+        std::string suggestion = Suggest(word, known);
+        if (suggestion.empty())
+            suggestion = known.back();
+        findings.Warn(entry.line, word + " is not a placeholder of " + section + " and stays as it is; did you mean " +
+                                      suggestion + "?");
+    }
+}
+
+// An [ini] or [reg] entry by its parser's verdict: without its separator it is skipped and
+// no more is said; else its placeholders are checked, and a skip for any other reason told.
+void CheckVerdict(const EntryLine& entry, int verdict, const char* noSeparator,
+                  const std::vector<std::string>& placeholders, const char* skipped, Findings& findings)
+{
+    if (verdict == ENTRY_NO_SEPARATOR) {
+        findings.Warn(entry.line, noSeparator);
+        return;
+    }
+    CheckRepeatedPlaceholders(entry, placeholders, findings);
+    CheckUnknownPlaceholders(entry, placeholders, findings);
+    if (verdict != ENTRY_TAKEN)
+        findings.Warn(entry.line, skipped);
+}
+
+void CheckIniEntry(const EntryLine& entry, Findings& findings)
+{
+    char name[TEXT_BUFFER_SIZE];
+    char value[TEXT_BUFFER_SIZE];
+    CheckVerdict(entry, SplitIniEntry(entry.text.c_str(), name, value),
+                 "[ini] entry has no \"=\": the updater skips it", {"REP_CDROMDRIVE", "REP_INSTALL"},
+                 "[ini] entry may grow past 511 bytes once REP_INSTALL is replaced; the updater then skips it",
+                 findings);
+}
+
+// A key line in [reg] names no key of its own: the values always go under the product's key.
+void CheckRegEntry(const EntryLine& entry, const LintedFile& file, Findings& findings)
+{
+    const std::string& text = entry.text;
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+        std::string expected = "[HKEY_CURRENT_USER\\Software\\" + file.Setting("REG_GLOBAL", "-") + "\\" +
+                               file.Setting("REG_LOCAL", "-") + "]";
+        if (text != expected)
+            findings.Warn(entry.line, "the values below go under the product key " +
+                                          Cp932ToUtf8(expected.substr(1, expected.size() - 2)) +
+                                          ", not under the key named here");
+        return;
+    }
+    char name[TEXT_BUFFER_SIZE];
+    char data[TEXT_BUFFER_SIZE];
+    CheckVerdict(entry, SplitRegEntry(text.c_str(), name, data),
+                 "[reg] line is not a string value (\"name\"=\"data\"): the updater skips it",
+                 {"REP_CDROM", "REP_INSTALL"},
+                 "[reg] entry cannot be split into name and data (or grows past 511 bytes): the updater skips it",
+                 findings);
+}
+
+// Removing an old version's file that this update does not carry is the usual case, so a
+// pattern that matches none of the update's files is fine.
+void CheckRemoval(const EntryLine& entry, const LintOptions& options, Findings& findings)
+{
+    if (!IsConfinedPattern(entry.text.c_str()))
+        findings.Fail(entry.line, "the updater ignores the removal " + Quoted(entry.text) +
+                                      ": it names a drive, starts with a backslash or climbs out with '..'; "
+                                      "removals are taken inside the game's folder only");
+    else if (ContainsSeparator(entry.text))
+        findings.Warn(entry.line, "text after the file name becomes part of the pattern " + Quoted(entry.text) +
+                                      " (comments go on lines of their own)");
+    else if (WipesGameFolder(entry.text) && !options.allowWipe)
+        findings.Fail(entry.line, "the removal " + Quoted(entry.text) + " deletes every file in the game's "
+                                  "folder; name the files to remove, or give --allow-wipe if that is meant");
+}
+
+void CheckIniSettings(const LintedFile& file, Findings& findings)
+{
+    if (file.IsUsed("INI_FILE") && !file.IsUsed("INI_SECTION"))
+        findings.Warn(file.LineOf("INI_FILE"), "INI_FILE is set without INI_SECTION: the [ini] entries go to a "
+                                               "section named \"-\"");
+    if (file.IsUsed("INI_FILE") && NamesRelativeFolder(file.Setting("INI_FILE", "")))
+        findings.Warn(file.LineOf("INI_FILE"), "INI_FILE names a folder relative to where the updater runs (its "
+                                               "work folder): the file is written there and removed with it; give a "
+                                               "bare name (the Windows folder) or a full path");
+    if (!file.IsUsed("INI_FILE") && file.sectionLines.count(SECTION_INI) != 0 && file.HasEntries(SECTION_INI))
+        findings.Warn(file.sectionLines.at(SECTION_INI), "[ini] entries are given but INI_FILE is not set");
+}
+
+void CheckRegistrySettings(const LintedFile& file, Findings& findings)
+{
+    if (!file.IsUsed("REG_GLOBAL") && file.HasEntries(SECTION_REG))
+        findings.Warn(file.sectionLines.at(SECTION_REG), "[reg] entries are given but REG_GLOBAL is not set: the "
+                                                         "updater writes none of them");
+    if (file.Find("CHKREG") != nullptr && file.Find("CHKREGVERHIGH") == nullptr)
+        findings.Warn(file.LineOf("CHKREG"), "CHKREG is set without CHKREGVERHIGH: every installed version above 0 "
+                                             "would be refused");
+    if (file.Find("CHKREGVER") != nullptr && file.Find("CHKREGVERHIGH") != nullptr &&
+        GetChkRegVer() > GetChkRegVerHigh())
+        findings.Warn(file.LineOf("CHKREGVER"), "CHKREGVER is above CHKREGVERHIGH: no installed version can take "
+                                                "the update");
+}
+
+// A readme the player cannot read is as good as none.
+void CheckReadmeText(const LintedFile& file, const std::string& name, int line, Findings& findings)
+{
+    std::string text;
+    fs::path folder = fs::u8path(file.path).parent_path();
+    fs::path readme;
+    if (!Cp932ToHostPath(folder.empty() ? fs::path(".") : folder, name, readme) || !ReadWholeFile(readme, text))
+        return;
+    std::string problem = EncodingProblem(text, Cp932ToUtf8(name));
+    if (problem.empty() && FindInvalidCp932(text.data(), text.size()) >= 0)
+        problem = Cp932ToUtf8(name) + " is not code page 932 (Shift-JIS) text: the player would see it garbled";
+    if (!problem.empty())
+        findings.Fail(line, "readme " + problem);
+}
+
+// The readme button opens a document that the setup pass put in the work folder.
+void CheckReadme(const LintedFile& file, Findings& findings)
+{
+    if (!file.IsUsed("INSTREADME"))
+        return;
+    char readme[TEXT_BUFFER_SIZE];
+    std::string name = GetReadmeFileName(readme, sizeof readme);
+    int line = file.Find("INSTREADMEFL") != nullptr ? file.LineOf("INSTREADMEFL") : file.LineOf("INSTREADME");
+    bool extracted = IsSetupFileName(name.c_str());
+    bool topLevel = FirstSeparator(name.c_str()) < 0 && name.find('/') == std::string::npos;
+    std::string lower = Lower(name);
+    bool present =
+        std::any_of(file.files.begin(), file.files.end(), [&](const std::string& f) { return Lower(f) == lower; });
+    if (!topLevel || !present)
+        findings.Warn(line, "readme " + Quoted(name) + " is not a file at the top of the update (beside install.env)"
+                            ": the readme button would open nothing");
+    else if (!extracted)
+        findings.Warn(line, "readme " + Quoted(name) + " is not extracted at start-up (only names containing "
+                            "\".txt\", \"install.env\" or \"insttscr.rct\" are): the readme button would open "
+                            "nothing");
+    if (topLevel && present)
+        CheckReadmeText(file, name, line, findings);
+}
+
+// The main window draws the picture at its own size, centred in a square as wide as the
+// window's client height; a larger one starts above and left of the window and is cut there.
+void CheckTitlePicture(const LintedFile& file, Findings& findings)
+{
+    fs::path folder = fs::u8path(file.path).parent_path();
+    if (folder.empty())
+        folder = ".";
+    for (const char* name : {"insttscr.rct", "insttscr.png", "insttscr.bmp"}) {
+        std::string bytes, error;
+        if (!ReadWholeFile(folder / name, bytes))
+            continue;
+        RgbImage image;
+        RctFileInfo info;
+        bool read = std::string(name) == "insttscr.rct" ? DecodeRctFile(bytes, image, info, error)
+                                                       : ReadImageFile((folder / name).u8string(), image, error);
+        if (read && (image.width > kPictureArea || image.height > kPictureArea))
+            findings.Warn(1, std::string("the title picture ") + name + " is " + std::to_string(image.width) + " x " +
+                                 std::to_string(image.height) + " pixels; the main window's picture area is " +
+                                 std::to_string(kPictureArea) + " x " + std::to_string(kPictureArea) +
+                                 " (its client height on Windows with the Japanese dialog font), and the picture "
+                                 "is cut at its top and left edges beyond that");
+        return;
+    }
+}
+
+}  // namespace
+
+void CheckEntry(const EntryLine& entry, const LintedFile& file, const LintOptions& options, Findings& findings)
+{
+    SetInstallPath(kSampleInstallPath);
+    if (entry.section == SECTION_INI)
+        CheckIniEntry(entry, findings);
+    else if (entry.section == SECTION_REG)
+        CheckRegEntry(entry, file, findings);
+    else if (entry.section == SECTION_DELFILES_AFTERINST)
+        CheckRemoval(entry, options, findings);
+}
+
+void CheckSettingsTogether(const LintedFile& file, Findings& findings)
+{
+    CheckIniSettings(file, findings);
+    CheckRegistrySettings(file, findings);
+    CheckReadme(file, findings);
+    CheckTitlePicture(file, findings);
+}
