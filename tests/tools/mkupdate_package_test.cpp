@@ -124,8 +124,8 @@ TEST(MkupdateBuild, RoundTripThroughVerifyAndExtract)
     for (const SourceFile& file : files) {
         EXPECT_EQ(Read(out / file.relative), file.contents) << file.relative;
         uint64_t sourceTime = 0, extractedTime = 0;
-        ASSERT_TRUE(ReadLastWriteTime(source / file.relative, sourceTime));
-        ASSERT_TRUE(ReadLastWriteTime(out / file.relative, extractedTime));
+        ASSERT_TRUE(ReadHostFileTime(source / file.relative, sourceTime));
+        ASSERT_TRUE(ReadHostFileTime(out / file.relative, extractedTime));
         EXPECT_EQ(extractedTime, sourceTime) << file.relative;
     }
     EXPECT_TRUE(fs::is_directory(out / "data" / "empty"));

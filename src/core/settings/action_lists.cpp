@@ -109,11 +109,6 @@ void SetInstallPath(const char* path)
     CopyText(g_installPath, path, sizeof g_installPath);
 }
 
-const char* GetInstallPath(void)
-{
-    return g_installPath;
-}
-
 void SetDriveRootFinder(const char* (*findDriveRoot)(void))
 {
     g_findDriveRoot = findDriveRoot != NULL ? findDriveRoot : DefaultDriveRoot;

@@ -47,8 +47,9 @@ std::string EscapeControls(const std::string& text);
 // The host path for messages, as UTF-8, control bytes escaped.
 std::string PathForDisplay(const std::filesystem::path& path);
 
-// Last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot be read.
-bool ReadLastWriteTime(const std::filesystem::path& path, uint64_t& fileTime);
+// A host file's last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot
+// be read.
+bool ReadHostFileTime(const std::filesystem::path& path, uint64_t& fileTime);
 bool WriteLastWriteTime(const std::filesystem::path& path, uint64_t fileTime);
 
 // The folder holding the running mkupdate program (empty when unknown).
