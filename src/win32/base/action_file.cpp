@@ -31,7 +31,7 @@ int LoadActionLists(const char* fileName)
 
 const char* FindCdromDrive(void)
 {
-    static char driveRoot[4];
+    static char driveRoot[sizeof "X:\\"];
     for (char letter = 'A'; letter <= 'Z'; letter++) {
         driveRoot[0] = letter;
         driveRoot[1] = ':';

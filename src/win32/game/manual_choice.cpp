@@ -12,6 +12,7 @@
 #include "text/cp932_text.h"
 #include "game/installed_game.h"
 #include "ui/resource_ids.h"
+#include "text/buffer_sizes.h"
 
 #define SETUP_NEXT 1
 #define SETUP_CANCEL 0
@@ -135,7 +136,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 void BrowseForFolder(HWND owner)
 {
-    char displayName[MAX_PATH] = "";
+    char displayName[PATH_BUFFER_SIZE] = "";
     BROWSEINFOA info;
     memset(&info, 0, sizeof info);
     info.hwndOwner = owner;
@@ -146,7 +147,7 @@ void BrowseForFolder(HWND owner)
     LPITEMIDLIST item = SHBrowseForFolderA(&info);
     if (item == NULL)
         return;
-    char chosen[MAX_PATH] = "";
+    char chosen[PATH_BUFFER_SIZE] = "";
     if (SHGetPathFromIDListA(item, chosen))
         CopyText(candidateFolder, chosen, PATH_BUFFER_SIZE);
     IMalloc* allocator = NULL;
