@@ -20,6 +20,7 @@
 #include "sample_text.h"
 #include "cli/text_util.h"
 #include "tool_kit.h"
+#include "text/buffer_sizes.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -30,7 +31,7 @@ using namespace toolkit;
 
 namespace {
 
-const int kUnit = 131072;
+const int kUnit = BLOCK_SIZE;  // the extraction's block: the unit of both progress bars
 
 using kit::kOmote;
 using kit::kOmoteUtf8;
