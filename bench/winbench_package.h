@@ -16,10 +16,11 @@
 #include "package/byte_stream.h"
 #include "package/package_format.h"
 #include "package/package_writer.h"
+#include "text/buffer_sizes.h"
 
 namespace winbench {
 
-const size_t kUnit = 131072;
+const size_t kUnit = BLOCK_SIZE;  // the stub's extraction block
 
 inline double Now()
 {

@@ -7,8 +7,11 @@
 #include "base/work_folder.h"
 #include "ui/resource_ids.h"
 #include "update/update_run.h"
+#include "text/buffer_sizes.h"
 
 #define SLOT_COUNT 9
+// One byte more than a path buffer, as the design document sizes the folder saved around an update.
+#define SAVED_FOLDER_SIZE (PATH_BUFFER_SIZE + 1)
 
 enum SlotAction { ACTION_NONE = 0, ACTION_UPDATE = 1, ACTION_EXIT = 3, ACTION_README = 5 };
 
@@ -18,8 +21,8 @@ static int busy;
 static Surface* titleImage;
 static int imageX;
 static int imageY;
-static char textBuffer[128];
-static char savedFolder[261];
+static char textBuffer[SETTINGS_VALUE_SIZE];  // the INSTREADME caption, then the INSTREADMEFL name
+static char savedFolder[SAVED_FOLDER_SIZE];
 
 static int GiveSlot(HWND window, int slot, const char* caption, int action)
 {

@@ -28,14 +28,14 @@ static void ReadHeadersOnly(const uint8_t* data, size_t size)
     if (LocatePackage(&stream, &packageSize) != PACKAGE_ENTRY)
         return;
     for (int i = 0; i < 100000; ++i) {
-        PackageEntry entry;
-        if (ReadPackageEntry(&stream, &entry) != PACKAGE_ENTRY)
+        EntryHeader header;
+        if (ReadEntryHeader(&stream, &header) != PACKAGE_ENTRY)
             return;
-        // Exercise the name rules on what the reader hands out.
-        IsSetupFileName(entry.name);
-        SetupPassStep(&entry);
-        IsSafeEntryName("C:\\Game", &entry);
-        if (!IsFolderEntry(&entry) && SkipPackageData(&stream, &entry) != PACKAGE_ENTRY)
+        // Exercise the name rules on what the reader hands out, as the updater's setup pass does.
+        IsSetupFileName(header.entry.name);
+        SetupPassStep(&header.entry);
+        IsSafeEntryName("C:\\Game", &header);
+        if (!IsFolderEntry(&header.entry) && SkipPackageData(&stream, &header.entry) != PACKAGE_ENTRY)
             return;
     }
 }
@@ -89,17 +89,15 @@ static bool ReplayFullPass(const uint8_t* data, size_t size, std::vector<uint64_
         return false;
     std::vector<unsigned char> input(BLOCK_SIZE), output(BLOCK_SIZE);
     for (int i = 0; i < 100000; ++i) {
-        PackageEntry entry;
-        int read = ReadPackageEntry(&stream, &entry);
+        EntryHeader header;
+        int read = ReadEntryHeader(&stream, &header);
         if (read == PACKAGE_END)
             return true;
         if (read != PACKAGE_ENTRY)
             return false;
+        const PackageEntry& entry = header.entry;
         if (IsFolderEntry(&entry))
             continue;
-        uint64_t time = 0;
-        if (!ReadLastWriteTime(&stream, &time))
-            return false;
         StubFile file;
         file.compressedSize = entry.compressedSize;
         InflateSink sink = {&file, StubBlock, StubProgress};

@@ -20,6 +20,7 @@
 #include "sample_text.h"
 #include "cli/text_util.h"
 #include "tool_kit.h"
+#include "text/buffer_sizes.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -30,7 +31,7 @@ using namespace toolkit;
 
 namespace {
 
-const int kUnit = 131072;
+const int kUnit = BLOCK_SIZE;  // the extraction's block: the unit of both progress bars
 
 using kit::kOmote;
 using kit::kOmoteUtf8;
@@ -124,8 +125,8 @@ TEST(MkupdateBuild, RoundTripThroughVerifyAndExtract)
     for (const SourceFile& file : files) {
         EXPECT_EQ(Read(out / file.relative), file.contents) << file.relative;
         uint64_t sourceTime = 0, extractedTime = 0;
-        ASSERT_TRUE(ReadLastWriteTime(source / file.relative, sourceTime));
-        ASSERT_TRUE(ReadLastWriteTime(out / file.relative, extractedTime));
+        ASSERT_TRUE(ReadHostFileTime(source / file.relative, sourceTime));
+        ASSERT_TRUE(ReadHostFileTime(out / file.relative, extractedTime));
         EXPECT_EQ(extractedTime, sourceTime) << file.relative;
     }
     EXPECT_TRUE(fs::is_directory(out / "data" / "empty"));

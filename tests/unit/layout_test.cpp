@@ -16,7 +16,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 struct Walked {
-    int result = PACKAGE_DAMAGED;  // how the walk ended
+    int result = PACKAGE_DAMAGED;  // how the walk ended: PACKAGE_END, or a cause of damage
     int32_t packageSize = 0;
     std::vector<PackageEntry> entries;
     std::vector<uint64_t> times;
@@ -53,22 +53,21 @@ Walked Walk(const Bytes& file)
     if (LocatePackage(&stream, &walked.packageSize) != PACKAGE_ENTRY)
         return walked;
     for (;;) {
-        PackageEntry entry;
-        int result = ReadPackageEntry(&stream, &entry);
+        EntryHeader header;
+        int result = ReadEntryHeader(&stream, &header);
         if (result != PACKAGE_ENTRY) {
             walked.result = result;
             return walked;
         }
-        walked.entries.push_back(entry);
-        if (IsFolderEntry(&entry))
+        walked.entries.push_back(header.entry);
+        if (IsFolderEntry(&header.entry))
             continue;
-        unsigned char time[8];
-        Bytes data(entry.compressedSize);
-        if (!ReadExactly(&stream, time, 8) || !ReadExactly(&stream, data.data(), data.size()) || !InflatesWhole(data)) {
+        Bytes data(header.entry.compressedSize);
+        if (!ReadExactly(&stream, data.data(), data.size()) || !InflatesWhole(data)) {
             walked.result = PACKAGE_DAMAGED;
             return walked;
         }
-        walked.times.push_back(GetUi64(time));
+        walked.times.push_back(header.lastWriteTime);
         walked.data.push_back(data);
     }
 }
@@ -162,7 +161,7 @@ TEST(PackageLayout, EveryTruncationIsDamage)
         cut.insert(cut.end(), package.begin(), package.begin() + (long)keep);
         const unsigned char trailer[] = {(unsigned char)kImage.size(), 0, 0, 0};
         cut.insert(cut.end(), trailer, trailer + 4);
-        EXPECT_EQ(Walk(cut).result, PACKAGE_DAMAGED) << "package cut to " << keep << " bytes";
+        EXPECT_LT(Walk(cut).result, 0) << "package cut to " << keep << " bytes";
     }
 }
 
@@ -171,7 +170,7 @@ TEST(PackageLayout, MissingEndMarkerIsDamage)
     Bytes file = BuildPackageFile(kImage, {{"a.txt", "hello", 7, false}});
     // Drop the end marker and padding, keep the trailer.
     file.erase(file.end() - 8, file.end() - 4);
-    EXPECT_EQ(Walk(file).result, PACKAGE_DAMAGED);
+    EXPECT_EQ(Walk(file).result, PACKAGE_NO_HEADER);
 }
 
 TEST(PackageLayout, RefusesFieldsNoPackageCanHold)
@@ -179,24 +178,29 @@ TEST(PackageLayout, RefusesFieldsNoPackageCanHold)
     struct Case {
         const char* what;
         Bytes entry;
+        int cause;
     };
     std::string longName(260, 'n');  // 261 bytes with its terminator
     Bytes tooLong = {5, 1};          // nameLength 261
     tooLong.insert(tooLong.end(), longName.begin(), longName.end());
     tooLong.push_back(0);
     const Case cases[] = {
-        {"nameLength above 260", tooLong},
-        {"name without its terminator", {3, 0, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"originalSize of 2^31 or more", {2, 0, 'a', 0, 0, 0, 0, 0x80, 1, 0, 0, 0}},
-        {"compressedSize of 2^31 or more", {2, 0, 'a', 0, 1, 0, 0, 0, 0, 0, 0, 0x80}},
+        {"nameLength above 260", tooLong, PACKAGE_NAME_TOO_LONG},
+        {"name without its terminator", {3, 0, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 0}, PACKAGE_NAME_UNTERMINATED},
+        {"originalSize of 2^31 or more", {2, 0, 'a', 0, 0, 0, 0, 0x80, 1, 0, 0, 0}, PACKAGE_SIZE_TOO_LARGE},
+        {"compressedSize of 2^31 or more", {2, 0, 'a', 0, 1, 0, 0, 0, 0, 0, 0, 0x80}, PACKAGE_SIZE_TOO_LARGE},
+        {"the file ends inside the name", {9, 0, 'a', 'b'}, PACKAGE_NAME_CUT_SHORT},
+        {"the file ends inside the sizes", {2, 0, 'a', 0, 1, 0}, PACKAGE_SIZES_CUT_SHORT},
+        {"the file ends inside the time stamp", {2, 0, 'a', 0, 1, 0, 0, 0, 1, 0, 0, 0}, PACKAGE_TIME_CUT_SHORT},
     };
+    // Each entry is followed by the four bytes of an end marker and padding, then the trailer.
     for (const Case& c : cases) {
         Bytes file = kImage;
         file.insert(file.end(), c.entry.begin(), c.entry.end());
         const unsigned char end[] = {0, 0, 0, 0, (unsigned char)kImage.size(), 0, 0, 0};
         file.insert(file.end(), end, end + sizeof end);
         Walked walked = Walk(file);
-        EXPECT_EQ(walked.result, PACKAGE_DAMAGED) << c.what;
+        EXPECT_EQ(walked.result, c.cause) << c.what;
         EXPECT_TRUE(walked.entries.empty()) << c.what;
     }
 }
@@ -235,12 +239,13 @@ TEST(PackageLayout, SkippingPassesOverTimeAndData)
     ByteStream stream = MemoryByteStream(&memory);
     int32_t size = 0;
     ASSERT_EQ(LocatePackage(&stream, &size), PACKAGE_ENTRY);
-    PackageEntry entry;
-    ASSERT_EQ(ReadPackageEntry(&stream, &entry), PACKAGE_ENTRY);
-    EXPECT_EQ(EntryHeaderSize(&entry), 8 + 10);
-    ASSERT_EQ(SkipPackageData(&stream, &entry), PACKAGE_ENTRY);
-    ASSERT_EQ(ReadPackageEntry(&stream, &entry), PACKAGE_ENTRY);
-    EXPECT_STREQ(entry.name, "next.txt");
+    EntryHeader header;
+    ASSERT_EQ(ReadEntryHeader(&stream, &header), PACKAGE_ENTRY);
+    EXPECT_EQ(EntryHeaderSize(&header.entry), 8 + 10);
+    EXPECT_EQ(header.lastWriteTime, 9u);
+    ASSERT_EQ(SkipPackageData(&stream, &header.entry), PACKAGE_ENTRY);
+    ASSERT_EQ(ReadEntryHeader(&stream, &header), PACKAGE_ENTRY);
+    EXPECT_STREQ(header.entry.name, "next.txt");
 }
 
 TEST(PackageLayout, SkippingPastTheTrailerIsDamage)
@@ -252,9 +257,9 @@ TEST(PackageLayout, SkippingPastTheTrailerIsDamage)
     ByteStream stream = MemoryByteStream(&memory);
     int32_t size = 0;
     ASSERT_EQ(LocatePackage(&stream, &size), PACKAGE_ENTRY);
-    PackageEntry entry;
-    ASSERT_EQ(ReadPackageEntry(&stream, &entry), PACKAGE_ENTRY);
-    EXPECT_EQ(SkipPackageData(&stream, &entry), PACKAGE_DAMAGED);
+    EntryHeader header;
+    ASSERT_EQ(ReadEntryHeader(&stream, &header), PACKAGE_ENTRY);
+    EXPECT_EQ(SkipPackageData(&stream, &header.entry), PACKAGE_DAMAGED);
 }
 
 }  // namespace

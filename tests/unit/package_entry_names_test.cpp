@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "package/package_writer.h"
 #include "sample_text.h"
 
 namespace {
@@ -22,6 +23,21 @@ PackageEntry Entry(const std::string& name, bool folder)
     entry.nameLength = (int)name.size() + 1;
     entry.originalSize = folder ? PACKAGE_FOLDER_SIZE : 10;
     return entry;
+}
+
+// The entry as the updater's passes meet it: written into a package and read back with
+// ReadEntryHeader, which judges the name.
+EntryHeader Header(const std::string& name, bool folder)
+{
+    const std::vector<unsigned char> image(100, 0xEE);
+    std::vector<unsigned char> file = BuildPackageFile(image, {{name, "0123456789", 0, folder}});
+    MemoryStream memory{file.data(), file.size(), 0};
+    ByteStream stream = MemoryByteStream(&memory);
+    int32_t size = 0;
+    EntryHeader header{};
+    EXPECT_EQ(LocatePackage(&stream, &size), PACKAGE_ENTRY);
+    EXPECT_EQ(ReadEntryHeader(&stream, &header), PACKAGE_ENTRY) << name;
+    return header;
 }
 
 TEST(IsSetupFileName, MarkerAnywhereCaseIgnored)
@@ -91,8 +107,8 @@ TEST(IsSafeEntryName, RefusesNamesThatLeaveTheFolder)
     };
     for (const Case& c : cases) {
         bool folder = !c.name.empty() && c.name.back() == '\\';
-        PackageEntry entry = Entry(c.name, folder);
-        EXPECT_EQ(IsSafeEntryName("C:\\Game", &entry), c.safe) << c.name;
+        EntryHeader header = Header(c.name, folder);
+        EXPECT_EQ(IsSafeEntryName("C:\\Game", &header), c.safe) << c.name;
     }
 }
 
@@ -103,10 +119,10 @@ TEST(IsSafeEntryName, RefusesNamesWindowsWouldChange)
                                    "movie\\nul.txt\\", "a\x1b[31m.dat", "sub\\\\x.dat"};
     for (const char* name : refused) {
         bool folder = name[strlen(name) - 1] == '\\';
-        PackageEntry entry = Entry(name, folder);
-        EXPECT_FALSE(IsSafeEntryName("C:\\Game", &entry)) << name;
+        EntryHeader header = Header(name, folder);
+        EXPECT_FALSE(IsSafeEntryName("C:\\Game", &header)) << name;
     }
-    PackageEntry fileWithSeparator = Entry("movie\\", false), folderWithout = Entry("movie", true);
+    EntryHeader fileWithSeparator = Header("movie\\", false), folderWithout = Header("movie", true);
     EXPECT_FALSE(IsSafeEntryName("C:\\Game", &fileWithSeparator));
     EXPECT_FALSE(IsSafeEntryName("C:\\Game", &folderWithout));
 }
@@ -115,7 +131,7 @@ TEST(IsSafeEntryName, DestinationPathLimit)
 {
     std::string folder = "C:\\" + std::string(246, 'f');  // 249 bytes
     // folder + backslash + name: 259 bytes fit, 260 do not.
-    PackageEntry fits = Entry(std::string(9, 'n'), false), tooLong = Entry(std::string(10, 'n'), false);
+    EntryHeader fits = Header(std::string(9, 'n'), false), tooLong = Header(std::string(10, 'n'), false);
     EXPECT_TRUE(IsSafeEntryName(folder.c_str(), &fits));
     EXPECT_FALSE(IsSafeEntryName(folder.c_str(), &tooLong));
 }

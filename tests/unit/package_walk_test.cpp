@@ -126,6 +126,17 @@ Bytes RawFile(const std::string& name, int32_t originalSize, const Bytes& zlib, 
     return file;
 }
 
+// A package of the given bytes where the entries belong, and the trailer: no end marker.
+Bytes Headed(const Bytes& bytes)
+{
+    Bytes file(kImage);
+    file.insert(file.end(), bytes.begin(), bytes.end());
+    unsigned char field[4];
+    SetUi32(field, (uint32_t)kImage.size());
+    file.insert(file.end(), field, field + 4);
+    return file;
+}
+
 const std::vector<DamageCase>& DamageCases()
 {
     static const std::vector<DamageCase> cases = {
@@ -171,6 +182,16 @@ const std::vector<DamageCase>& DamageCases()
              return f;
          },
          "terminating zero", 100},
+        {"file ends inside a name", [] { return Headed({10, 0, 'a', 'b'}); }, "ends inside this entry's name", 100},
+        {"file ends inside the sizes", [] { return Headed({2, 0, 'a', 0, 1, 0, 0, 0, 1}); },
+         "ends inside this entry's originalSize or compressedSize", 100},
+        {"originalSize of 2 GiB",
+         [] { return RawFile("a.dat", INT32_MIN, DeflateZlib("x"), (uint32_t)DeflateZlib("x").size()); },
+         "originalSize is 2 GiB or more", 100},
+        {"compressedSize of 2 GiB", [] { return RawFile("a.dat", 1, DeflateZlib("x"), 0x80000000u); },
+         "compressedSize is 2 GiB or more", 100},
+        {"file ends inside a time stamp", [] { return Headed({2, 0, 'a', 0, 1, 0, 0, 0, 9, 0, 0, 0, 1, 2, 3}); },
+         "ends inside this entry's time stamp", 100},
         {"trailer outside the file", [] { return Bytes{1, 2, 3, 0xFF, 0xFF, 0, 0}; }, "trailer", 0},
         {"drive in a name", [] { return BuildPackageFile(kImage, {{"C:\\x.dll", "x", 0}}); }, "leaves the destination", 100},
         {"dot-dot in a name", [] { return BuildPackageFile(kImage, {{"..\\x.dll", "x", 0}}); }, "leaves the destination", 100},

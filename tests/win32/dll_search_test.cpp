@@ -18,10 +18,11 @@
 #include "scratch.h"
 #include "base/work_folder.h"
 #include "ui/progress_window.h"
+#include "text/buffer_sizes.h"
 
 namespace {
 
-const int kUnit = 131072;
+const int kUnit = BLOCK_SIZE;  // the extraction's block: the unit of both progress bars
 
 // Loaded by name after start-up: by the updater (winmm), the version 6 common controls and the
 // dialog manager, the animation control and the shell's dialogs.

@@ -11,10 +11,11 @@
 #include "package/package_writer.h"
 #include "scratch.h"
 #include "ui/progress_window.h"
+#include "text/buffer_sizes.h"
 
 namespace {
 
-const int kUnit = 131072;
+const int kUnit = BLOCK_SIZE;  // the extraction's block: the unit of both progress bars
 const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;
 HWND const kWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
 

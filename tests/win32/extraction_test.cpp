@@ -19,13 +19,14 @@
 #include "pseudo_random.h"
 #include "scratch.h"
 #include "base/work_folder.h"
+#include "text/buffer_sizes.h"
 
 namespace {
 
 const char kReadFailure[] = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
 const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;  // a 2022 time stamp, 100 ns resolution
 const std::vector<unsigned char> kImage(300, 0x4D);
-const int kUnit = 131072;
+const int kUnit = BLOCK_SIZE;  // the extraction's block: the unit of both progress bars
 
 std::string ToText(const std::vector<unsigned char>& bytes)
 {

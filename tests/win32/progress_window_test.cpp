@@ -16,10 +16,11 @@
 #include "import_hook.h"
 #include "base/notices.h"
 #include "ui/resource_ids.h"
+#include "text/buffer_sizes.h"
 
 namespace {
 
-const int kUnit = 131072;
+const int kUnit = BLOCK_SIZE;  // the extraction's block: the unit of both progress bars
 const char kCaption[] = "ファイルのコピー中...";
 
 struct Range {

@@ -33,11 +33,11 @@ int SetupPassStep(const PackageEntry* entry)
     return IsSetupFileName(entry->name) ? SETUP_EXTRACT : SETUP_SKIP;
 }
 
-bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry)
+bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header)
 {
-    if (CheckEntryName(entry->name, IsFolderEntry(entry)) != ENTRY_NAME_OK)
+    if (header->nameFault != ENTRY_NAME_OK)
         return false;
-    return strlen(destinationFolder) + 1 + strlen(entry->name) <= PATH_BUFFER_SIZE - 1;
+    return strlen(destinationFolder) + 1 + strlen(header->entry.name) <= PATH_BUFFER_SIZE - 1;
 }
 
 void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE])

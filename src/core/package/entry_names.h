@@ -20,10 +20,10 @@ enum SetupStep {
 // What the setup pass does with an entry. A folder entry without any separator is passed over.
 int SetupPassStep(const PackageEntry* entry);
 
-// True when the entry's name keeps every rule of CheckEntryName (it stays inside its folder and
-// Windows writes it under exactly that name) and "%s\\%s" of the folder and the name fits 259
-// bytes.
-bool IsSafeEntryName(const char* destinationFolder, const PackageEntry* entry);
+// True when the entry's name keeps every rule of CheckEntryName (nameFault of ReadEntryHeader:
+// it stays inside its folder and Windows writes it under exactly that name) and "%s\\%s" of the
+// folder and the name fits 259 bytes.
+bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header);
 
 // The name as Windows compares it: folded as FoldCp932Name folds it (case, and the duplicate
 // encodings of one character), a folder's trailing backslash left out, so "Data\\" and "data"

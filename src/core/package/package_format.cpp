@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "text/entry_name_rules.h"
+
 static bool ReadAt(ByteStream* stream, int64_t position, unsigned char* buffer, size_t size)
 {
     return stream->seek(stream->context, position, SEEK_SET) == 0 && ReadExactly(stream, buffer, size);
@@ -69,30 +71,44 @@ int ReadPackageEntry(ByteStream* stream, PackageEntry* entry)
     unsigned char field[4];
     entry->name[0] = '\0';
     if (!ReadExactly(stream, field, 2))
-        return PACKAGE_DAMAGED;
+        return PACKAGE_NO_HEADER;
     entry->nameLength = GetUi16(field);
     if (entry->nameLength == 0)
         return PACKAGE_END;
     if (entry->nameLength > PATH_BUFFER_SIZE)
-        return PACKAGE_DAMAGED;
+        return PACKAGE_NAME_TOO_LONG;
     if (!ReadExactly(stream, entry->name, (size_t)entry->nameLength)) {
         entry->name[0] = '\0';
-        return PACKAGE_DAMAGED;
+        return PACKAGE_NAME_CUT_SHORT;
     }
     if (entry->name[entry->nameLength - 1] != '\0') {
         entry->name[0] = '\0';
-        return PACKAGE_DAMAGED;
+        return PACKAGE_NAME_UNTERMINATED;
     }
     if (!ReadExactly(stream, field, 4))
-        return PACKAGE_DAMAGED;
+        return PACKAGE_SIZES_CUT_SHORT;
     entry->originalSize = (int32_t)GetUi32(field);
     if (!ReadExactly(stream, field, 4))
-        return PACKAGE_DAMAGED;
+        return PACKAGE_SIZES_CUT_SHORT;
     entry->compressedSize = GetUi32(field);
     if (IsFolderEntry(entry))
         return PACKAGE_ENTRY;
     if (entry->originalSize < 0 || entry->compressedSize > (uint32_t)INT32_MAX)
-        return PACKAGE_DAMAGED;
+        return PACKAGE_SIZE_TOO_LARGE;
+    return PACKAGE_ENTRY;
+}
+
+int ReadEntryHeader(ByteStream* stream, EntryHeader* header)
+{
+    header->lastWriteTime = 0;
+    header->nameFault = ENTRY_NAME_OK;
+    int read = ReadPackageEntry(stream, &header->entry);
+    if (read != PACKAGE_ENTRY)
+        return read;
+    bool folder = IsFolderEntry(&header->entry);
+    if (!folder && !ReadLastWriteTime(stream, &header->lastWriteTime))
+        return PACKAGE_TIME_CUT_SHORT;
+    header->nameFault = CheckEntryName(header->entry.name, folder);
     return PACKAGE_ENTRY;
 }
 
@@ -103,12 +119,12 @@ bool IsFolderEntry(const PackageEntry* entry)
 
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry)
 {
-    return SkipBytes(stream, (uint64_t)entry->compressedSize + 8) ? PACKAGE_ENTRY : PACKAGE_DAMAGED;
+    return SkipBytes(stream, entry->compressedSize) ? PACKAGE_ENTRY : PACKAGE_DAMAGED;
 }
 
 bool ReadLastWriteTime(ByteStream* stream, uint64_t* lastWriteTime)
 {
-    unsigned char time[8];
+    unsigned char time[PACKAGE_TIME_SIZE];
     if (!ReadExactly(stream, time, sizeof time))
         return false;
     *lastWriteTime = GetUi64(time);

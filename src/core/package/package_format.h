@@ -10,11 +10,21 @@
 #include "text/buffer_sizes.h"
 
 #define PACKAGE_FOLDER_SIZE (-1)   // originalSize of a folder entry
+#define PACKAGE_TIME_SIZE 8        // bytes of a file entry's lastWriteTime, between its header and data
 
+// Every negative result is damage. The updater shows one notice for all of them; the causes are
+// kept apart so the tools can say which check refused the bytes.
 enum PackageResult {
-    PACKAGE_ENTRY = 0,     // an entry header was read
-    PACKAGE_END = 1,       // the end marker was read
-    PACKAGE_DAMAGED = -1,  // short read, or a field no package can hold
+    PACKAGE_ENTRY = 0,               // an entry header was read
+    PACKAGE_END = 1,                 // the end marker was read
+    PACKAGE_DAMAGED = -1,            // no trailer pointing into the file, or data running past the package
+    PACKAGE_NO_HEADER = -2,          // the file ends where an entry or the end marker should begin
+    PACKAGE_NAME_TOO_LONG = -3,      // nameLength above PATH_BUFFER_SIZE
+    PACKAGE_NAME_CUT_SHORT = -4,     // the file ends inside the name
+    PACKAGE_NAME_UNTERMINATED = -5,  // the name's last byte is not its terminating zero
+    PACKAGE_SIZES_CUT_SHORT = -6,    // the file ends inside originalSize or compressedSize
+    PACKAGE_SIZE_TOO_LARGE = -7,     // a file entry's size of 2^31 or more
+    PACKAGE_TIME_CUT_SHORT = -8,     // the file ends inside a file entry's lastWriteTime
 };
 
 struct PackageEntry {
@@ -35,12 +45,25 @@ int LocatePackage(ByteStream* stream, int32_t* packageSize);
 int64_t FindCertificateTable(ByteStream* stream, int64_t fileLength);
 
 // Reads nameLength and, unless it is the end marker, the name and both sizes. Refuses a
-// nameLength above 260, a name without its terminator, a file entry size of 2^31 or more.
+// nameLength above 260, a name without its terminator, a file entry size of 2^31 or more, each
+// with its own PackageResult.
 int ReadPackageEntry(ByteStream* stream, PackageEntry* entry);
+
+// An entry up to its data, as the updater's passes and the tools' walk both meet it.
+struct EntryHeader {
+    PackageEntry entry;
+    uint64_t lastWriteTime;  // file entries; 0 for a folder
+    int nameFault;           // CheckEntryName's verdict (an EntryNameFault); refusing is the caller's call
+};
+
+// Reads the next entry's header and, for a file, its lastWriteTime, so the stream stands at the
+// data; checks the name rules on the way. PACKAGE_ENTRY, PACKAGE_END or the cause of the damage.
+int ReadEntryHeader(ByteStream* stream, EntryHeader* header);
 
 bool IsFolderEntry(const PackageEntry* entry);
 
-// For a file entry positioned after compressedSize: passes over lastWriteTime and data.
+// For a file entry whose header ReadEntryHeader read: passes over its data (PACKAGE_DAMAGED when
+// the data runs past the package).
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry);
 
 // For a file entry positioned after compressedSize: reads lastWriteTime.

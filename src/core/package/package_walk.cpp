@@ -52,10 +52,9 @@ struct Walker {
     {
         const PackageEntry& entry = walked.entry;
         bool folder = IsFolderEntry(&entry);
-        int fault = CheckEntryName(entry.name, folder);
-        if (fault != ENTRY_NAME_OK)
+        if (walked.nameFault != ENTRY_NAME_OK)
             return Fail(walked.offset, entry.name,
-                        std::string("not a name the updater may write: ") + DescribeEntryNameFault(fault));
+                        std::string("not a name the updater may write: ") + DescribeEntryNameFault(walked.nameFault));
         // Windows ignores case: "Data\" and "data" are one name, whatever kind each entry is.
         if (!names.insert(NameKey(entry.name, folder)).second)
             return Fail(walked.offset, entry.name, "same name as an earlier entry (Windows ignores case)");
@@ -80,7 +79,7 @@ struct Walker {
     bool Inflate(WalkedEntry& walked, bool deliver)
     {
         const PackageEntry& entry = walked.entry;
-        int64_t dataOffset = walked.offset + EntryHeaderSize(&entry) + 8;
+        int64_t dataOffset = walked.offset + EntryHeaderSize(&entry) + PACKAGE_TIME_SIZE;
         std::vector<unsigned char> input(BLOCK_SIZE);
         std::vector<unsigned char> output(BLOCK_SIZE);
         struct Delivery {
@@ -149,18 +148,20 @@ struct Walker {
         for (;;) {
             WalkedEntry walked;
             walked.offset = Position();
-            int read = ReadPackageEntry(stream, &walked.entry);
+            EntryHeader header{};
+            int read = ReadEntryHeader(stream, &header);
+            walked.entry = header.entry;
+            walked.lastWriteTime = header.lastWriteTime;
+            walked.nameFault = header.nameFault;
             if (read == PACKAGE_END) {
                 if (walk.checkRules && walked.offset + 2 > trailer)
                     return Fail(walked.offset, "", "the end marker runs into the trailer");
                 return true;
             }
             if (read != PACKAGE_ENTRY)
-                return Fail(walked.offset, walked.entry.name, DescribeHeaderDamage(walked));
+                return Fail(walked.offset, walked.entry.name, DescribeHeaderDamage(read, walked.entry));
             const PackageEntry& entry = walked.entry;
             bool folder = IsFolderEntry(&entry);
-            if (!folder && !ReadLastWriteTime(stream, &walked.lastWriteTime))
-                return Fail(walked.offset, entry.name, "the file ends inside this entry's time stamp");
             if (walk.checkRules && !CheckRules(walked))
                 return false;
             int action = walk.begin ? walk.begin(walked) : WALK_TAKE;
@@ -186,16 +187,27 @@ struct Walker {
         }
     }
 
-    std::string DescribeHeaderDamage(const WalkedEntry& walked)
+    // The cause ReadEntryHeader gave, in words.
+    static std::string DescribeHeaderDamage(int cause, const PackageEntry& entry)
     {
-        const PackageEntry& entry = walked.entry;
-        if (entry.nameLength == 0)
+        switch (cause) {
+        case PACKAGE_NO_HEADER:
             return "the file ends where an entry or the end marker should begin";
-        if (entry.nameLength > PATH_BUFFER_SIZE)
+        case PACKAGE_NAME_TOO_LONG:
             return "nameLength " + std::to_string(entry.nameLength) + " is above 260";
-        if (entry.name[0] == '\0')
-            return "the name is cut short or lacks its terminating zero byte";
-        return "entry header is cut short or holds a size of 2 GiB or more";
+        case PACKAGE_NAME_CUT_SHORT:
+            return "the file ends inside this entry's name";
+        case PACKAGE_NAME_UNTERMINATED:
+            return "the name lacks its terminating zero byte";
+        case PACKAGE_SIZES_CUT_SHORT:
+            return "the file ends inside this entry's originalSize or compressedSize";
+        case PACKAGE_SIZE_TOO_LARGE:
+            return std::string(entry.originalSize < 0 ? "originalSize" : "compressedSize") + " is 2 GiB or more";
+        case PACKAGE_TIME_CUT_SHORT:
+            return "the file ends inside this entry's time stamp";
+        default:
+            return "damaged entry header";
+        }
     }
 };
 

@@ -17,6 +17,7 @@ struct WalkedEntry {
     PackageEntry entry{};
     int64_t offset = 0;          // file offset of the entry's nameLength
     uint64_t lastWriteTime = 0;  // file entries only
+    int nameFault = 0;           // ReadEntryHeader's verdict on the name (an EntryNameFault)
     int64_t inflatedSize = 0;    // file entries that were inflated
 };
 
@@ -37,7 +38,7 @@ struct PackageWalk {
     bool checkRules = false;   // also check the ordering and naming rules
     // Called after an entry's header and time stamp; default: take every entry.
     std::function<int(const WalkedEntry&)> begin;
-    // Inflated bytes of a taken entry, 131072 at most per call; false stops with a problem.
+    // Inflated bytes of a taken entry, BLOCK_SIZE at most per call; false stops with a problem.
     std::function<bool(const WalkedEntry&, const unsigned char*, size_t)> data;
     // After a taken file's stream ended with a correct check, or after a taken folder.
     std::function<bool(const WalkedEntry&)> end;

@@ -42,9 +42,9 @@ void PackageWriter::BeginFile(const std::string& name, int32_t originalSize, uin
                               size_t zlibSize)
 {
     PutHeader(name, originalSize, (uint32_t)zlibSize);
-    unsigned char time[8];
+    unsigned char time[PACKAGE_TIME_SIZE];
     SetUi64(time, lastWriteTime);
-    Put(time, 8);
+    Put(time, PACKAGE_TIME_SIZE);
 }
 
 void PackageWriter::PutData(const unsigned char* data, size_t size)

@@ -12,20 +12,20 @@ namespace {
 const char kRegSeparator[] = "\"=\"";
 const char kNoCdromRoot[] = "E:\\";
 
-ActionEntry* g_listHeads[SECTION_COUNT];
-ActionEntry* g_listTails[SECTION_COUNT];
-char g_installPath[PATH_BUFFER_SIZE];
+ActionEntry* listHeads[SECTION_COUNT];
+ActionEntry* listTails[SECTION_COUNT];
+char installPath[PATH_BUFFER_SIZE];
 
 const char* DefaultDriveRoot(void)
 {
     return kNoCdromRoot;
 }
 
-const char* (*g_findDriveRoot)(void) = DefaultDriveRoot;
+const char* (*driveRootFinder)(void) = DefaultDriveRoot;
 
-char g_unescaped[TEXT_BUFFER_SIZE];
-char g_iniExpanded[TEXT_BUFFER_SIZE];
-char g_regExpanded[TEXT_BUFFER_SIZE];
+char unescapedLine[TEXT_BUFFER_SIZE];
+char iniExpanded[TEXT_BUFFER_SIZE];
+char regExpanded[TEXT_BUFFER_SIZE];
 
 // Replaces the first occurrence of placeholder in buffer (511 bytes of text at most) with
 // replacement; false when the result would not fit.
@@ -50,9 +50,9 @@ const char* Expand(char* buffer, const char* text, const char* drivePlaceholder)
     if (strlen(text) > TEXT_BUFFER_SIZE - 1)
         return NULL;
     strcpy(buffer, text);
-    if (!ReplaceFirst(buffer, drivePlaceholder, g_findDriveRoot()))
+    if (!ReplaceFirst(buffer, drivePlaceholder, driveRootFinder()))
         return NULL;
-    if (!ReplaceFirst(buffer, "REP_INSTALL", g_installPath))
+    if (!ReplaceFirst(buffer, "REP_INSTALL", installPath))
         return NULL;
     return buffer;
 }
@@ -63,14 +63,14 @@ void ClearActionList(int section)
 {
     if (section < 0 || section >= SECTION_COUNT)
         return;
-    ActionEntry* entry = g_listHeads[section];
+    ActionEntry* entry = listHeads[section];
     while (entry != NULL) {
         ActionEntry* next = entry->next;
         free(entry->text);
         free(entry);
         entry = next;
     }
-    g_listHeads[section] = g_listTails[section] = NULL;
+    listHeads[section] = listTails[section] = NULL;
 }
 
 void AppendActionEntry(int section, const char* line)
@@ -86,11 +86,11 @@ void AppendActionEntry(int section, const char* line)
         free(entry);
         return;
     }
-    if (g_listTails[section] == NULL)
-        g_listHeads[section] = entry;
+    if (listTails[section] == NULL)
+        listHeads[section] = entry;
     else
-        g_listTails[section]->next = entry;
-    g_listTails[section] = entry;
+        listTails[section]->next = entry;
+    listTails[section] = entry;
 }
 
 void FreeActionLists(void)
@@ -101,52 +101,47 @@ void FreeActionLists(void)
 
 ActionEntry* GetActionList(int section)
 {
-    return section >= 0 && section < SECTION_COUNT ? g_listHeads[section] : NULL;
+    return section >= 0 && section < SECTION_COUNT ? listHeads[section] : NULL;
 }
 
 void SetInstallPath(const char* path)
 {
-    CopyText(g_installPath, path, sizeof g_installPath);
-}
-
-const char* GetInstallPath(void)
-{
-    return g_installPath;
+    CopyText(installPath, path, sizeof installPath);
 }
 
 void SetDriveRootFinder(const char* (*findDriveRoot)(void))
 {
-    g_findDriveRoot = findDriveRoot != NULL ? findDriveRoot : DefaultDriveRoot;
+    driveRootFinder = findDriveRoot != NULL ? findDriveRoot : DefaultDriveRoot;
 }
 
 const char* UnescapeBackslashes(const char* text)
 {
     if (strlen(text) > TEXT_BUFFER_SIZE - 1)
         return NULL;
-    strcpy(g_unescaped, text);
+    strcpy(unescapedLine, text);
     int i = 0;
-    while (g_unescaped[i] != '\0') {
-        if (g_unescaped[i] == '\\') {
-            memmove(g_unescaped + i, g_unescaped + i + 1, strlen(g_unescaped + i + 1) + 1);
+    while (unescapedLine[i] != '\0') {
+        if (unescapedLine[i] == '\\') {
+            memmove(unescapedLine + i, unescapedLine + i + 1, strlen(unescapedLine + i + 1) + 1);
             // The byte that moved into place stays, whatever it is.
-            if (g_unescaped[i] == '\0')
+            if (unescapedLine[i] == '\0')
                 break;
             i++;
         } else {
-            i = NextCharacter(g_unescaped, i);
+            i = NextCharacter(unescapedLine, i);
         }
     }
-    return g_unescaped;
+    return unescapedLine;
 }
 
 const char* ExpandIniPlaceholders(const char* text)
 {
-    return Expand(g_iniExpanded, text, "REP_CDROMDRIVE");
+    return Expand(iniExpanded, text, "REP_CDROMDRIVE");
 }
 
 const char* ExpandRegPlaceholders(const char* text)
 {
-    return Expand(g_regExpanded, text, "REP_CDROM");
+    return Expand(regExpanded, text, "REP_CDROM");
 }
 
 int SplitIniEntry(const char* text, char* key, char* value)

@@ -29,8 +29,8 @@ void ClearActionList(int section);
 // Releases every list (tests and fuzzers start afresh with it).
 void FreeActionLists(void);
 
+// The target folder "REP_INSTALL" stands for.
 void SetInstallPath(const char* path);
-const char* GetInstallPath(void);
 // Where "REP_CDROMDRIVE" / "REP_CDROM" lead: FindCdromDrive in the updater; "E:\\" until set.
 void SetDriveRootFinder(const char* (*findDriveRoot)(void));
 

@@ -17,33 +17,33 @@ const char* const kUpdaterIntegerKeys[UPDATER_INTEGER_KEY_COUNT] = {"INSTMAKEFOL
 
 namespace {
 
-SettingsEntry* g_settingsHead = NULL;
-SettingsEntry* g_settingsTail = NULL;
+SettingsEntry* settingsHead = NULL;
+SettingsEntry* settingsTail = NULL;
 
 // Memoised accessors: an empty buffer or a -1 means not looked up yet.
-char g_regGlobal[SETTINGS_VALUE_SIZE];
-char g_regLocal[SETTINGS_VALUE_SIZE];
-char g_iniFile[SETTINGS_VALUE_SIZE];
-char g_iniSection[SETTINGS_VALUE_SIZE];
-int g_instMakeFol = -1;
-int g_chkRegVer = -1;
-int g_chkRegVerHigh = -1;
+char regGlobal[SETTINGS_VALUE_SIZE];
+char regLocal[SETTINGS_VALUE_SIZE];
+char iniFile[SETTINGS_VALUE_SIZE];
+char iniSection[SETTINGS_VALUE_SIZE];
+int instMakeFol = -1;
+int chkRegVer = -1;
+int chkRegVerHigh = -1;
 
 // Accessors that look up on every call still return their own process-wide buffer.
-char g_titleBar[SETTINGS_VALUE_SIZE];
-char g_instTo[SETTINGS_VALUE_SIZE];
-char g_instFol[SETTINGS_VALUE_SIZE];
-char g_keyFile[SETTINGS_VALUE_SIZE];
-char g_chkReg[SETTINGS_VALUE_SIZE];
+char titleBar[SETTINGS_VALUE_SIZE];
+char instTo[SETTINGS_VALUE_SIZE];
+char instFol[SETTINGS_VALUE_SIZE];
+char keyFile[SETTINGS_VALUE_SIZE];
+char chkReg[SETTINGS_VALUE_SIZE];
 
 // Code page 932: " アップデータ" and the default "ZOREDU アプリケーション".
 const char kTitleSuffix[] = " \x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x5E";
 const char kDefaultTitleBar[] = "ZOREDU \x83\x41\x83\x76\x83\x8A\x83\x50\x81\x5B\x83\x56\x83\x87\x83\x93";
-char g_titleText[SETTINGS_VALUE_SIZE + sizeof kTitleSuffix];
+char titleText[SETTINGS_VALUE_SIZE + sizeof kTitleSuffix];
 
 const SettingsEntry* FindSetting(const char* key)
 {
-    for (const SettingsEntry* entry = g_settingsHead; entry != NULL; entry = entry->next) {
+    for (const SettingsEntry* entry = settingsHead; entry != NULL; entry = entry->next) {
         if (strcmp(entry->key, key) == 0)
             return entry;
     }
@@ -88,11 +88,11 @@ void AddSetting(const char* key, int keyLength, const char* value, int valueLeng
         return;
     }
     ReplaceBarsWithSpaces(entry->value);
-    if (g_settingsTail == NULL)
-        g_settingsHead = entry;
+    if (settingsTail == NULL)
+        settingsHead = entry;
     else
-        g_settingsTail->next = entry;
-    g_settingsTail = entry;
+        settingsTail->next = entry;
+    settingsTail = entry;
 }
 
 int ParseDecimal(const char* text)
@@ -139,46 +139,46 @@ int GetSettingInt(const char* key, int defaultValue)
 
 const SettingsEntry* FirstSetting(void)
 {
-    return g_settingsHead;
+    return settingsHead;
 }
 
 void FreeSettings(void)
 {
-    while (g_settingsHead != NULL) {
-        SettingsEntry* next = g_settingsHead->next;
-        free(g_settingsHead->key);
-        free(g_settingsHead->value);
-        free(g_settingsHead);
-        g_settingsHead = next;
+    while (settingsHead != NULL) {
+        SettingsEntry* next = settingsHead->next;
+        free(settingsHead->key);
+        free(settingsHead->value);
+        free(settingsHead);
+        settingsHead = next;
     }
-    g_settingsTail = NULL;
+    settingsTail = NULL;
     // A table loaded again afterwards must not answer with what the old one said.
-    g_regGlobal[0] = g_regLocal[0] = g_iniFile[0] = g_iniSection[0] = '\0';
-    g_instMakeFol = g_chkRegVer = g_chkRegVerHigh = -1;
+    regGlobal[0] = regLocal[0] = iniFile[0] = iniSection[0] = '\0';
+    instMakeFol = chkRegVer = chkRegVerHigh = -1;
 }
 
-const char* GetRegGlobal(void) { return MemoisedText(g_regGlobal, "REG_GLOBAL"); }
-const char* GetRegLocal(void) { return MemoisedText(g_regLocal, "REG_LOCAL"); }
-const char* GetIniFile(void) { return MemoisedText(g_iniFile, "INI_FILE"); }
-const char* GetIniSection(void) { return MemoisedText(g_iniSection, "INI_SECTION"); }
+const char* GetRegGlobal(void) { return MemoisedText(regGlobal, "REG_GLOBAL"); }
+const char* GetRegLocal(void) { return MemoisedText(regLocal, "REG_LOCAL"); }
+const char* GetIniFile(void) { return MemoisedText(iniFile, "INI_FILE"); }
+const char* GetIniSection(void) { return MemoisedText(iniSection, "INI_SECTION"); }
 
 const char* GetTitleBar(void)
 {
-    return GetSetting("TITLEBAR", g_titleBar, SETTINGS_VALUE_SIZE, kDefaultTitleBar);
+    return GetSetting("TITLEBAR", titleBar, SETTINGS_VALUE_SIZE, kDefaultTitleBar);
 }
 
 const char* GetInstTo(void)
 {
-    return GetSetting("INSTTO", g_instTo, SETTINGS_VALUE_SIZE, "VUVORI_DIV");
+    return GetSetting("INSTTO", instTo, SETTINGS_VALUE_SIZE, "VUVORI_DIV");
 }
 
-const char* GetInstFol(void) { return TextOrNone(g_instFol, "INSTFOL"); }
-const char* GetKeyFile(void) { return TextOrNone(g_keyFile, "KEYFILE"); }
-const char* GetChkReg(void) { return TextOrNone(g_chkReg, "CHKREG"); }
+const char* GetInstFol(void) { return TextOrNone(instFol, "INSTFOL"); }
+const char* GetKeyFile(void) { return TextOrNone(keyFile, "KEYFILE"); }
+const char* GetChkReg(void) { return TextOrNone(chkReg, "CHKREG"); }
 
-int GetInstMakeFol(void) { return MemoisedInt(&g_instMakeFol, "INSTMAKEFOL"); }
-int GetChkRegVer(void) { return MemoisedInt(&g_chkRegVer, "CHKREGVER"); }
-int GetChkRegVerHigh(void) { return MemoisedInt(&g_chkRegVerHigh, "CHKREGVERHIGH"); }
+int GetInstMakeFol(void) { return MemoisedInt(&instMakeFol, "INSTMAKEFOL"); }
+int GetChkRegVer(void) { return MemoisedInt(&chkRegVer, "CHKREGVER"); }
+int GetChkRegVerHigh(void) { return MemoisedInt(&chkRegVerHigh, "CHKREGVERHIGH"); }
 
 char* GetReadmeFileName(char* out, int size)
 {
@@ -187,6 +187,6 @@ char* GetReadmeFileName(char* out, int size)
 
 const char* GetTitleText(void)
 {
-    snprintf(g_titleText, sizeof g_titleText, "%s%s", GetTitleBar(), kTitleSuffix);
-    return g_titleText;
+    snprintf(titleText, sizeof titleText, "%s%s", GetTitleBar(), kTitleSuffix);
+    return titleText;
 }

@@ -8,7 +8,7 @@ namespace {
 
 const unsigned char kEndOfFileByte = 0x1A;
 
-void* (*g_allocate)(size_t size) = malloc;
+void* (*entryAllocator)(size_t size) = malloc;
 
 // One character as text mode delivers it, or -1 at the end (0x1A ends the file for good).
 int NextTextModeByte(TextModeReader* reader)
@@ -62,17 +62,17 @@ char* ReadFileLine(char* buffer, int size, void* context)
 
 void SetEntryAllocator(void* (*allocate)(size_t size))
 {
-    g_allocate = allocate != NULL ? allocate : malloc;
+    entryAllocator = allocate != NULL ? allocate : malloc;
 }
 
 void* AllocateEntryMemory(size_t size)
 {
-    return g_allocate(size);
+    return entryAllocator(size);
 }
 
 char* CopyEntryText(const char* text, size_t length)
 {
-    char* copy = (char*)g_allocate(length + 1);
+    char* copy = (char*)entryAllocator(length + 1);
     if (copy == NULL)
         return NULL;
     memcpy(copy, text, length);

@@ -31,15 +31,15 @@ int LoadActionLists(const char* fileName)
 
 const char* FindCdromDrive(void)
 {
-    static char s_root[4];
+    static char driveRoot[sizeof "X:\\"];
     for (char letter = 'A'; letter <= 'Z'; letter++) {
-        s_root[0] = letter;
-        s_root[1] = ':';
-        s_root[2] = '\\';
-        s_root[3] = '\0';
-        if (GetDriveTypeA(s_root) == DRIVE_CDROM)
-            return s_root;
+        driveRoot[0] = letter;
+        driveRoot[1] = ':';
+        driveRoot[2] = '\\';
+        driveRoot[3] = '\0';
+        if (GetDriveTypeA(driveRoot) == DRIVE_CDROM)
+            return driveRoot;
     }
-    lstrcpyA(s_root, "E:\\");
-    return s_root;
+    lstrcpyA(driveRoot, "E:\\");
+    return driveRoot;
 }

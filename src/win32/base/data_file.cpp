@@ -9,22 +9,22 @@
 
 namespace {
 
-CRITICAL_SECTION g_dataFileLock;
-bool g_dataFileLockCreated = false;
+CRITICAL_SECTION dataFileLock;
+bool dataFileLockCreated = false;
 
 void DeleteDataFileLock(void)
 {
-    DeleteCriticalSection(&g_dataFileLock);
+    DeleteCriticalSection(&dataFileLock);
 }
 
 // The first use is start-up's test of install.env on the GUI thread, so no further guard.
 void CreateDataFileLockOnce(void)
 {
-    if (g_dataFileLockCreated)
+    if (dataFileLockCreated)
         return;
-    InitializeCriticalSection(&g_dataFileLock);
+    InitializeCriticalSection(&dataFileLock);
     atexit(DeleteDataFileLock);
-    g_dataFileLockCreated = true;
+    dataFileLockCreated = true;
 }
 
 }  // namespace
@@ -33,9 +33,9 @@ FILE* OpenDataFile(const char* name, const char* mode)
 {
     CreateDataFileLockOnce();
     for (;;) {
-        EnterCriticalSection(&g_dataFileLock);
+        EnterCriticalSection(&dataFileLock);
         FILE* file = fopen(name, mode);
-        LeaveCriticalSection(&g_dataFileLock);
+        LeaveCriticalSection(&dataFileLock);
         if (file != NULL)
             return file;
         // Shown without the lock; Cancel ends the process, Retry tries again.
@@ -46,11 +46,11 @@ FILE* OpenDataFile(const char* name, const char* mode)
 bool DataFileExists(const char* name)
 {
     CreateDataFileLockOnce();
-    EnterCriticalSection(&g_dataFileLock);
+    EnterCriticalSection(&dataFileLock);
     FILE* file = fopen(name, "rb");
     bool exists = file != NULL;
     if (file != NULL)
         fclose(file);
-    LeaveCriticalSection(&g_dataFileLock);
+    LeaveCriticalSection(&dataFileLock);
     return exists;
 }

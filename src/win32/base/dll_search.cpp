@@ -1,5 +1,6 @@
 // Loading the updater's DLLs from the system folder only (base/dll_search.h).
 #include "base/dll_search.h"
+#include "text/buffer_sizes.h"
 
 #include <stdio.h>
 
@@ -31,11 +32,11 @@ static const char* const kLateSystemLibraries[] = {
 
 HMODULE LoadSystemLibrary(const char* name)
 {
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    char path[PATH_BUFFER_SIZE];
+    UINT length = GetSystemDirectoryA(path, PATH_BUFFER_SIZE);
+    if (length == 0 || length >= PATH_BUFFER_SIZE)
         return NULL;
-    if (snprintf(path + length, MAX_PATH - length, "\\%s", name) >= (int)(MAX_PATH - length))
+    if (snprintf(path + length, PATH_BUFFER_SIZE - length, "\\%s", name) >= (int)(PATH_BUFFER_SIZE - length))
         return NULL;
     return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }

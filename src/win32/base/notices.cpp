@@ -28,8 +28,8 @@ const char* GetOwnerCaption(void)
 {
     ownerCaption[0] = '\0';
     if (ownerWindow != NULL)
-        GetWindowTextA(ownerWindow, ownerCaption, 259);
-    ownerCaption[259] = '\0';
+        GetWindowTextA(ownerWindow, ownerCaption, PATH_BUFFER_SIZE - 1);
+    ownerCaption[PATH_BUFFER_SIZE - 1] = '\0';
     return ownerCaption;
 }
 

@@ -13,10 +13,10 @@
 
 int LoadSettings(const char* fileName)
 {
-    static bool s_freeRegistered = false;
-    if (!s_freeRegistered) {
+    static bool freeRegistered = false;
+    if (!freeRegistered) {
         atexit(FreeSettings);
-        s_freeRegistered = true;
+        freeRegistered = true;
     }
     SetEntryAllocator(CheckedAlloc);
     FILE* file = OpenDataFile(fileName, "rt");

@@ -8,22 +8,23 @@
 #include "base/dll_search.h"
 #include "text/path_text.h"
 #include "text/work_folder_name.h"
+#include "text/buffer_sizes.h"
 
-static char startFolder[MAX_PATH];
-static char workFolder[MAX_PATH];
+static char startFolder[PATH_BUFFER_SIZE];
+static char workFolder[PATH_BUFFER_SIZE];
 
 static HANDLE searchHandle = INVALID_HANDLE_VALUE;
 static int searchState = -1;  // -1 none or exhausted, 1 first entry unread, 0 fetch the next
 static WIN32_FIND_DATAA searchEntry;
-static char searchPattern[MAX_PATH];
-static char searchResult[MAX_PATH];
+static char searchPattern[PATH_BUFFER_SIZE];
+static char searchResult[PATH_BUFFER_SIZE];
 
 int FindFirstMatch(const char* pattern)
 {
     if (searchHandle != INVALID_HANDLE_VALUE)
         FindClose(searchHandle);
     searchState = -1;
-    CopyText(searchPattern, pattern, MAX_PATH);
+    CopyText(searchPattern, pattern, PATH_BUFFER_SIZE);
     searchHandle = FindFirstFileA(searchPattern, &searchEntry);
     if (searchHandle == INVALID_HANDLE_VALUE)
         return 1;
@@ -52,14 +53,14 @@ const char* FindNextMatch(void)
         if ((searchEntry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             break;
     }
-    ComposeMatchPath(searchResult, MAX_PATH, searchPattern, searchEntry.cFileName);
+    ComposeMatchPath(searchResult, PATH_BUFFER_SIZE, searchPattern, searchEntry.cFileName);
     return searchResult;
 }
 
 void DeleteMatchingFiles(const char* folder, const char* pattern)
 {
-    char remembered[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, remembered);
+    char remembered[PATH_BUFFER_SIZE];
+    GetCurrentDirectoryA(PATH_BUFFER_SIZE, remembered);
     // A folder that cannot be entered must not let the pattern match wherever we happen to be.
     if (!SetCurrentDirectoryA(folder))
         return;
@@ -85,10 +86,10 @@ static DWORD ReadTickCount(void)
 
 void CreateWorkFolder(void)
 {
-    char temporary[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH - 1, startFolder);
-    GetTempPathA(MAX_PATH - 1, temporary);
-    temporary[MAX_PATH - 2] = '\0';
+    char temporary[PATH_BUFFER_SIZE];
+    GetCurrentDirectoryA(PATH_BUFFER_SIZE - 1, startFolder);
+    GetTempPathA(PATH_BUFFER_SIZE - 1, temporary);
+    temporary[PATH_BUFFER_SIZE - 2] = '\0';
     EnsureTrailingBackslash(temporary);
     // A second copy started within the same millisecond must not share our folder: on a clash
     // take the next tick's name.
@@ -96,7 +97,7 @@ void CreateWorkFolder(void)
     for (int attempt = 0; attempt < 1000; ++attempt, ++tick) {
         char name[WORK_FOLDER_NAME_SIZE];
         FormatWorkFolderName(tick, name);
-        snprintf(workFolder, MAX_PATH, "%s%s", temporary, name);
+        snprintf(workFolder, PATH_BUFFER_SIZE, "%s%s", temporary, name);
         if (CreateDirectoryA(workFolder, NULL) || GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }

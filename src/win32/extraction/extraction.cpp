@@ -49,11 +49,6 @@ FILE* OpenPackage(ByteStream* bytes, int* packageSize)
     return stream;
 }
 
-bool IsSetupFile(const char* name)
-{
-    return IsSetupFileName(name);
-}
-
 // Where the inflated blocks of one file go, and the progress they make.
 struct FileSink {
     HANDLE file;
@@ -73,26 +68,23 @@ static void ReportBlock(void* context, int64_t inflated, int64_t requested)
     ReportProgress(sink->window, (int)inflated, sink->consumed + (int)requested);
 }
 
-int InflateEntry(ByteStream* stream, int originalSize, unsigned compressedSize, const char* path, HWND window, int consumed)
+// Writes one file entry's data, the stream at the data; 0 when the file was written whole, else 1.
+static int InflateEntry(ByteStream* stream, const EntryHeader* header, const char* path, HWND window, int consumed)
 {
     unsigned char* input = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
     unsigned char* output = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
-    uint64_t time = 0;
-    bool timeRead = ReadLastWriteTime(stream, &time);
-    consumed += 8;
-
     int result = 1;
-    HANDLE file = timeRead ? OpenExtractedFile(path) : INVALID_HANDLE_VALUE;
+    HANDLE file = OpenExtractedFile(path);
     if (file != INVALID_HANDLE_VALUE) {
         if (window != NULL)
-            BeginFileProgress(window, path, originalSize);
+            BeginFileProgress(window, path, header->entry.originalSize);
         FileSink target = {file, window, consumed};
         InflateSink sink = {&target, WriteBlock, ReportBlock};
         InflateOutcome outcome;
-        result = InflateEntryData(stream, compressedSize, -1, input, output, &sink, &outcome) == INFLATE_DONE ? 0 : 1;
+        result = InflateEntryData(stream, header->entry.compressedSize, -1, input, output, &sink, &outcome) == INFLATE_DONE ? 0 : 1;
         if (window != NULL)
             EndFileProgress(window);
-        result = FinishExtractedFile(path, result, time);
+        result = FinishExtractedFile(path, result, header->lastWriteTime);
     }
     free(input);
     free(output);
@@ -127,24 +119,26 @@ void ExtractPackage(const char* destinationFolder, int mode)
     HWND window = mode == EXTRACT_FULL_PASS ? OpenProgressWindow(packageSize) : NULL;
     int consumed = 0;
     for (;;) {
-        PackageEntry entry;
-        int read = ReadPackageEntry(&bytes, &entry);
+        // Every cause of damage the reader tells apart ends in the one read-failure notice.
+        EntryHeader header;
+        int read = ReadEntryHeader(&bytes, &header);
         if (read == PACKAGE_END) {
             EndPass(stream);
             return;
         }
         if (read != PACKAGE_ENTRY)
             FailExtraction(stream);
-        consumed += EntryHeaderSize(&entry);
+        const PackageEntry* entry = &header.entry;
+        consumed += EntryHeaderSize(entry);
 
         if (mode == EXTRACT_SETUP_PASS) {
-            int step = SetupPassStep(&entry);
+            int step = SetupPassStep(entry);
             if (step == SETUP_END) {
                 EndPass(stream);
                 return;
             }
             if (step == SETUP_SKIP) {
-                if (!IsFolderEntry(&entry) && SkipPackageData(&bytes, &entry) != PACKAGE_ENTRY)
+                if (!IsFolderEntry(entry) && SkipPackageData(&bytes, entry) != PACKAGE_ENTRY)
                     FailExtraction(stream);
                 continue;
             }
@@ -153,16 +147,17 @@ void ExtractPackage(const char* destinationFolder, int mode)
         // A name that would write outside the destination folder, or that Windows would write
         // under another name ("game.dat." as game.dat), counts as damage: no package a maker's
         // tool produced carries one.
-        if (!IsSafeEntryName(destinationFolder, &entry))
+        if (!IsSafeEntryName(destinationFolder, &header))
             FailExtraction(stream);
         char path[PATH_BUFFER_SIZE];
-        snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry.name);
-        if (IsFolderEntry(&entry)) {
+        snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry->name);
+        if (IsFolderEntry(entry)) {
             CreateDirectoryA(path, NULL);
             continue;
         }
-        if (InflateEntry(&bytes, entry.originalSize, entry.compressedSize, path, window, consumed) != 0)
+        consumed += PACKAGE_TIME_SIZE;
+        if (InflateEntry(&bytes, &header, path, window, consumed) != 0)
             FailExtraction(stream);
-        consumed += 8 + (int)entry.compressedSize;
+        consumed += (int)entry->compressedSize;
     }
 }

@@ -19,8 +19,5 @@ void SetPackageFilePath(const char* path);
 // Returns only on success; any failure shows the read-failure notice, removes the work folder
 // and ends the process with -1.
 void ExtractPackage(const char* destinationFolder, int mode);
-bool IsSetupFile(const char* name);
-// Called at the entry's lastWriteTime; 0 when the file was written whole, else 1.
-int InflateEntry(ByteStream* stream, int originalSize, unsigned compressedSize, const char* path, HWND window, int consumed);
 
 #endif

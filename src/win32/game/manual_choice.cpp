@@ -12,13 +12,14 @@
 #include "text/cp932_text.h"
 #include "game/installed_game.h"
 #include "ui/resource_ids.h"
+#include "text/buffer_sizes.h"
 
 #define SETUP_NEXT 1
 #define SETUP_CANCEL 0
 #define BROWSE_ONLY_FILE_SYSTEM_FOLDERS 3  // BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN
 
 // Shared by the dialog, the browser and the checks: the proposal, then what the user chose.
-static char g_candidateFolder[PATH_BUFFER_SIZE];
+static char candidateFolder[PATH_BUFFER_SIZE];
 
 static const char kTooLongNotice[] = "フォルダのパスが長すぎます。\n短いパスを指定してください。";
 
@@ -33,11 +34,11 @@ static void ReadWindowsFolder(char* windowsFolder)
 // built text is refused only when it is the one shown: a registered folder replaces it unseen.
 static int ProposeFolder(const char* windowsFolder, const FolderTextSettings* settings)
 {
-    int built = BuildFolderProposal(windowsFolder, settings, g_candidateFolder);
+    int built = BuildFolderProposal(windowsFolder, settings, candidateFolder);
     bool registered = false;
     if (ReadMachineInt(GetRegGlobal(), GetRegLocal(), "IsInst", 0) != 0)
-        registered = ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", g_candidateFolder, g_candidateFolder,
-                                       sizeof g_candidateFolder) == 0;
+        registered = ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", candidateFolder, candidateFolder,
+                                       sizeof candidateFolder) == 0;
     return registered ? FOLDER_TEXT_OK : built;
 }
 
@@ -60,25 +61,25 @@ static int RefuseWithError(const char* remembered, const char* notice)
 // Everything after the dialog: the text is normalised and must pass every test in turn.
 static int CheckChosenFolder(const char* remembered, const char* windowsFolder, const FolderTextSettings* settings)
 {
-    int normalised = NormaliseFolderText(g_candidateFolder, windowsFolder, settings);
+    int normalised = NormaliseFolderText(candidateFolder, windowsFolder, settings);
     if (normalised == FOLDER_TEXT_NETWORK)
         return RefuseWithError(remembered,
                                "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。");
     if (normalised == FOLDER_TEXT_TOO_LONG)
         return RefuseWithError(remembered, kTooLongNotice);
-    if (EndsWithSeparator(g_candidateFolder)) {
+    if (EndsWithSeparator(candidateFolder)) {
         ShowRetryError("ルートには適応できません");
         SetCurrentDirectoryA(remembered);
         return -1;
     }
     SetCurrentDirectoryA(remembered);
-    if (!KeyFileFound(g_candidateFolder)) {
+    if (!KeyFileFound(candidateFolder)) {
         ShowError("指定されたフォルダには [ %s ] 本体は発見できませんでした", GetTitleBar());
         return -1;
     }
     if (!CheckVersionGate())
         return -1;
-    if (!AskYesNo("[%s]をアップデートします", g_candidateFolder))
+    if (!AskYesNo("[%s]をアップデートします", candidateFolder))
         return -1;
     return 0;
 }
@@ -101,7 +102,7 @@ int ChooseTargetFolder(char* path)
     }
     if (CheckChosenFolder(remembered, windowsFolder, &settings) != 0)
         return -1;
-    CopyText(path, g_candidateFolder, PATH_BUFFER_SIZE);
+    CopyText(path, candidateFolder, PATH_BUFFER_SIZE);
     return 0;
 }
 
@@ -110,14 +111,14 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
     (void)lParam;
     if (message == WM_INITDIALOG) {
         CenterWindow(window);
-        SetDlgItemTextA(window, IDC_FOLDER_EDIT, g_candidateFolder);
+        SetDlgItemTextA(window, IDC_FOLDER_EDIT, candidateFolder);
         return TRUE;
     }
     if (message != WM_COMMAND)
         return FALSE;
     switch (wParam) {
     case IDOK:
-        GetDlgItemTextA(window, IDC_FOLDER_EDIT, g_candidateFolder, PATH_BUFFER_SIZE);
+        GetDlgItemTextA(window, IDC_FOLDER_EDIT, candidateFolder, PATH_BUFFER_SIZE);
         EndDialog(window, SETUP_NEXT);
         return TRUE;
     case IDCANCEL:
@@ -126,7 +127,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
     case IDC_BROWSE:
         // Typing since the field was last set is replaced, whether or not a folder was picked.
         BrowseForFolder(window);
-        SetDlgItemTextA(window, IDC_FOLDER_EDIT, g_candidateFolder);
+        SetDlgItemTextA(window, IDC_FOLDER_EDIT, candidateFolder);
         return TRUE;
     default:
         return FALSE;
@@ -135,7 +136,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 void BrowseForFolder(HWND owner)
 {
-    char displayName[MAX_PATH] = "";
+    char displayName[PATH_BUFFER_SIZE] = "";
     BROWSEINFOA info;
     memset(&info, 0, sizeof info);
     info.hwndOwner = owner;
@@ -146,9 +147,9 @@ void BrowseForFolder(HWND owner)
     LPITEMIDLIST item = SHBrowseForFolderA(&info);
     if (item == NULL)
         return;
-    char chosen[MAX_PATH] = "";
+    char chosen[PATH_BUFFER_SIZE] = "";
     if (SHGetPathFromIDListA(item, chosen))
-        CopyText(g_candidateFolder, chosen, PATH_BUFFER_SIZE);
+        CopyText(candidateFolder, chosen, PATH_BUFFER_SIZE);
     IMalloc* allocator = NULL;
     if (SUCCEEDED(SHGetMalloc(&allocator))) {
         allocator->Free(item);

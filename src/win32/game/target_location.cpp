@@ -14,7 +14,7 @@
 #include "game/installed_game.h"
 
 // The folder read from "InstTo", used as stored.
-static char g_installedFolder[PATH_BUFFER_SIZE];
+static char installedFolder[PATH_BUFFER_SIZE];
 
 // The folder is made current only for the moment of the test, so the question and the notices
 // never hold the installed folder open.
@@ -39,8 +39,8 @@ static int FindInstalledFolder(const char* remembered)
         ShowError("本体がインストールされていません");
         return LOCATE_NOT_FOUND;
     }
-    ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", "", g_installedFolder, sizeof g_installedFolder);
-    if (!IsUsableInstalledFolder(g_installedFolder, remembered)) {
+    ReadMachineString(GetRegGlobal(), GetRegLocal(), "InstTo", "", installedFolder, sizeof installedFolder);
+    if (!IsUsableInstalledFolder(installedFolder, remembered)) {
         ShowError("インストール先が特定できませんでした\n本体プログラムをインストールしてから実行してください");
         return LOCATE_NOT_FOUND;
     }
@@ -55,8 +55,8 @@ int LocateTargetFolder(char* path)
     SetCurrentDirectoryA(remembered);
     if (result != LOCATE_FOUND)
         return result;
-    if (!AskYesNo("[%s]をアップデートします", g_installedFolder))
+    if (!AskYesNo("[%s]をアップデートします", installedFolder))
         return LOCATE_STOP;
-    CopyText(path, g_installedFolder, PATH_BUFFER_SIZE);
+    CopyText(path, installedFolder, PATH_BUFFER_SIZE);
     return LOCATE_FOUND;
 }

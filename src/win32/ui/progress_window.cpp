@@ -41,7 +41,7 @@ static int heldPosition[2];
 static WNDPROC nameProcedure;
 static HWND nameLine;
 static bool nameHeld;
-static char heldName[MAX_PATH];
+static char heldName[PATH_BUFFER_SIZE];
 
 // The window's controls are asked for once; each lookup is a call into Wine's server.
 static HWND Control(HWND window, int id)
@@ -126,7 +126,7 @@ static void SetNameLine(HWND window, const char* text, bool repaint)
         SetWindowTextA(Control(window, IDC_FILE_NAME), text);
         return;
     }
-    CopyText(heldName, text, MAX_PATH);
+    CopyText(heldName, text, PATH_BUFFER_SIZE);
     nameHeld = true;
 }
 

@@ -10,6 +10,7 @@
 #include "text/cp932_text.h"
 #include "base/work_folder.h"
 #include "text/removal_pattern.h"
+#include "text/buffer_sizes.h"
 
 int RemoveListedEntry(const char* targetFolder, const char* entry)
 {
@@ -21,9 +22,9 @@ int RemoveListedEntry(const char* targetFolder, const char* entry)
     int level = FirstSeparator(entry);
     if (level < 0)
         return 0;
-    char firstLevel[MAX_PATH];
-    char folder[MAX_PATH];
-    if (level > MAX_PATH - 1)
+    char firstLevel[PATH_BUFFER_SIZE];
+    char folder[PATH_BUFFER_SIZE];
+    if (level > PATH_BUFFER_SIZE - 1)
         return 1;
     memcpy(firstLevel, entry, (size_t)level);
     firstLevel[level] = '\0';

@@ -10,6 +10,7 @@
 #include "game/target_location.h"
 #include "update/after_install_removal.h"
 #include "ui/end_dialog.h"
+#include "text/buffer_sizes.h"
 
 // Step 1: 0 with the confirmed folder in path; nonzero when the run is to be abandoned.
 static int FindTargetFolder(char* path)
@@ -46,7 +47,7 @@ static void WriteRegistryEntries(char* name, char* data)
 
 int RunUpdate(void)
 {
-    char targetPath[MAX_PATH] = "";
+    char targetPath[PATH_BUFFER_SIZE] = "";
     char first[TEXT_BUFFER_SIZE];
     char second[TEXT_BUFFER_SIZE];
 

@@ -202,7 +202,7 @@ bool CollectEntries(const std::filesystem::path& root, const CollectOptions& opt
                 error = PathForDisplay(item.path()) + ": 2 GiB or larger; a package file must stay below 2 GiB";
                 return false;
             }
-            if (!ReadLastWriteTime(entry.source, entry.lastWriteTime)) {
+            if (!ReadHostFileTime(entry.source, entry.lastWriteTime)) {
                 error = PathForDisplay(item.path()) + ": cannot read its last-write time";
                 return false;
             }

@@ -314,7 +314,7 @@ std::string PathForDisplay(const std::filesystem::path& path)
 #endif
 }
 
-bool ReadLastWriteTime(const std::filesystem::path& path, uint64_t& fileTime)
+bool ReadHostFileTime(const std::filesystem::path& path, uint64_t& fileTime)
 {
 #ifdef _WIN32
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -63,8 +63,9 @@ std::string PathForDisplay(const std::filesystem::path& path);
 // POSIX shell elsewhere): as it is when it needs no quoting, else quoted; control bytes escaped.
 std::string PathAsArgument(const std::filesystem::path& path);
 
-// Last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot be read.
-bool ReadLastWriteTime(const std::filesystem::path& path, uint64_t& fileTime);
+// A host file's last-write time as 100 ns intervals since 1601 (FILETIME). False when it cannot
+// be read.
+bool ReadHostFileTime(const std::filesystem::path& path, uint64_t& fileTime);
 bool WriteLastWriteTime(const std::filesystem::path& path, uint64_t fileTime);
 
 // The folder holding the running mkupdate program (empty when unknown).
