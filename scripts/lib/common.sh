@@ -4,7 +4,8 @@
 #                       has installed it before)
 #   choose_windows_run  picks this machine's Windows run (scripts/windows-run), says which and
 #                       why, and exports it as UPDATER_WINDOWS for every program started after;
-#                       `run` holds it
+#                       `run` holds it, `way` how the 32-bit programs run (native, vm, none),
+#                       asked before the export, which would read as a forced run
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
 jobs=$(nproc)
@@ -17,6 +18,7 @@ bootstrap_as_root() {
 
 choose_windows_run() {
   run=$(scripts/windows-run)
+  way=$(scripts/windows-run way)
   scripts/windows-run why
   export UPDATER_WINDOWS=$run
 }
