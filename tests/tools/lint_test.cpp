@@ -186,6 +186,9 @@ TEST(Lint, FindingsFollowWhatTheReadersDid)
         {"ZeroByteThenAnotherLine", std::string("TITLEBAR\tGame\0X\nINSTT\tY\n", 24),
          {{1, true, "it reads only"}, {2, false, "did you mean INSTTO?"}}},
         {"BarBeforeANumber", "CHKREGVER\t|5\n", {{1, false, "reads 5"}}},
+        // The settings reader takes key lines inside sections too: the readme is the one it reads.
+        {"ReadmeKeyReadInsideASection", "TITLEBAR\tG\nINSTREADME\tRead\n[delfiles_afterinst]\nINSTREADMEFL\tother.txt\n-\n",
+         {{2, false, "readme \"other.txt\" is not a file"}, {4, false, "becomes part of the pattern"}}},
     };
     for (const Case& c : cases) {
         Fixture fixture(c.settings);
