@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
         LintCase{"BlankSettingsFile", "\r\n\r\n", {}, 1, true, "the settings file is empty"},
         LintCase{"SavedAsUtf8", "TITLEBAR\t\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n", {}, 1, true,
                  "install.env is UTF-8 text, not code page 932 (Shift-JIS)"},
+        LintCase{"Utf8NamesTheConversion", "TITLEBAR\t\xE3\x83\x86\n", {}, 1, true,
+                 "convert it with: mkupdate convert install.env"},
         LintCase{"Utf8ByteOrderMark", "\xEF\xBB\xBFTITLEBAR\tGame\n", {}, 1, true, "byte-order mark"},
         LintCase{"ZeroByteCutsALine", std::string("TITLEBAR\tGame\0X\n", 16), {}, 1, true,
                  "it reads only \"TITLEBAR\tGame\""},

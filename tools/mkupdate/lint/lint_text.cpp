@@ -1,6 +1,8 @@
 // What lint's rules ask of a text: case, near-miss names, encodings, physical lines, patterns.
 #include "lint/lint_text.h"
 
+#include "convert/text_convert.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -23,26 +25,6 @@ size_t EditDistance(const std::string& a, const std::string& b)
         std::swap(previous, current);
     }
     return previous[b.size()];
-}
-
-// Text that is valid UTF-8 and holds at least one character beyond ASCII: a file saved as UTF-8,
-// which code page 932 would show garbled (short Japanese code page 932 texts are almost never
-// also valid UTF-8).
-bool IsUtf8Text(const std::string& bytes)
-{
-    bool beyondAscii = false;
-    for (size_t i = 0; i < bytes.size();) {
-        unsigned char c = (unsigned char)bytes[i];
-        size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || (length == 2 && c < 0xC2) || i + length > bytes.size())
-            return false;
-        for (size_t k = 1; k < length; ++k)
-            if (((unsigned char)bytes[i + k] & 0xC0) != 0x80)
-                return false;
-        beyondAscii = beyondAscii || length > 1;
-        i += length;
-    }
-    return beyondAscii;
 }
 
 }  // namespace
@@ -116,8 +98,8 @@ std::string Quoted(const std::string& cp932)
 
 std::string EncodingProblem(const std::string& bytes, const std::string& shownName)
 {
-    const std::string howTo = "; save it as Shift-JIS (code page 932) in your editor, or convert it with: iconv -f UTF-8 "
-                              "-t CP932 " + shownName + " > converted && mv converted " + shownName;
+    const std::string howTo = "; convert it with: mkupdate convert " + shownName +
+                              " (or save it as Shift-JIS, code page 932, in your editor)";
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
         return shownName + " starts with a UTF-8 byte-order mark: it is UTF-8 text, which the updater shows garbled" +
                howTo;
