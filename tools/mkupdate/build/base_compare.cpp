@@ -56,7 +56,7 @@ bool EndsWithExe(const fs::path& path)
 // A top-level title picture is the source of insttscr.rct, never a file of the game.
 bool IsTitlePictureName(const std::string& cp932)
 {
-    std::string folded = FoldedName(cp932);
+    std::string folded = NameKey(cp932, false);
     return folded == "insttscr.png" || folded == "insttscr.bmp";
 }
 
@@ -131,16 +131,6 @@ bool CompareAll(const std::vector<std::pair<fs::path, fs::path>>& pairs, uint64_
 
 }  // namespace
 
-std::string FoldedName(const std::string& cp932)
-{
-    std::string key = cp932;
-    if (!key.empty() && EndsWithSeparator(key.c_str()))
-        key.pop_back();
-    if (!key.empty())
-        LowerCp932(&key[0]);
-    return key;
-}
-
 bool ReadOldTree(const fs::path& root, const std::vector<std::string>& excludes, bool skipUpdates, OldTree& tree,
                  std::string& error)
 {
@@ -199,7 +189,7 @@ bool ReadOldTree(const fs::path& root, const std::vector<std::string>& excludes,
         } else {
             continue;  // a broken link or a device: nothing the updater wrote or can remove
         }
-        tree.byName[FoldedName(entry.name)].push_back(std::move(entry));
+        tree.byName[NameKey(entry.name, entry.folder)].push_back(std::move(entry));
     }
     return true;
 }
@@ -242,7 +232,7 @@ bool CompareWithBase(std::vector<PlannedEntry>& entries, const OldTree& old, con
 {
     std::set<std::string> carried;
     for (const std::string& name : options.carried)
-        carried.insert(FoldedName(name));
+        carried.insert(NameKey(name, false));
     std::set<std::string> newNames;
     std::vector<Verdict> verdicts(entries.size());
     std::vector<std::pair<fs::path, fs::path>> pairs;
@@ -254,7 +244,7 @@ bool CompareWithBase(std::vector<PlannedEntry>& entries, const OldTree& old, con
         verdict.name = entry.name;
         verdict.folder = entry.folder;
         verdict.size = entry.size;
-        std::string key = FoldedName(entry.name);
+        std::string key = NameKey(entry.name, entry.folder);
         newNames.insert(key);
         auto found = old.byName.find(key);
         const OldEntry* match = nullptr;

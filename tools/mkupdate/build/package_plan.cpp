@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <system_error>
 
@@ -38,9 +39,7 @@ bool RefuseCaseCollisions(const std::vector<PlannedEntry>& entries, std::string&
 {
     std::map<std::string, const PlannedEntry*> seen;
     for (const PlannedEntry& entry : entries) {
-        char key[PATH_BUFFER_SIZE];
-        EntryNameKey(entry.name.c_str(), entry.folder, key);
-        auto [at, fresh] = seen.emplace(key, &entry);
+        auto [at, fresh] = seen.emplace(NameKey(entry.name, entry.folder), &entry);
         if (!fresh) {
             const PlannedEntry* other = at->second;
             error = DisplayName(other->name) + " and " + DisplayName(entry.name) +
@@ -123,6 +122,14 @@ bool IsBuiltUpdate(const std::filesystem::path& path)
 }
 
 }  // namespace
+
+std::string NameKey(const std::string& cp932, bool folder)
+{
+    std::string key(cp932.size() + 1, '\0');
+    EntryNameKey(cp932.c_str(), folder, &key[0], key.size());
+    key.resize(std::strlen(key.c_str()));
+    return key;
+}
 
 bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>& entries, std::string& error)
 {

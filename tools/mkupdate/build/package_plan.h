@@ -29,6 +29,10 @@ struct CollectOptions {
     std::vector<std::string>* leftOut = nullptr;  // receives what was left out, as UTF-8 paths
 };
 
+// The core's EntryNameKey of a name of any length: names (code page 932) with one key are one
+// file or folder on Windows.
+std::string NameKey(const std::string& cp932, bool folder);
+
 // Reads the tree under `root` (every file and folder, empty ones included, less what the options
 // leave out). False with a message naming the offending file or folder; every name without a code
 // page 932 form is named, one a line. The first form reads everything.

@@ -117,7 +117,7 @@ SettingsView ReadSettingsView(const std::string& settings)
 
 bool RemovalMatches(const std::string& pattern, const std::string& name)
 {
-    std::string foldedPattern = FoldedName(pattern), foldedName = FoldedName(name);
+    std::string foldedPattern = NameKey(pattern, false), foldedName = NameKey(name, false);
     int patternSplit = LastSeparator(foldedPattern.c_str(), (int)foldedPattern.size()) + 1;
     int nameSplit = LastSeparator(foldedName.c_str(), (int)foldedName.size()) + 1;
     if (foldedPattern.compare(0, (size_t)patternSplit, foldedName, 0, (size_t)nameSplit) != 0 ||
@@ -132,7 +132,7 @@ RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const Settings
     RemovalPlan plan;
     std::set<std::string> empty(emptyFolders.begin(), emptyFolders.end());
     for (const std::string& name : missing) {
-        if (!settings.keyFile.empty() && FoldedName(name) == FoldedName(settings.keyFile)) {
+        if (!settings.keyFile.empty() && NameKey(name, false) == NameKey(settings.keyFile, false)) {
             plan.left.push_back({name, "it is the key file (KEYFILE): without it the next update could not find "
                                        "players' installs. Left in place"});
             continue;
@@ -144,7 +144,7 @@ RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const Settings
         }
         std::string why = UnfitLine(name);
         int separator = FirstSeparator(name.c_str());
-        if (why.empty() && separator > 0 && empty.count(FoldedName(name.substr(0, (size_t)separator))) != 0)
+        if (why.empty() && separator > 0 && empty.count(NameKey(name.substr(0, (size_t)separator + 1), true)) != 0)
             why = "the updater would then remove the folder " + DisplayName(name.substr(0, (size_t)separator)) +
                   " too, which this update brings empty";
         if (!why.empty())
