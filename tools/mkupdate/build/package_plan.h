@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,29 @@ bool CollectEntries(const std::filesystem::path& root, const CollectOptions& opt
 // excludes, the clutter and the ignore file's patterns read from `root`. The same rules let a
 // second tree (the previous release of build --base) be read as the first.
 std::vector<std::string> ExcludePatterns(const std::filesystem::path& root, const CollectOptions& options);
-// `relative` is the path from the tree's top; a pattern matches as --exclude describes.
-bool IsExcludedPath(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns);
 // An update executable written by build (left out of a tree by the default excludes).
-bool IsEarlierUpdate(const std::filesystem::path& path);
+bool IsBuiltUpdate(const std::filesystem::path& path);
+
+// One file or folder met by WalkTree.
+struct TreeItem {
+    const std::filesystem::directory_entry& entry;
+    std::filesystem::path relative;  // from the tree's top
+    bool folder;
+};
+
+// What WalkTree does after an item: go on, leave out what the folder holds, or stop.
+enum class TreeStep { kGoOn, kPassOver, kStop };
+
+struct TreeWalk {
+    std::vector<std::string> excludes;  // matched as --exclude describes; a folder left out is not entered
+    bool linkedFolders = false;         // a link to a folder counts as a folder for the excludes
+    std::function<void(const TreeItem&)> leftOut;  // told of what the excludes leave out (optional)
+    std::function<TreeStep(const TreeItem&, std::string& error)> visit;  // kStop with the message
+};
+
+// Walks every file and folder under `root`, each folder before what it holds. False with a
+// message when a folder cannot be read or `visit` stops.
+bool WalkTree(const std::filesystem::path& root, const TreeWalk& walk, std::string& error);
 
 // Puts the entries in package order: top-level files first (install.env, then insttscr.rct,
 // then the rest by name), then the folders level by level, then the files inside folders. False
