@@ -88,9 +88,11 @@ std::vector<std::string> Sorted(std::vector<std::string> names)
     return names;
 }
 
-// 表 (0x95 0x5C) and ソ (0x83 0x5C) end in a byte that looks like a backslash.
+// 表 (0x95 0x5C) and ソ (0x83 0x5C) end in a byte that looks like a backslash; 日 (0x93 0xFA) in
+// one that could be a lead byte.
 const std::string kOmote = "\xE8\xA1\xA8";
 const std::string kSo = "\xE3\x82\xBD";
+const std::string kHi = "\xE6\x97\xA5";
 
 struct TreePair {
     const char* what;
@@ -125,6 +127,8 @@ TEST(MkupdateBuildBase, TreePairsGiveTheEntriesAndRemovalLinesPlayersNeed)
          {{"both/", ""}, {"oldonly/", ""}}, {{"both/", ""}, {"fresh/", ""}}, {"fresh\\"}, {}},
         {"the last file of a folder this update brings empty is not removed (its folder would go too)",
          {{"save/old.sav", "s"}, {"other/old.dat", "o"}}, {{"save/", ""}}, {}, {"other\\old.dat"}},
+        {"the same with a Japanese folder name",
+         {{kHi + "/old.sav", "s"}, {"other/old.dat", "o"}}, {{kHi + "/", ""}}, {}, {"other\\old.dat"}},
         {"Japanese names whose second byte is 0x5C",
          {{kOmote + "/" + kSo + ".dat", "a"}, {kOmote + "/old.dat", "o"}, {kSo + "/" + kOmote + ".dat", "k"}},
          {{kOmote + "/" + kSo + ".dat", "b"}, {kSo + "/" + kOmote + ".dat", "k"}},
@@ -283,6 +287,8 @@ TEST(RemovalLines, MatchLikeTheUpdatersSearchCaseIgnored)
         {"?.dat", "ab.dat", false},
         {"\x95\x5C\\*", "\x95\x5C\\x", true},  // 表\* : the 0x5C is no separator
         {"\x95\x5C*", "\x95\x5C\\x", false},
+        {"data\\", "data", false},  // the search finds no file under a name that ends in a backslash
+        {std::string(300, 'a') + "x", std::string(300, 'a') + "y", false},  // names past 259 bytes, whole
     };
     for (const Case& c : cases)
         EXPECT_EQ(RemovalMatches(c.pattern, c.name), c.matches) << DisplayName(c.pattern) << " " << DisplayName(c.name);

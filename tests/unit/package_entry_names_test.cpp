@@ -151,10 +151,11 @@ TEST(EntryNameKey, OneKeyForWhatWindowsTakesAsOneName)
         {"\x82\x60.dat", false, "\x82\x81.dat"},    // full-width A
         {"\x95\x5C\\", true, "\x95\x5C"},         // a folder whose name ends in a 0x5C trail byte
         {"\x84\x5C\\", true, "\x84\x8D"},         // a Cyrillic capital with a 0x5C trail byte
+        {"\x93\xFA\\", true, "\x93\xFA"},         // 日: its trail byte could be a lead byte
     };
     for (const auto& c : cases) {
         char key[PATH_BUFFER_SIZE];
-        EntryNameKey(c.name, c.folder, key);
+        EntryNameKey(c.name, c.folder, key, sizeof key);
         EXPECT_STREQ(key, c.key) << c.name;
     }
 }

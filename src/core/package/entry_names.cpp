@@ -40,10 +40,13 @@ bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header)
     return strlen(destinationFolder) + 1 + strlen(header->entry.name) <= PATH_BUFFER_SIZE - 1;
 }
 
-void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE])
+void EntryNameKey(const char* name, bool folder, char* key, size_t keySize)
 {
-    CopyText(key, name, PATH_BUFFER_SIZE);
-    size_t length = strlen(key);
+    if (keySize == 0)
+        return;
+    size_t length = strnlen(name, keySize - 1);
+    memcpy(key, name, length);
+    key[length] = '\0';
     if (folder && length > 0)
         key[length - 1] = '\0';
     FoldCp932Name(key);

@@ -27,7 +27,8 @@ bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header);
 
 // The name as Windows compares it: folded as FoldCp932Name folds it (case, and the duplicate
 // encodings of one character), a folder's trailing backslash left out, so "Data\\" and "data"
-// give one key. A name longer than key's PATH_BUFFER_SIZE bytes is cut.
-void EntryNameKey(const char* name, bool folder, char key[PATH_BUFFER_SIZE]);
+// give one key. The key holds keySize - 1 bytes at most: the builder sizes it for names of any
+// length, since a cut key would make two long names one.
+void EntryNameKey(const char* name, bool folder, char* key, size_t keySize);
 
 #endif

@@ -17,7 +17,7 @@ namespace {
 std::string NameKey(const std::string& name, bool folder)
 {
     char key[PATH_BUFFER_SIZE];
-    EntryNameKey(name.c_str(), folder, key);
+    EntryNameKey(name.c_str(), folder, key, sizeof key);
     return key;
 }
 

@@ -56,7 +56,7 @@ bool EndsWithExe(const fs::path& path)
 // A top-level title picture is the source of insttscr.rct, never a file of the game.
 bool IsTitlePictureName(const std::string& cp932)
 {
-    std::string folded = FoldedName(cp932);
+    std::string folded = NameKey(cp932, false);
     return folded == "insttscr.png" || folded == "insttscr.bmp";
 }
 
@@ -131,77 +131,53 @@ bool CompareAll(const std::vector<std::pair<fs::path, fs::path>>& pairs, uint64_
 
 }  // namespace
 
-std::string FoldedName(const std::string& cp932)
-{
-    std::string key = cp932;
-    if (!key.empty() && EndsWithSeparator(key.c_str()))
-        key.pop_back();
-    if (!key.empty())
-        LowerCp932(&key[0]);
-    return key;
-}
-
 bool ReadOldTree(const fs::path& root, const std::vector<std::string>& excludes, bool skipUpdates, OldTree& tree,
                  std::string& error)
 {
-    std::error_code code;
-    fs::recursive_directory_iterator walk(root, code), end;
-    if (code) {
-        error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
-        return false;
-    }
     // Each folder's code page 932 name, so a file converts its own name only.
     std::map<fs::path, std::string> folderNames;
-    for (; walk != end; walk.increment(code)) {
-        if (code) {
-            error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
-            return false;
-        }
-        const fs::directory_entry& item = *walk;
-        fs::path relative = item.path().lexically_relative(root);
-        bool isFolder = item.is_directory(code);
-        if (IsExcludedPath(relative, isFolder, excludes)) {
-            if (isFolder)
-                walk.disable_recursion_pending();
-            continue;
-        }
+    TreeWalk walk;
+    walk.excludes = excludes;
+    walk.linkedFolders = true;
+    walk.visit = [&](const TreeItem& item, std::string& why) {
         std::string parentName;
-        if (relative.has_parent_path()) {
-            auto parent = folderNames.find(relative.parent_path());
+        if (item.relative.has_parent_path()) {
+            auto parent = folderNames.find(item.relative.parent_path());
             if (parent == folderNames.end())
-                continue;  // inside an unnamed folder, reported with it
+                return TreeStep::kGoOn;  // inside an unnamed folder, reported with it
             parentName = parent->second + "\\";
         }
         std::string leaf;
-        if (!OldComponentName(relative.filename(), leaf)) {
-            tree.unnamed.push_back(relative.generic_u8string() + (isFolder ? "/" : ""));
-            if (isFolder)
-                walk.disable_recursion_pending();
-            continue;
+        if (!OldComponentName(item.relative.filename(), leaf)) {
+            tree.unnamed.push_back(item.relative.generic_u8string() + (item.folder ? "/" : ""));
+            return TreeStep::kPassOver;
         }
         OldEntry entry;
         entry.name = parentName + leaf;
-        entry.path = item.path();
-        if (isFolder) {
+        entry.path = item.entry.path();
+        TreeStep step = TreeStep::kGoOn;
+        std::error_code code;
+        if (item.folder) {
             entry.folder = true;
-            folderNames[relative] = entry.name;
+            folderNames[item.relative] = entry.name;
             entry.name += '\\';
-            if (item.is_symlink(code))
-                walk.disable_recursion_pending();
-        } else if (item.is_regular_file(code)) {
-            entry.size = item.file_size(code);
+            if (item.entry.is_symlink(code))
+                step = TreeStep::kPassOver;
+        } else if (item.entry.is_regular_file(code)) {
+            entry.size = item.entry.file_size(code);
             if (code) {
-                error = PathForDisplay(item.path()) + ": cannot read its size: " + code.message();
-                return false;
+                why = PathForDisplay(entry.path) + ": cannot read its size: " + code.message();
+                return TreeStep::kStop;
             }
-            if (skipUpdates && EndsWithExe(item.path()) && IsEarlierUpdate(item.path()))
-                continue;
+            if (skipUpdates && EndsWithExe(entry.path) && IsBuiltUpdate(entry.path))
+                return TreeStep::kGoOn;
         } else {
-            continue;  // a broken link or a device: nothing the updater wrote or can remove
+            return TreeStep::kGoOn;  // a broken link or a device: nothing the updater wrote or can remove
         }
-        tree.byName[FoldedName(entry.name)].push_back(std::move(entry));
-    }
-    return true;
+        tree.byName[NameKey(entry.name, entry.folder)].push_back(std::move(entry));
+        return step;
+    };
+    return WalkTree(root, walk, error);
 }
 
 int SameContents(const fs::path& a, const fs::path& b, std::vector<char>& bufferA, std::vector<char>& bufferB,
@@ -242,7 +218,7 @@ bool CompareWithBase(std::vector<PlannedEntry>& entries, const OldTree& old, con
 {
     std::set<std::string> carried;
     for (const std::string& name : options.carried)
-        carried.insert(FoldedName(name));
+        carried.insert(NameKey(name, false));
     std::set<std::string> newNames;
     std::vector<Verdict> verdicts(entries.size());
     std::vector<std::pair<fs::path, fs::path>> pairs;
@@ -254,7 +230,7 @@ bool CompareWithBase(std::vector<PlannedEntry>& entries, const OldTree& old, con
         verdict.name = entry.name;
         verdict.folder = entry.folder;
         verdict.size = entry.size;
-        std::string key = FoldedName(entry.name);
+        std::string key = NameKey(entry.name, entry.folder);
         newNames.insert(key);
         auto found = old.byName.find(key);
         const OldEntry* match = nullptr;

@@ -22,15 +22,11 @@ struct OldEntry {
 };
 
 struct OldTree {
-    // By FoldedName: on Windows, names that differ in case only are one name.
+    // By NameKey: on Windows, names that differ in case only are one name.
     std::map<std::string, std::vector<OldEntry>> byName;
     // Paths (UTF-8, from the tree's top) with no code page 932 name: the updater cannot name them.
     std::vector<std::string> unnamed;
 };
-
-// The key two names share when Windows takes them for the same file: code page 932 lower-cased by
-// whole characters, a folder's trailing backslash dropped.
-std::string FoldedName(const std::string& cp932);
 
 // Reads the tree under `root`, leaving out what `excludes` match (and earlier updates when
 // `skipUpdates`). A name in the form other Shift-JIS tables give (the wave dash U+301C, U+2014,

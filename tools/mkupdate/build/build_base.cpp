@@ -24,7 +24,7 @@ const char* StateWord(const Verdict& verdict)
     return "";
 }
 
-// The new tree's folders that hold nothing, as FoldedName keys.
+// The new tree's folders that hold nothing, as NameKey keys.
 std::vector<std::string> EmptyFolders(const std::vector<Verdict>& verdicts)
 {
     std::set<std::string> parents;
@@ -33,12 +33,12 @@ std::vector<std::string> EmptyFolders(const std::vector<Verdict>& verdicts)
         int length = (int)verdict.name.size();
         for (int i = 0; i < length; i = NextCharacter(name, i))
             if (name[i] == '\\' && i + 1 < length)
-                parents.insert(FoldedName(verdict.name.substr(0, (size_t)i)));
+                parents.insert(NameKey(verdict.name.substr(0, (size_t)i + 1), true));
     }
     std::vector<std::string> empty;
     for (const Verdict& verdict : verdicts)
-        if (verdict.folder && parents.count(FoldedName(verdict.name)) == 0)
-            empty.push_back(FoldedName(verdict.name));
+        if (verdict.folder && parents.count(NameKey(verdict.name, true)) == 0)
+            empty.push_back(NameKey(verdict.name, true));
     return empty;
 }
 
@@ -140,7 +140,7 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
         return false;
 
     if (!view.keyFile.empty()) {
-        auto found = old.byName.find(FoldedName(view.keyFile));
+        auto found = old.byName.find(NameKey(view.keyFile, false));
         report.keyFileInBase = found != old.byName.end() &&
                                std::any_of(found->second.begin(), found->second.end(),
                                            [](const OldEntry& e) { return !e.folder; });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <system_error>
 
@@ -38,9 +39,7 @@ bool RefuseCaseCollisions(const std::vector<PlannedEntry>& entries, std::string&
 {
     std::map<std::string, const PlannedEntry*> seen;
     for (const PlannedEntry& entry : entries) {
-        char key[PATH_BUFFER_SIZE];
-        EntryNameKey(entry.name.c_str(), entry.folder, key);
-        auto [at, fresh] = seen.emplace(key, &entry);
+        auto [at, fresh] = seen.emplace(NameKey(entry.name, entry.folder), &entry);
         if (!fresh) {
             const PlannedEntry* other = at->second;
             error = DisplayName(other->name) + " and " + DisplayName(entry.name) +
@@ -105,6 +104,82 @@ std::vector<std::string> IgnoreFilePatterns(const std::string& text)
     return patterns;
 }
 
+// The entry's name: the parts of the path in code page 932, backslash separated. False with the
+// reason when a part has no such form.
+bool EntryName(const std::filesystem::path& relative, std::string& name, std::string& why)
+{
+    for (const std::filesystem::path& component : relative) {
+        std::string cp932;
+        if (!NameToCp932(component, cp932, why))
+            return false;
+        if (!name.empty())
+            name += '\\';
+        name += cp932;
+    }
+    return true;
+}
+
+// A folder, or a file with its size; a link to a folder, a broken link or a device is refused.
+bool ReadEntryKind(const std::filesystem::directory_entry& item, PlannedEntry& entry, std::string& error)
+{
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::file_status status = item.status(code);
+    // Links to files are followed (their contents are packed); a link to a folder is refused,
+    // since the walk would either pack it empty or could loop through it.
+    if (!code && fs::is_directory(status) && item.is_symlink()) {
+        error = PathForDisplay(item.path()) +
+                ": a symbolic link to a folder; mkupdate build follows links to files only. Copy the folder in instead";
+        return false;
+    }
+    if (!code && fs::is_directory(status)) {
+        entry.folder = true;
+        entry.name += '\\';
+    } else if (!code && fs::is_regular_file(status)) {
+        entry.source = item.path();
+        entry.size = item.file_size(code);
+    } else {
+        error = PathForDisplay(item.path()) + ": neither a file nor a folder (a broken link or a device?)";
+        return false;
+    }
+    return true;
+}
+
+// The limits of the package format, and the file's last-write time.
+bool CheckEntryLimits(const std::filesystem::path& path, PlannedEntry& entry, std::string& error)
+{
+    // nameLength counts the terminator and may not pass 260.
+    if (entry.name.size() > 259) {
+        error = PathForDisplay(path) + ": the name is " + std::to_string(entry.name.size()) +
+                " bytes in code page 932; at most 259 fit (and the installed folder's path comes in front)";
+        return false;
+    }
+    if (entry.folder)
+        return true;
+    if (entry.size > 0x7FFFFFFFu) {
+        error = PathForDisplay(path) + ": 2 GiB or larger; a package file must stay below 2 GiB";
+        return false;
+    }
+    if (!ReadHostFileTime(entry.source, entry.lastWriteTime)) {
+        error = PathForDisplay(path) + ": cannot read its last-write time";
+        return false;
+    }
+    return true;
+}
+
+// One line a name, and a count when there are several.
+std::string UnnamedMessage(const std::vector<std::string>& unnamed)
+{
+    std::string message;
+    for (const std::string& line : unnamed)
+        message += (message.empty() ? "" : "\n") + line;
+    if (unnamed.size() > 1)
+        message += "\n" + std::to_string(unnamed.size()) + " names cannot be carried; rename them";
+    return message;
+}
+
+}  // namespace
+
 // An executable with a package behind it whose first entry is a settings file: what build writes.
 bool IsBuiltUpdate(const std::filesystem::path& path)
 {
@@ -122,7 +197,13 @@ bool IsBuiltUpdate(const std::filesystem::path& path)
            std::string(entry.name) == "install.env";
 }
 
-}  // namespace
+std::string NameKey(const std::string& cp932, bool folder)
+{
+    std::string key(cp932.size() + 1, '\0');
+    EntryNameKey(cp932.c_str(), folder, &key[0], key.size());
+    key.resize(std::strlen(key.c_str()));
+    return key;
+}
 
 bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>& entries, std::string& error)
 {
@@ -134,96 +215,72 @@ bool CollectEntries(const std::filesystem::path& root, std::vector<PlannedEntry>
 bool CollectEntries(const std::filesystem::path& root, const CollectOptions& options, std::vector<PlannedEntry>& entries,
                     std::string& error)
 {
-    namespace fs = std::filesystem;
-    std::error_code code;
-    fs::recursive_directory_iterator walk(root, code), end;
-    if (code) {
-        error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
-        return false;
-    }
-    std::vector<std::string> excludes = ExcludePatterns(root, options);
     // Names without a code page 932 form are gathered, so one run reports them all.
     std::vector<std::string> unnamed;
-    for (; walk != end; walk.increment(code)) {
-        if (code) {
-            error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
-            return false;
-        }
-        const fs::directory_entry& item = *walk;
-        fs::path relative = item.path().lexically_relative(root);
-        bool isFolder = item.is_directory(code) && !item.is_symlink(code);
-        if (IsExcluded(relative, isFolder, excludes)) {
-            if (options.leftOut != nullptr)
-                options.leftOut->push_back(relative.generic_u8string() + (isFolder ? "/" : ""));
-            if (isFolder)
-                walk.disable_recursion_pending();
-            continue;
-        }
+    TreeWalk walk;
+    walk.excludes = ExcludePatterns(root, options);
+    walk.leftOut = [&](const TreeItem& item) {
+        if (options.leftOut != nullptr)
+            options.leftOut->push_back(item.relative.generic_u8string() + (item.folder ? "/" : ""));
+    };
+    walk.visit = [&](const TreeItem& item, std::string& why) {
         PlannedEntry entry;
-        std::string why;
-        for (const fs::path& component : relative) {
-            std::string cp932;
-            if (!NameToCp932(component, cp932, why))
-                break;
-            if (!entry.name.empty())
-                entry.name += '\\';
-            entry.name += cp932;
+        std::string unfit;
+        if (!EntryName(item.relative, entry.name, unfit)) {
+            unnamed.push_back(PathForDisplay(item.entry.path()) + ": the name " + unfit);
+            return TreeStep::kGoOn;
         }
-        if (!why.empty()) {
-            unnamed.push_back(PathForDisplay(item.path()) + ": the name " + why);
-            continue;
-        }
-        fs::file_status status = item.status(code);
-        // Links to files are followed (their contents are packed); a link to a folder is refused,
-        // since the walk would either pack it empty or could loop through it.
-        if (!code && fs::is_directory(status) && item.is_symlink()) {
-            error = PathForDisplay(item.path()) +
-                    ": a symbolic link to a folder; mkupdate build follows links to files only. Copy the folder in instead";
-            return false;
-        }
-        if (!code && fs::is_directory(status)) {
-            entry.folder = true;
-            entry.name += '\\';
-        } else if (!code && fs::is_regular_file(status)) {
-            entry.source = item.path();
-            entry.size = item.file_size(code);
-        } else {
-            error = PathForDisplay(item.path()) + ": neither a file nor a folder (a broken link or a device?)";
-            return false;
-        }
-        // nameLength counts the terminator and may not pass 260.
-        if (entry.name.size() > 259) {
-            error = PathForDisplay(item.path()) + ": the name is " + std::to_string(entry.name.size()) +
-                    " bytes in code page 932; at most 259 fit (and the installed folder's path comes in front)";
-            return false;
-        }
-        if (!entry.folder) {
-            if (entry.size > 0x7FFFFFFFu) {
-                error = PathForDisplay(item.path()) + ": 2 GiB or larger; a package file must stay below 2 GiB";
-                return false;
-            }
-            if (!ReadHostFileTime(entry.source, entry.lastWriteTime)) {
-                error = PathForDisplay(item.path()) + ": cannot read its last-write time";
-                return false;
-            }
-            // An update built earlier and left in the folder would be shipped inside this one.
-            if (options.defaultExcludes && IsBuiltUpdate(entry.source)) {
-                if (options.leftOut != nullptr)
-                    options.leftOut->push_back(relative.generic_u8string() + " (an update built earlier)");
-                continue;
-            }
+        if (!ReadEntryKind(item.entry, entry, why) || !CheckEntryLimits(item.entry.path(), entry, why))
+            return TreeStep::kStop;
+        // An update built earlier and left in the folder would be shipped inside this one.
+        if (!entry.folder && options.defaultExcludes && IsBuiltUpdate(entry.source)) {
+            if (options.leftOut != nullptr)
+                options.leftOut->push_back(item.relative.generic_u8string() + " (an update built earlier)");
+            return TreeStep::kGoOn;
         }
         entries.push_back(std::move(entry));
-    }
+        return TreeStep::kGoOn;
+    };
+    if (!WalkTree(root, walk, error))
+        return false;
     if (!unnamed.empty()) {
-        error.clear();
-        for (const std::string& line : unnamed)
-            error += (error.empty() ? "" : "\n") + line;
-        if (unnamed.size() > 1)
-            error += "\n" + std::to_string(unnamed.size()) + " names cannot be carried; rename them";
+        error = UnnamedMessage(unnamed);
         return false;
     }
     return RefuseCaseCollisions(entries, error);
+}
+
+bool WalkTree(const std::filesystem::path& root, const TreeWalk& walk, std::string& error)
+{
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::recursive_directory_iterator items(root, code), end;
+    auto unreadable = [&] {
+        error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
+        return false;
+    };
+    if (code)
+        return unreadable();
+    for (; items != end; items.increment(code)) {
+        if (code)
+            return unreadable();
+        const fs::directory_entry& entry = *items;
+        std::error_code ignored;
+        bool folder = entry.is_directory(ignored) && (walk.linkedFolders || !entry.is_symlink(ignored));
+        TreeItem item{entry, entry.path().lexically_relative(root), folder};
+        TreeStep step = TreeStep::kPassOver;
+        if (IsExcluded(item.relative, folder, walk.excludes)) {
+            if (walk.leftOut)
+                walk.leftOut(item);
+        } else {
+            step = walk.visit(item, error);
+        }
+        if (step == TreeStep::kStop)
+            return false;
+        if (step == TreeStep::kPassOver && folder)
+            items.disable_recursion_pending();
+    }
+    return true;
 }
 
 bool OrderEntries(std::vector<PlannedEntry>& entries, std::string& error)
@@ -272,14 +329,4 @@ std::vector<std::string> ExcludePatterns(const std::filesystem::path& root, cons
                 excludes.push_back(line);
     }
     return excludes;
-}
-
-bool IsExcludedPath(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns)
-{
-    return IsExcluded(relative, folder, patterns);
-}
-
-bool IsEarlierUpdate(const std::filesystem::path& path)
-{
-    return IsBuiltUpdate(path);
 }

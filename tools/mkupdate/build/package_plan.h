@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct CollectOptions {
     std::vector<std::string>* leftOut = nullptr;  // receives what was left out, as UTF-8 paths
 };
 
+// The core's EntryNameKey of a name of any length: names (code page 932) with one key are one
+// file or folder on Windows.
+std::string NameKey(const std::string& cp932, bool folder);
+
 // Reads the tree under `root` (every file and folder, empty ones included, less what the options
 // leave out). False with a message naming the offending file or folder; every name without a code
 // page 932 form is named, one a line. The first form reads everything.
@@ -40,10 +45,29 @@ bool CollectEntries(const std::filesystem::path& root, const CollectOptions& opt
 // excludes, the clutter and the ignore file's patterns read from `root`. The same rules let a
 // second tree (the previous release of build --base) be read as the first.
 std::vector<std::string> ExcludePatterns(const std::filesystem::path& root, const CollectOptions& options);
-// `relative` is the path from the tree's top; a pattern matches as --exclude describes.
-bool IsExcludedPath(const std::filesystem::path& relative, bool folder, const std::vector<std::string>& patterns);
 // An update executable written by build (left out of a tree by the default excludes).
-bool IsEarlierUpdate(const std::filesystem::path& path);
+bool IsBuiltUpdate(const std::filesystem::path& path);
+
+// One file or folder met by WalkTree.
+struct TreeItem {
+    const std::filesystem::directory_entry& entry;
+    std::filesystem::path relative;  // from the tree's top
+    bool folder;
+};
+
+// What WalkTree does after an item: go on, leave out what the folder holds, or stop.
+enum class TreeStep { kGoOn, kPassOver, kStop };
+
+struct TreeWalk {
+    std::vector<std::string> excludes;  // matched as --exclude describes; a folder left out is not entered
+    bool linkedFolders = false;         // a link to a folder counts as a folder for the excludes
+    std::function<void(const TreeItem&)> leftOut;  // told of what the excludes leave out (optional)
+    std::function<TreeStep(const TreeItem&, std::string& error)> visit;  // kStop with the message
+};
+
+// Walks every file and folder under `root`, each folder before what it holds. False with a
+// message when a folder cannot be read or `visit` stops.
+bool WalkTree(const std::filesystem::path& root, const TreeWalk& walk, std::string& error);
 
 // Puts the entries in package order: top-level files first (install.env, then insttscr.rct,
 // then the rest by name), then the folders level by level, then the files inside folders. False

@@ -56,6 +56,59 @@ ReaderView ReadAsUpdater(const std::string& text)
     return view;
 }
 
+// Where the section reader of the updater leaves room for more removal lines, by byte offset.
+struct SectionPlaces {
+    TextModeReader reader;
+    size_t lineStart = 0;                   // of the line the reader read last
+    bool inRemovals = false;                // [delfiles_afterinst] is the open section
+    bool sawSection = false;                // the reader entered [delfiles_afterinst]
+    size_t sectionEnd = std::string::npos;  // where the last such section ends
+    size_t freeEnd = std::string::npos;     // a "[EOF]" line outside every section
+    size_t readerEnd = 0;                   // where the reader stopped
+};
+
+char* ReadLineNotingStart(char* buffer, int size, void* context)
+{
+    SectionPlaces& places = *static_cast<SectionPlaces*>(context);
+    places.lineStart = places.reader.position;
+    char* line = ReadTextModeLine(buffer, size, &places.reader);
+    if (line == nullptr)
+        places.readerEnd = places.lineStart;
+    return line;
+}
+
+// Every line that ends a section (a close, a header, the end) ends [delfiles_afterinst] when it
+// is the open one.
+void NoteSectionLine(void* context, int kind, int section, const char* line)
+{
+    SectionPlaces& places = *static_cast<SectionPlaces*>(context);
+    if (kind == SECTIONLINE_CLOSE || kind == SECTIONLINE_HEADER || kind == SECTIONLINE_END) {
+        if (places.inRemovals)
+            places.sectionEnd = places.lineStart;
+        places.inRemovals = kind == SECTIONLINE_HEADER && section == SECTION_DELFILES_AFTERINST;
+        if (places.inRemovals) {
+            places.sawSection = true;
+            places.sectionEnd = std::string::npos;
+        }
+    }
+    if (kind == SECTIONLINE_END)
+        places.readerEnd = places.lineStart;
+    if (kind == SECTIONLINE_ENTRY && section == SECTION_NONE && IsSettingsEndLine(line) &&
+        places.freeEnd == std::string::npos)
+        places.freeEnd = places.lineStart;
+}
+
+// The updater's section reader run over `settings`, its observer noting the places.
+SectionPlaces FindSectionPlaces(const std::string& settings)
+{
+    SectionPlaces places;
+    InitTextModeReader(&places.reader, settings.data(), settings.size());
+    FreeActionLists();
+    ReadActionSections(ReadLineNotingStart, &places, NoteSectionLine, &places);
+    FreeActionLists();
+    return places;
+}
+
 // Why `name` cannot stand as a line of its own in [delfiles_afterinst], or "".
 std::string UnfitLine(const std::string& name)
 {
@@ -117,7 +170,7 @@ SettingsView ReadSettingsView(const std::string& settings)
 
 bool RemovalMatches(const std::string& pattern, const std::string& name)
 {
-    std::string foldedPattern = FoldedName(pattern), foldedName = FoldedName(name);
+    std::string foldedPattern = NameKey(pattern, false), foldedName = NameKey(name, false);
     int patternSplit = LastSeparator(foldedPattern.c_str(), (int)foldedPattern.size()) + 1;
     int nameSplit = LastSeparator(foldedName.c_str(), (int)foldedName.size()) + 1;
     if (foldedPattern.compare(0, (size_t)patternSplit, foldedName, 0, (size_t)nameSplit) != 0 ||
@@ -132,7 +185,7 @@ RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const Settings
     RemovalPlan plan;
     std::set<std::string> empty(emptyFolders.begin(), emptyFolders.end());
     for (const std::string& name : missing) {
-        if (!settings.keyFile.empty() && FoldedName(name) == FoldedName(settings.keyFile)) {
+        if (!settings.keyFile.empty() && NameKey(name, false) == NameKey(settings.keyFile, false)) {
             plan.left.push_back({name, "it is the key file (KEYFILE): without it the next update could not find "
                                        "players' installs. Left in place"});
             continue;
@@ -144,7 +197,7 @@ RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const Settings
         }
         std::string why = UnfitLine(name);
         int separator = FirstSeparator(name.c_str());
-        if (why.empty() && separator > 0 && empty.count(FoldedName(name.substr(0, (size_t)separator))) != 0)
+        if (why.empty() && separator > 0 && empty.count(NameKey(name.substr(0, (size_t)separator + 1), true)) != 0)
             why = "the updater would then remove the folder " + DisplayName(name.substr(0, (size_t)separator)) +
                   " too, which this update brings empty";
         if (!why.empty())
@@ -162,57 +215,21 @@ bool AddRemovalLines(const std::string& settings, const std::vector<std::string>
     result = settings;
     if (lines.empty())
         return true;
-    // Replay the section reader over the pieces it reads, with their offsets in the file.
-    TextModeReader reader;
-    InitTextModeReader(&reader, settings.data(), settings.size());
-    char piece[TEXT_BUFFER_SIZE];
-    int current = SECTION_NONE;
-    size_t sectionEnd = std::string::npos;  // where the effective [delfiles_afterinst] ends
-    size_t freeEnd = std::string::npos;     // a "[EOF]" line outside every section
-    size_t readerEnd = settings.size();
-    bool sawSection = false;
-    for (;;) {
-        size_t offset = reader.position;
-        if (ReadTextModeLine(piece, sizeof piece, &reader) == nullptr) {
-            readerEnd = offset;
-            break;
-        }
-        bool endsKeys = IsSettingsEndLine(piece);
-        int header = SECTION_NONE;
-        int kind = ClassifySectionLine(piece, &header);
-        if (kind == SECTIONLINE_END) {
-            readerEnd = offset;
-            if (current == SECTION_DELFILES_AFTERINST)
-                sectionEnd = offset;
-            break;
-        }
-        if (current == SECTION_DELFILES_AFTERINST && (kind == SECTIONLINE_CLOSE || kind == SECTIONLINE_HEADER))
-            sectionEnd = offset;
-        if (kind == SECTIONLINE_HEADER && header == SECTION_DELFILES_AFTERINST) {
-            sawSection = true;
-            sectionEnd = std::string::npos;
-        }
-        if (kind == SECTIONLINE_CLOSE)
-            current = SECTION_NONE;
-        else if (kind == SECTIONLINE_HEADER)
-            current = header;
-        else if (current == SECTION_NONE && endsKeys && freeEnd == std::string::npos)
-            freeEnd = offset;
-    }
+    SectionPlaces places = FindSectionPlaces(settings);
     std::string eol = settings.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     std::string block;
     size_t at;
     int firstLine = 0;  // of the first removal line within the block
-    if (sawSection) {
-        if (sectionEnd == std::string::npos) {
+    if (places.sawSection) {
+        if (places.sectionEnd == std::string::npos) {
             error = "the [delfiles_afterinst] section of install.env is never closed";
             return false;
         }
-        at = sectionEnd;
+        at = places.sectionEnd;
         block = kRemovalComment + eol;
         firstLine = 1;
     } else {
-        at = freeEnd != std::string::npos ? freeEnd : readerEnd;
+        at = places.freeEnd != std::string::npos ? places.freeEnd : places.readerEnd;
         block = std::string("[delfiles_afterinst]") + eol + kRemovalComment + eol;
         firstLine = 2;
     }
@@ -222,7 +239,7 @@ bool AddRemovalLines(const std::string& settings, const std::vector<std::string>
     }
     for (const std::string& line : lines)
         block += line + eol;
-    if (!sawSection)
+    if (!places.sawSection)
         block += "-" + eol;
     result = settings.substr(0, at) + block + settings.substr(at);
     int lineNumber = 1 + (int)std::count(settings.begin(), settings.begin() + (long)at, '\n') + firstLine;

@@ -25,7 +25,7 @@ struct RemovalPlan {
     std::vector<std::string> covered;   // missing files a line of the settings file removes already
 };
 
-// `missing`: names of files in the previous release only. `emptyFolders`: FoldedName of the new
+// `missing`: names of files in the previous release only. `emptyFolders`: NameKey of the new
 // tree's folders that hold nothing (removing the last file of a first-level folder removes that
 // folder too).
 RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const SettingsView& settings,
