@@ -1,3 +1,4 @@
+// build --base: the new tree against the previous release, file by file, by size then bytes.
 #include "build/base_compare.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// build --base as one step of build: the previous release compared and the plan narrowed to it.
 #include "build/build_base.h"
 
 #include <algorithm>

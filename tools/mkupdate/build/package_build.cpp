@@ -1,3 +1,4 @@
+// Compression on several threads in bounded memory, and the update written in a fixed order.
 #include "build/package_build.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// The plan of a build: the source tree walked into ordered package entries, with the exclusions.
 #include "build/package_plan.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The [delfiles_afterinst] lines of build --base for files the new version no longer has.
 #include "build/removal_lines.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The argument reader every command shares, the usage errors and the console output.
 #include "cli/command_line.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The mkupdate program: the command table, help, version, and the dispatch to a command.
 #include <cstdio>
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// The host system for the builder: names and texts in code page 932, file times, links, temporary files.
 #include "host/host_files.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// BMP and PNG pictures on disk (PNG through stb_image), read and written the same on both hosts.
 #include "host/image_file.h"
 
 #include <algorithm>

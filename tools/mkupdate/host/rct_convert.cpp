@@ -1,3 +1,4 @@
+// Pictures to RCT title images and back, for the rct command and for build.
 #include "host/rct_convert.h"
 
 #include <vector>

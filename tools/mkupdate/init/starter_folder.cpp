@@ -1,3 +1,4 @@
+// The starter folder of mkupdate init: a commented install.env, a title picture and a readme.
 #include "init/starter_folder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Opening a built update for list, verify and extract, and the texts they share.
 #include "inspect/update_file.h"
 
 #include <ctime>
