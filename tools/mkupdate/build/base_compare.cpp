@@ -1,3 +1,4 @@
+// The previous release read and weighed against the new tree for build --base (build/base_compare.h).
 #include "build/base_compare.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// build --base from request to report: compare, cut, plan the removal lines (build/build_base.h).
 #include "build/build_base.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Compression on several threads and the write of stub and package (build/package_build.h).
 #include "build/package_build.h"
 
 #include <zlib.h>

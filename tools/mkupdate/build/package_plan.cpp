@@ -1,3 +1,4 @@
+// The tree walk, the excludes, the entries' names and their package order (build/package_plan.h).
 #include "build/package_plan.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The removal lines of build --base and their place in install.env (build/removal_lines.h).
 #include "build/removal_lines.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Argument reading, usage errors, quiet mode and console output of every command (cli/command_line.h).
 #include "cli/command_line.h"
 
 #include <cstdarg>

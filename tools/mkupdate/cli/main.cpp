@@ -1,3 +1,4 @@
+// The mkupdate program: its command table, and the arguments as UTF-8 handed to the command named.
 #include <cstdio>
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// Whole-file reads and writes by UTF-8 path, and JSON strings, for every command.
 #ifndef MKUPDATE_TEXT_UTIL_H
 #define MKUPDATE_TEXT_UTIL_H
 

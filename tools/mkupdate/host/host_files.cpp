@@ -1,3 +1,4 @@
+// Names, texts and file times in code page 932, new files, interrupts, on Linux and Windows (host/host_files.h).
 #include "host/host_files.h"
 
 #include <cerrno>

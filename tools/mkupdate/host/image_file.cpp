@@ -1,3 +1,4 @@
+// BMP and PNG pictures read and written for rct and the title picture (host/image_file.h).
 #include "host/image_file.h"
 
 #include <algorithm>

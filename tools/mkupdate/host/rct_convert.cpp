@@ -1,3 +1,4 @@
+// Pictures to RCT files and back, through the core's encoder and decoder (host/rct_convert.h).
 #include "host/rct_convert.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// The starter folder of mkupdate init: settings, title picture and readme (init/starter_folder.h).
 #include "init/starter_folder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Opening an update, and the progress line and texts the inspecting commands share (inspect/update_file.h).
 #include "inspect/update_file.h"
 
 #include <ctime>
