@@ -206,16 +206,25 @@ bool CheckWrittenUpdate(const fs::path& path, std::string& error)
     return ok;
 }
 
-}  // namespace
-
-int RunBuild(const Args& args)
-{
+// What the command line asks for.
+struct BuildRequest {
     std::string source, output, stubPath, base;
     bool removeMissing = false, explain = false, json = false;
-    LintOptions lintOptions;
+    LintOptions lint;
     CollectOptions collect;
     int level = 9;
     int jobs = (int)std::max(1u, std::thread::hardware_concurrency());
+    bool progress = false;  // a progress line on standard error
+};
+
+// With --json, standard output carries the JSON alone.
+std::FILE* ReportStream(const BuildRequest& request)
+{
+    return request.json ? stderr : stdout;
+}
+
+std::vector<OptionRule> BuildOptionRules(BuildRequest& request)
+{
     auto text = [](std::string& target) {
         return [&target](const std::string& value) {
             target = value;
@@ -228,141 +237,204 @@ int RunBuild(const Args& args)
             return std::string();
         };
     };
+    auto number = [](int& target, int low, int high, std::string complaint) {
+        return [&target, low, high, complaint](const std::string& value) {
+            return ParseNumber(value, low, high, target) ? std::string() : complaint;
+        };
+    };
+    return {{{"-o", "--output"}, true, text(request.output)},
+            {{"--stub"}, true, text(request.stubPath)},
+            {{"--base"}, true, text(request.base)},
+            {{"--remove-missing"}, false, flag(request.removeMissing, true)},
+            {{"--explain"}, false, flag(request.explain, true)},
+            {{"--json"}, false, flag(request.json, true)},
+            {{"--level"}, true, number(request.level, 0, 9, "--level takes a number from 0 to 9")},
+            {{"--jobs"}, true, number(request.jobs, 1, 256, "--jobs takes a number from 1 to 256")},
+            {{"--exclude"}, true,
+             [&request](const std::string& value) {
+                 request.collect.excludes.push_back(value);
+                 return std::string();
+             }},
+            {{"--no-default-excludes"}, false, flag(request.collect.defaultExcludes, false)},
+            {{"--strict"}, false, flag(request.lint.strict, true)},
+            {{"--allow-wipe"}, false, flag(request.lint.allowWipe, true)}};
+}
+
+// Returns -1 to go on with `request` filled, else the exit status (help shown, wrong usage).
+int ReadBuildRequest(const Args& args, BuildRequest& request)
+{
     std::vector<std::string> operands;
-    int stop = ReadCommandLine(
-        "build", kBuildHelp, args,
-        {{{"-o", "--output"}, true, text(output)},
-         {{"--stub"}, true, text(stubPath)},
-         {{"--base"}, true, text(base)},
-         {{"--remove-missing"}, false, flag(removeMissing, true)},
-         {{"--explain"}, false, flag(explain, true)},
-         {{"--json"}, false, flag(json, true)},
-         {{"--level"}, true,
-          [&](const std::string& value) {
-              return ParseNumber(value, 0, 9, level) ? std::string() : "--level takes a number from 0 to 9";
-          }},
-         {{"--jobs"}, true,
-          [&](const std::string& value) {
-              return ParseNumber(value, 1, 256, jobs) ? std::string() : "--jobs takes a number from 1 to 256";
-          }},
-         {{"--exclude"}, true,
-          [&](const std::string& value) {
-              collect.excludes.push_back(value);
-              return std::string();
-          }},
-         {{"--no-default-excludes"}, false, flag(collect.defaultExcludes, false)},
-         {{"--strict"}, false, flag(lintOptions.strict, true)},
-         {{"--allow-wipe"}, false, flag(lintOptions.allowWipe, true)}},
-        operands);
+    int stop = ReadCommandLine("build", kBuildHelp, args, BuildOptionRules(request), operands);
     if (stop >= 0)
         return stop;
     if (operands.size() > 1)
         return Usage("one source folder at a time");
     if (!operands.empty())
-        source = operands[0];
-    if (source.empty())
+        request.source = operands[0];
+    if (request.source.empty())
         return Usage("which folder? SRC_DIR is missing");
-    if (output.empty())
+    if (request.output.empty())
         return Usage("where to? -o OUT.exe is missing");
-    if (removeMissing && base.empty())
+    if (request.removeMissing && request.base.empty())
         return Usage("--remove-missing needs --base OLD_DIR");
+    request.progress = !Quiet() && IsTerminal(stderr);
+    return -1;
+}
 
-    std::error_code code;
-    fs::path sourceFolder = fs::u8path(source);
-    if (!fs::is_directory(sourceFolder, code))
-        return Refuse(source + ": not a folder");
-    fs::path stub = stubPath.empty() ? DefaultStub() : fs::u8path(stubPath);
+bool ReadStub(const BuildRequest& request, fs::path& stub, std::string& stubBytes, std::string& error)
+{
+    stub = request.stubPath.empty() ? DefaultStub() : fs::u8path(request.stubPath);
     if (stub.empty())
-        return Refuse("no updater stub beside mkupdate (updater.exe or updater-stub.exe); name one with --stub");
-    std::string stubBytes;
-    if (!ReadWholeFile(stub, stubBytes))
-        return Refuse(PathForDisplay(stub) + ": cannot read the stub");
-    if (stubBytes.empty())
-        return Refuse(PathForDisplay(stub) + ": the stub is empty");
+        error = "no updater stub beside mkupdate (updater.exe or updater-stub.exe); name one with --stub";
+    else if (!ReadWholeFile(stub, stubBytes))
+        error = PathForDisplay(stub) + ": cannot read the stub";
+    else if (stubBytes.empty())
+        error = PathForDisplay(stub) + ": the stub is empty";
+    return error.empty();
+}
 
-    std::string error;
-    if (!CheckOutputPlace(sourceFolder, stub, fs::u8path(output), error))
-        return Refuse(error);
-    if (!CheckSettingsFile(sourceFolder, lintOptions, error))
-        return Refuse(error);
-    std::vector<PlannedEntry> entries;
+// SRC_DIR, the stub and the place of OUT.exe, and the settings file read as the updater reads it.
+bool CheckInputs(const BuildRequest& request, std::string& stubBytes, std::string& error)
+{
+    std::error_code code;
+    fs::path sourceFolder = fs::u8path(request.source);
+    if (!fs::is_directory(sourceFolder, code)) {
+        error = request.source + ": not a folder";
+        return false;
+    }
+    fs::path stub;
+    return ReadStub(request, stub, stubBytes, error) &&
+           CheckOutputPlace(sourceFolder, stub, fs::u8path(request.output), error) &&
+           CheckSettingsFile(sourceFolder, request.lint, error);
+}
+
+// SRC_DIR's files and folders less what is left out, the title picture made into insttscr.rct.
+bool CollectSource(const BuildRequest& request, std::vector<PlannedEntry>& entries, std::string& error)
+{
     std::vector<std::string> leftOut;
+    CollectOptions collect = request.collect;
     collect.leftOut = &leftOut;
-    bool collected = CollectEntries(sourceFolder, collect, entries, error);
-    // With --json, standard output carries the JSON alone.
-    std::FILE* out = json ? stderr : stdout;
+    bool collected = CollectEntries(fs::u8path(request.source), collect, entries, error);
     for (const std::string& item : leftOut)
         if (!Quiet())
-            PrintTo(out, "left out: %s\n", EscapeControls(item).c_str());
-    if (!collected || !PrepareTitleImage(entries, error))
-        return Refuse(error);
-    bool progress = !Quiet() && IsTerminal(stderr);
-    BaseReport baseReport;
-    if (!base.empty()) {
-        BaseRequest request;
-        request.source = sourceFolder;
-        request.base = fs::u8path(base);
-        request.collect = collect;
-        request.lint = lintOptions;
-        request.removeMissing = removeMissing;
-        request.jobs = jobs;
-        request.progress = progress;
-        if (!ApplyBase(request, entries, baseReport, error))
-            return Refuse(error);
-        if (!Quiet())
-            PrintBaseReport(baseReport, explain, out);
-    }
-    if (!OrderEntries(entries, error))
-        return Refuse(error);
-    if (explain && base.empty() && !Quiet())
-        for (const PlannedEntry& entry : entries)
-            PrintTo(out, "%-9s %s\n", entry.folder ? "folder" : "file", DisplayName(entry.name).c_str());
+            PrintTo(ReportStream(request), "left out: %s\n", EscapeControls(item).c_str());
+    return collected && PrepareTitleImage(entries, error);
+}
 
-    fs::path outputPath = fs::u8path(output);
+// With --base: the entries cut down to what players lack, and what became of each reported.
+bool WeighAgainstBase(const BuildRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report,
+                      std::string& error)
+{
+    if (request.base.empty())
+        return true;
+    BaseRequest base;
+    base.source = fs::u8path(request.source);
+    base.base = fs::u8path(request.base);
+    base.collect = request.collect;
+    base.lint = request.lint;
+    base.removeMissing = request.removeMissing;
+    base.jobs = request.jobs;
+    base.progress = request.progress;
+    if (!ApplyBase(base, entries, report, error))
+        return false;
+    if (!Quiet())
+        PrintBaseReport(report, request.explain, ReportStream(request));
+    return true;
+}
+
+// The entries of the package in the order it holds them.
+bool PlanPackage(const BuildRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report,
+                 std::string& error)
+{
+    if (!CollectSource(request, entries, error) || !WeighAgainstBase(request, entries, report, error) ||
+        !OrderEntries(entries, error))
+        return false;
+    if (request.explain && request.base.empty() && !Quiet())
+        for (const PlannedEntry& entry : entries)
+            PrintTo(ReportStream(request), "%-9s %s\n", entry.folder ? "folder" : "file",
+                    DisplayName(entry.name).c_str());
+    return true;
+}
+
+// Stub and package into `file`, which is closed, then read back as the updater reads it.
+bool WriteAndCheck(const BuildRequest& request, const std::string& stubBytes, const std::vector<PlannedEntry>& entries,
+                   std::FILE* file, const fs::path& partial, BuildResult& result, std::string& error)
+{
+    BuildOptions options;
+    options.level = request.level;
+    options.jobs = request.jobs;
+    options.progress = request.progress;
+    bool written = WriteUpdate(stubBytes, entries, options, file, result, error);
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        error = "cannot write " + PathForDisplay(partial) + " (disk full?)";
+    }
+    return written && CheckWrittenUpdate(partial, error);
+}
+
+// OUT.exe appears only complete: the update is written as OUT.exe.part, which goes on failure or
+// interrupt, and renamed once it reads back.
+bool WriteUpdateFile(const BuildRequest& request, const std::string& stubBytes,
+                     const std::vector<PlannedEntry>& entries, BuildResult& result, std::string& error)
+{
+    fs::path outputPath = fs::u8path(request.output);
     fs::path partial = outputPath;
     partial += ".part";
     RemoveOnInterrupt(partial);
     std::FILE* file = CreateNewFile(partial);
     if (file == nullptr) {
         KeepOnInterrupt();
-        return Refuse(output + ": cannot create " + PathForDisplay(partial) +
-                      " (left from an interrupted build? remove it first)");
+        error = request.output + ": cannot create " + PathForDisplay(partial) +
+                " (left from an interrupted build? remove it first)";
+        return false;
     }
-    BuildOptions options;
-    options.level = level;
-    options.jobs = jobs;
-    options.progress = progress;
-    BuildResult result;
-    bool written = WriteUpdate(stubBytes, entries, options, file, result, error);
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        error = "cannot write " + PathForDisplay(partial) + " (disk full?)";
-    }
-    if (written && !CheckWrittenUpdate(partial, error))
-        written = false;
+    std::error_code code;
+    bool written = WriteAndCheck(request, stubBytes, entries, file, partial, result, error);
     if (written) {
         fs::rename(partial, outputPath, code);
         if (code) {
-            error = "cannot put the update in place as " + output + ": " + code.message();
+            error = "cannot put the update in place as " + request.output + ": " + code.message();
             written = false;
         }
     }
     if (!written)
         fs::remove(partial, code);
     KeepOnInterrupt();
-    if (!written)
-        return Refuse(error);
-    std::string totals = FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes);
-    if (json) {
+    return written;
+}
+
+void ReportBuild(const BuildRequest& request, const BuildResult& result, const BaseReport& baseReport)
+{
+    if (request.json) {
         PrintTo(stdout, "{\"output\": %s, \"files\": %d, \"folders\": %d, \"bytes\": %llu, \"packageBytes\": %llu, "
                         "\"base\": %s}\n",
-                JsonString(output).c_str(), result.files, result.folders, (unsigned long long)result.inputBytes,
-                (unsigned long long)result.packageBytes,
-                base.empty() ? "null" : BaseReportJson(baseReport, base).c_str());
+                JsonString(request.output).c_str(), result.files, result.folders,
+                (unsigned long long)result.inputBytes, (unsigned long long)result.packageBytes,
+                request.base.empty() ? "null" : BaseReportJson(baseReport, request.base).c_str());
     } else if (!Quiet()) {
-        if (!base.empty())
-            PrintTo(out, "against %s: %s\n", base.c_str(), BaseSummary(baseReport).c_str());
-        PrintTo(out, "%s: %s\n", output.c_str(), totals.c_str());
+        std::FILE* out = ReportStream(request);
+        if (!request.base.empty())
+            PrintTo(out, "against %s: %s\n", request.base.c_str(), BaseSummary(baseReport).c_str());
+        std::string totals = FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes);
+        PrintTo(out, "%s: %s\n", request.output.c_str(), totals.c_str());
     }
+}
+
+}  // namespace
+
+int RunBuild(const Args& args)
+{
+    BuildRequest request;
+    int stop = ReadBuildRequest(args, request);
+    if (stop >= 0)
+        return stop;
+    std::string stubBytes, error;
+    std::vector<PlannedEntry> entries;
+    BaseReport baseReport;
+    BuildResult result;
+    if (!CheckInputs(request, stubBytes, error) || !PlanPackage(request, entries, baseReport, error) ||
+        !WriteUpdateFile(request, stubBytes, entries, result, error))
+        return Refuse(error);
+    ReportBuild(request, result, baseReport);
     return kExitOk;
 }

@@ -59,7 +59,7 @@ struct TreeItem {
 enum class TreeStep { kGoOn, kPassOver, kStop };
 
 struct TreeWalk {
-    std::vector<std::string> excludes;  // matched as --exclude describes; a folder left out is not entered
+    std::vector<std::string> excludes;  // as --exclude describes them; a folder left out is not entered
     bool linkedFolders = false;         // a link to a folder counts as a folder for the excludes
     std::function<void(const TreeItem&)> leftOut;  // told of what the excludes leave out (optional)
     std::function<TreeStep(const TreeItem&, std::string& error)> visit;  // kStop with the message
