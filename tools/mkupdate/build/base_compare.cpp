@@ -14,7 +14,7 @@
 #include "host/host_files.h"
 #include "lint/lint.h"
 #include "text/cp932_text.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 namespace fs = std::filesystem;
 

@@ -16,7 +16,7 @@
 #include "build/package_plan.h"
 #include "host/rct_convert.h"
 #include "cli/text_util.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 namespace fs = std::filesystem;
 

@@ -14,7 +14,7 @@
 #include "host/host_files.h"
 #include "lint/lint.h"
 #include "package/package_writer.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "host/host_files.h"
 #include "lint/lint.h"
 #include "cli/text_util.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 #include "package/entry_names.h"
 #include "text/cp932_text.h"
 

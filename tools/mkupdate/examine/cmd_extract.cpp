@@ -7,7 +7,7 @@
 #include "cli/commands.h"
 #include "host/host_files.h"
 #include "package/entry_names.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 namespace fs = std::filesystem;
 

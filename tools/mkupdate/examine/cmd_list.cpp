@@ -8,7 +8,7 @@
 #include "lint/lint.h"
 #include "build/removal_lines.h"
 #include "cli/text_util.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 namespace {
 

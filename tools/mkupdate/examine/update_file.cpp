@@ -1,5 +1,5 @@
 // Opening a built update for list, verify and extract, and the texts they share.
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 #include <ctime>
 

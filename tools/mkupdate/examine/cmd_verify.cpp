@@ -6,7 +6,7 @@
 #include "cli/commands.h"
 #include "host/host_files.h"
 #include "cli/text_util.h"
-#include "inspect/update_file.h"
+#include "examine/update_file.h"
 
 namespace {
 
