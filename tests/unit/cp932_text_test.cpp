@@ -268,6 +268,15 @@ TEST(CheckEntryName, OneRuleSetForEveryName)
         {"aux .dat", false, ENTRY_NAME_DEVICE},
         {"prn\\", true, ENTRY_NAME_DEVICE},
         {"CONOUT$", false, ENTRY_NAME_DEVICE},
+        {"~updater.journal", false, ENTRY_NAME_RESERVED},
+        {"data\\~UPDATER.Journal", false, ENTRY_NAME_RESERVED},
+        {"~updater.journal\\", true, ENTRY_NAME_RESERVED},
+        {"~upd0A9f.tmp", false, ENTRY_NAME_RESERVED},
+        {"save\\~UPDFFFF.TMP", false, ENTRY_NAME_RESERVED},
+        {"~updater.journal.bak", false, ENTRY_NAME_OK},
+        {"~upd0A9g.tmp", false, ENTRY_NAME_OK},      // not a hexadecimal digit
+        {"~upd0A9.tmp", false, ENTRY_NAME_OK},       // three digits
+        {"x~upd0A9f.tmp", false, ENTRY_NAME_OK},
         {"movie", true, ENTRY_NAME_FOLDER_FORM},
         {"movie\\", false, ENTRY_NAME_FOLDER_FORM},
         {"\x95\x95\\", true, ENTRY_NAME_OK},       // the separator after a whole character counts

@@ -6,15 +6,18 @@
 #include "text/cp932_text.h"
 #include "text/path_text.h"
 
-static bool SameLetters(const char* text, size_t length, const char* upper)
+static char UpperAscii(char c)
 {
-    if (strlen(upper) != length)
+    return c >= 'a' && c <= 'z' ? (char)(c - ('a' - 'A')) : c;
+}
+
+// The same ASCII letters in any case (both sides are folded).
+static bool SameLetters(const char* text, size_t length, const char* other)
+{
+    if (strlen(other) != length)
         return false;
     for (size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z')
-            c = (char)(c - ('a' - 'A'));
-        if (c != upper[i])
+        if (UpperAscii(text[i]) != UpperAscii(other[i]))
             return false;
     }
     return true;
@@ -39,6 +42,23 @@ static bool IsDeviceComponent(const char* component, size_t length)
     return false;
 }
 
+static bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsUpdateTemporaryName(const char* component, size_t length)
+{
+    if (length != UPDATE_TEMPORARY_NAME_LENGTH || !SameLetters(component, 4, UPDATE_TEMPORARY_PREFIX) ||
+        !SameLetters(component + 8, 4, UPDATE_TEMPORARY_SUFFIX))
+        return false;
+    for (size_t i = 4; i < 8; ++i) {
+        if (!IsHexDigit(component[i]))
+            return false;
+    }
+    return true;
+}
+
 // The rules for one component (the bytes between separators).
 static int CheckComponent(const char* component, size_t length)
 {
@@ -49,6 +69,8 @@ static int CheckComponent(const char* component, size_t length)
         return ENTRY_NAME_TRAILING_DOT;
     if (IsDeviceComponent(component, length))
         return ENTRY_NAME_DEVICE;
+    if (SameLetters(component, length, UPDATE_JOURNAL_NAME) || IsUpdateTemporaryName(component, length))
+        return ENTRY_NAME_RESERVED;
     return ENTRY_NAME_OK;
 }
 
@@ -112,6 +134,8 @@ const char* DescribeEntryNameFault(int fault)
         return "a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension)";
     case ENTRY_NAME_UNASSIGNED:
         return "a character that code page 932 does not assign";
+    case ENTRY_NAME_RESERVED:
+        return "a name the updater keeps for itself (" UPDATE_JOURNAL_NAME " or ~updXXXX.tmp, in any folder)";
     case ENTRY_NAME_FOLDER_FORM:
         return "a folder name that does not end with a backslash, or a file name that does";
     }

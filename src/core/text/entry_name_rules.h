@@ -17,7 +17,19 @@ enum EntryNameFault {
     ENTRY_NAME_DEVICE,             // a component named like a device: CON, nul.txt, com1.dat
     ENTRY_NAME_FOLDER_FORM,        // a folder that does not end in a backslash, or a file that does
     ENTRY_NAME_UNASSIGNED,         // a double-byte character code page 932 does not assign
+    ENTRY_NAME_RESERVED,           // a name the updater writes for itself: see UPDATE_JOURNAL_NAME
 };
+
+// The updater's own record of an update in progress, in the game folder, and the form of the
+// names it gives files while they wait for their place ("~upd" four hexadecimal digits ".tmp").
+// A package may carry neither: the next run would take such a file for a leftover of its own.
+#define UPDATE_JOURNAL_NAME "~updater.journal"
+#define UPDATE_TEMPORARY_PREFIX "~upd"
+#define UPDATE_TEMPORARY_SUFFIX ".tmp"
+#define UPDATE_TEMPORARY_NAME_LENGTH 12
+
+// True for a name of the form the updater gives files of its own while it works (any case).
+bool IsUpdateTemporaryName(const char* component, size_t length);
 
 // Checks everything a single name can break; duplicates and a file named like a folder need the
 // whole list of names, so the tools check those.
