@@ -214,10 +214,10 @@ std::vector<std::string> fileCalls;
 std::string recordedTarget;
 using CreateFileFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
-using CreateHardLinkFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
+using DeleteFileFunction = BOOL(WINAPI*)(LPCSTR);
 CreateFileFunction realCreateFile;
 MoveFileExFunction realMoveFileEx;
-CreateHardLinkFunction realCreateHardLink;
+DeleteFileFunction realDeleteFile;
 
 // The path below the target, with every temporary name made the same.
 std::string Relative(const std::string& path)
@@ -234,29 +234,34 @@ HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECU
     HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
     DWORD error = GetLastError();
     if (Relative(path) != path)
-        fileCalls.push_back(std::string(disposition == CREATE_NEW ? "create new " : disposition == OPEN_ALWAYS ? "open always " : "open ") + Relative(path) +
-                        (file != INVALID_HANDLE_VALUE ? "" : error == ERROR_FILE_EXISTS ? ": exists" : ": failed"));
+        fileCalls.push_back(std::string(disposition == CREATE_NEW ? "create new " : "open ") + Relative(path) +
+                            (file != INVALID_HANDLE_VALUE ? "" : error == ERROR_FILE_EXISTS ? ": exists" : ": failed"));
     SetLastError(error);
     return file;
 }
 
-BOOL WINAPI RecordingCreateHardLink(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES security)
-{
-    fileCalls.push_back("link " + Relative(name) + " to " + Relative(existing));
-    return realCreateHardLink(name, existing, security);
-}
-
 BOOL WINAPI RecordingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
 {
-    fileCalls.push_back("move " + Relative(from) + " to " + Relative(to) +
-                        (flags == MOVEFILE_REPLACE_EXISTING ? "" : " with other flags"));
+    fileCalls.push_back("move " + Relative(from) + " to " + Relative(to) + (flags == 0 ? "" : " replacing"));
     return realMoveFileEx(from, to, flags);
 }
 
-// Both ways of naming the target: a full path (the replace goes through the written file's own
-// handle where the system has the call) and a relative one (MoveFileExA does it). The older
-// copies are longer than the new contents, which a reused spare must not keep.
-TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOwn)
+BOOL WINAPI RecordingDeleteFile(LPCSTR path)
+{
+    fileCalls.push_back("delete " + Relative(path));
+    return realDeleteFile(path);
+}
+
+template <typename Function>
+Function Hook(const char* name, Function replacement)
+{
+    return reinterpret_cast<Function>(HookImport("kernel32.dll", name, reinterpret_cast<void*>(replacement)));
+}
+
+// Both ways of naming the target: a full path and a relative one. Every step is on record before
+// it is taken; every file is written under a temporary name beside its destination and takes its
+// name whole, never over a file; an old file goes aside until the commit deletes it.
+TEST(FullPass, EveryFileIsWrittenAsideAndTakesItsNameWholeAfterItsStepIsOnRecord)
 {
     for (bool relative : {false, true}) {
         SCOPED_TRACE(relative ? "relative target" : "full path");
@@ -266,55 +271,52 @@ TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOw
         const std::string target = relative ? "game" : scratch / "game";
         CreateDirectoryA(target.c_str(), nullptr);
         CreateDirectoryA((target + "\\data").c_str(), nullptr);
-        for (const char* old : {"a-old.dat", "b-old.dat", "data\\c-old.dat"})
+        for (const char* old : {"a-old.dat", "data\\c-old.dat"})
             WriteFileBytes(target + "\\" + old, "older copy");
         recordedTarget = target;
         fileCalls.clear();
-        realCreateFile = reinterpret_cast<CreateFileFunction>(
-            HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(RecordingCreateFile)));
-        realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
-            HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(RecordingMoveFileEx)));
-        realCreateHardLink = reinterpret_cast<CreateHardLinkFunction>(
-            HookImport("kernel32.dll", "CreateHardLinkA", reinterpret_cast<void*>(RecordingCreateHardLink)));
+        realCreateFile = Hook("CreateFileA", RecordingCreateFile);
+        realMoveFileEx = Hook("MoveFileExA", RecordingMoveFileEx);
+        realDeleteFile = Hook("DeleteFileA", RecordingDeleteFile);
         ASSERT_NE(realCreateFile, nullptr);
         ASSERT_NE(realMoveFileEx, nullptr);
-        ASSERT_NE(realCreateHardLink, nullptr);
-        const std::vector<PackageFileEntry> entries = {
-            {"a-old.dat", "a", kTime},         {"b-old.dat", "b", kTime},         {"new.dat", "n", kTime},
-            {"data\\", "", 0, true},          {"data\\c-old.dat", "c", kTime}, {"data\\d-new.dat", "d", kTime}};
+        ASSERT_NE(realDeleteFile, nullptr);
+        const std::vector<PackageFileEntry> entries = {{"a-old.dat", "a", kTime},
+                                                       {"new.dat", "n", kTime},
+                                                       {"data\\", "", 0, true},
+                                                       {"data\\c-old.dat", "c", kTime},
+                                                       {"fresh\\", "", 0, true},
+                                                       {"fresh\\d-new.dat", "d", kTime}};
         RunFullPass(scratch, target, entries);
-        HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
-        HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMoveFileEx));
-        HookImport("kernel32.dll", "CreateHardLinkA", reinterpret_cast<void*>(realCreateHardLink));
+        Hook("CreateFileA", realCreateFile);
+        Hook("MoveFileExA", realMoveFileEx);
+        Hook("DeleteFileA", realDeleteFile);
         SetCurrentDirectoryA(before.c_str());
 
-        // The staging folder's spare takes each new contents; the old file keeps a second name
-        // there through the replace and is the next spare.
-        std::vector<std::string> expected = {
-            "create new a-old.dat: exists",
-            "open always ~tmp\\~upd0.tmp",
-            "link ~tmp\\~upd1.tmp to a-old.dat",
-            "move ~tmp\\~upd0.tmp to a-old.dat",
-            "create new b-old.dat: exists",
-            "open always ~tmp\\~upd1.tmp",
-            "link ~tmp\\~upd0.tmp to b-old.dat",
-            "move ~tmp\\~upd1.tmp to b-old.dat",
-            "create new new.dat",
-            "create new data\\c-old.dat: exists",
-            "open always data\\~tmp\\~upd0.tmp",
-            "link data\\~tmp\\~upd1.tmp to data\\c-old.dat",
-            "move data\\~tmp\\~upd0.tmp to data\\c-old.dat",
-            "create new data\\d-new.dat",
+        const std::vector<std::string> expected = {
+            "open ~updater.journal: failed",  // nothing left by an interrupted run
+            "open a-old.dat",                 // can it be replaced?
+            "open data\\c-old.dat",
+            "create new ~updater.journal",
+            "create new ~tmp",
+            "move a-old.dat to ~tmp",
+            "move ~tmp to a-old.dat",
+            "create new ~tmp",
+            "move ~tmp to new.dat",
+            "create new data\\~tmp",
+            "move data\\c-old.dat to data\\~tmp",
+            "move data\\~tmp to data\\c-old.dat",
+            "create new fresh\\~tmp",
+            "move fresh\\~tmp to fresh\\d-new.dat",
+            "open ~updater.journal",  // the commit reads its record back
+            "delete ~tmp",
+            "delete data\\~tmp",
+            "delete ~updater.journal",
         };
-        if (!relative) {
-            auto isMove = [](const std::string& call) { return call.rfind("move ", 0) == 0; };
-            fileCalls.erase(std::remove_if(fileCalls.begin(), fileCalls.end(), isMove), fileCalls.end());
-            expected.erase(std::remove_if(expected.begin(), expected.end(), isMove), expected.end());
-        }
         EXPECT_EQ(fileCalls, expected);
         const std::string game = scratch / "game";
-        EXPECT_EQ(FolderNames(game), (std::vector<std::string>{"a-old.dat", "b-old.dat", "data", "new.dat"}));
-        EXPECT_EQ(FolderNames(game + "\\data"), (std::vector<std::string>{"c-old.dat", "d-new.dat"}));
+        EXPECT_EQ(FolderNames(game), (std::vector<std::string>{"a-old.dat", "data", "fresh", "new.dat"}));
+        EXPECT_EQ(FolderNames(game + "\\data"), (std::vector<std::string>{"c-old.dat"}));
         for (const PackageFileEntry& entry : entries) {
             if (entry.folder)
                 continue;
@@ -322,43 +324,6 @@ TEST(FullPass, NewFileIsWrittenInPlaceAndAnExistingOneReplacedFromAFolderOfItsOw
             EXPECT_EQ(LastWriteTime(game + "\\" + entry.name), kTime) << entry.name;
         }
     }
-}
-
-// Someone who can write in the game folder puts, under the name of the spare that the first
-// replace left in the staging folder, a second link to a file of theirs choosing: the elevated
-// updater must not write into it.
-std::string plantedVictim;
-HANDLE WINAPI PlantingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                 DWORD disposition, DWORD flags, HANDLE templateFile)
-{
-    std::string name = path;
-    if (disposition == OPEN_ALWAYS && name.size() > 9 && name.compare(name.size() - 9, 9, "~upd1.tmp") == 0) {
-        DeleteFileA(path);
-        CreateHardLinkA(path, plantedVictim.c_str(), nullptr);
-    }
-    return realCreateFile(path, access, share, security, disposition, flags, templateFile);
-}
-
-TEST(FullPass, ALinkPlantedUnderTheSparesNameIsNeverWritten)
-{
-    ScratchFolder scratch;
-    const std::string target = scratch / "game";
-    CreateDirectoryA(target.c_str(), nullptr);
-    for (const char* old : {"a.dat", "b.dat", "c.dat"})
-        WriteFileBytes(target + "\\" + old, "older copy");
-    plantedVictim = scratch / "victim.txt";
-    WriteFileBytes(plantedVictim, "not the updater's to write");
-    realCreateFile = reinterpret_cast<CreateFileFunction>(
-        HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(PlantingCreateFile)));
-    ASSERT_NE(realCreateFile, nullptr);
-    const std::vector<PackageFileEntry> entries = {{"a.dat", "a", kTime}, {"b.dat", "b", kTime}, {"c.dat", "c", kTime}};
-    RunFullPass(scratch, target, entries);
-    HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreateFile));
-
-    EXPECT_EQ(ReadFileBytes(plantedVictim), "not the updater's to write");
-    for (const PackageFileEntry& entry : entries)
-        EXPECT_EQ(ReadFileBytes(target + "\\" + entry.name), entry.contents) << entry.name;
-    EXPECT_EQ(FolderNames(target), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
 }
 
 // The child makes a work folder as start-up does, records it, and runs one pass.

@@ -37,7 +37,13 @@ bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header)
 {
     if (header->nameFault != ENTRY_NAME_OK)
         return false;
-    return strlen(destinationFolder) + 1 + strlen(header->entry.name) <= PATH_BUFFER_SIZE - 1;
+    size_t folderLength = strlen(destinationFolder) + 1;
+    const char* name = header->entry.name;
+    if (folderLength + strlen(name) > PATH_BUFFER_SIZE - 1)
+        return false;
+    // A file is written under a temporary name beside its destination first.
+    return IsFolderEntry(&header->entry) ||
+           folderLength + (size_t)FolderPartLength(name) + UPDATE_TEMPORARY_NAME_LENGTH <= PATH_BUFFER_SIZE - 1;
 }
 
 void EntryNameKey(const char* name, bool folder, char* key, size_t keySize)

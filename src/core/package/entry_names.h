@@ -22,7 +22,8 @@ int SetupPassStep(const PackageEntry* entry);
 
 // True when the entry's name keeps every rule of CheckEntryName (nameFault of ReadEntryHeader:
 // it stays inside its folder and Windows writes it under exactly that name) and "%s\\%s" of the
-// folder and the name fits 259 bytes.
+// folder and the name fits 259 bytes, as does a temporary name (UPDATE_TEMPORARY_NAME_LENGTH
+// bytes) beside a file.
 bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header);
 
 // The name as Windows compares it: folded as FoldCp932Name folds it (case, and the duplicate

@@ -1,23 +1,24 @@
-// Where an extracted file is written, and how it takes its place: a destination that does
-// not exist is created exclusively and written in place; an existing one is written into a file of
-// a small staging folder inside its own folder and replaces the old file whole, keeping its hidden,
-// system, archive and not-indexed attributes. Any failure removes what was written and leaves an
-// existing file as it was.
+// Where an extracted file is written, and how it takes its place. In the setup pass (no update
+// record open) a file is written under its own name into the new work folder. In the full pass
+// every file is written under a temporary name of its own beside its destination and takes its
+// name only when complete; an existing file is first moved aside (a rename in its own folder,
+// so on its own volume), to be deleted at the commit or brought back by the undoing. Each step
+// is on record (extraction/update_journal.h) before it is taken.
 #ifndef UPDATER_EXTRACTION_EXTRACTED_FILE_H
 #define UPDATER_EXTRACTION_EXTRACTED_FILE_H
 
 #include <stdint.h>
 #include <windows.h>
 
-// The handle to write the file's contents to, from its start; INVALID_HANDLE_VALUE when there
-// is none (a read-only file or a folder in the way, or nothing could be created).
-HANDLE OpenExtractedFile(const char* path);
+// The handle to write the entry's contents to, from its start; INVALID_HANDLE_VALUE when there
+// is none (a read-only file, a link or a folder in the way, or nothing could be made).
+HANDLE OpenExtractedFile(const char* folder, const char* name);
 
-// After the last write: with result 0 the file gets its last-write time and takes its place;
-// with any other result, or when that fails, what was written goes again. 0 on success.
-int FinishExtractedFile(const char* path, int result, uint64_t lastWriteTime);
+// After the last write: with result 0 the file gets its last-write time and takes its name.
+// 0 on success; on failure what was written is left to the undoing (full pass) or removed.
+int FinishExtractedFile(const char* folder, const char* name, int result, uint64_t lastWriteTime);
 
-// At the end of a pass (and at exit): the staging folder goes.
-void EndExtractedFiles(void);
+// Closes and removes a file left half-written (a failure, or an exit in the middle of a file).
+void DiscardExtractedFile(void);
 
 #endif

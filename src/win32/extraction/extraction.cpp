@@ -1,7 +1,7 @@
-// The two extraction passes over the package behind the executable image. Where each file is
-// written and how it takes its place is extracted_file.cpp's business: an existing file is replaced
-// only after the stream ended with a correct check, so a damaged package never leaves an existing
-// file cut short.
+// The two extraction passes over the package behind the executable image. The full pass is one
+// transaction: every entry is checked before the first write, each step is on record
+// (update_journal.h) before it is taken, and a pass that fails in any way, or is cut off, leaves
+// the game folder exactly as it was: undone before the notice, or by the next run.
 #include "extraction/extraction.h"
 
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include "package/entry_inflate.h"
 #include "package/entry_names.h"
 #include "extraction/extracted_file.h"
+#include "extraction/update_journal.h"
 #include "package/package_format.h"
 #include "base/notices.h"
 #include "text/path_text.h"
@@ -69,12 +70,13 @@ static void ReportBlock(void* context, int64_t inflated, int64_t requested)
 }
 
 // Writes one file entry's data, the stream at the data; 0 when the file was written whole, else 1.
-static int InflateEntry(ByteStream* stream, const EntryHeader* header, const char* path, HWND window, int consumed)
+static int InflateEntry(ByteStream* stream, const EntryHeader* header, const char* folder, const char* path,
+                        HWND window, int consumed)
 {
     unsigned char* input = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
     unsigned char* output = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
     int result = 1;
-    HANDLE file = OpenExtractedFile(path);
+    HANDLE file = OpenExtractedFile(folder, header->entry.name);
     if (file != INVALID_HANDLE_VALUE) {
         if (window != NULL)
             BeginFileProgress(window, path, header->entry.originalSize);
@@ -84,16 +86,24 @@ static int InflateEntry(ByteStream* stream, const EntryHeader* header, const cha
         result = InflateEntryData(stream, header->entry.compressedSize, -1, input, output, &sink, &outcome) == INFLATE_DONE ? 0 : 1;
         if (window != NULL)
             EndFileProgress(window);
-        result = FinishExtractedFile(path, result, header->lastWriteTime);
+        result = FinishExtractedFile(folder, header->entry.name, result, header->lastWriteTime);
     }
     free(input);
     free(output);
     return result;
 }
 
+// A quit message met while draining the queue, or any other exit in the middle of the full pass,
+// undoes it too.
+static void UndoUnfinishedPass(void)
+{
+    DiscardExtractedFile();
+    RollBackJournal();
+}
+
 static void FailExtraction(FILE* stream)
 {
-    EndExtractedFiles();
+    UndoUnfinishedPass();
     if (stream != NULL)
         fclose(stream);
     CloseProgressWindow();
@@ -104,25 +114,120 @@ static void FailExtraction(FILE* stream)
 
 static void EndPass(FILE* stream)
 {
-    EndExtractedFiles();
     fclose(stream);
     CloseProgressWindow();
 }
 
+// What the pass keeps on disk until it commits: every new file beside the old one it replaces.
+// Folders, the record and the file system's own overhead are covered by a margin.
+#define FREE_SPACE_MARGIN (4 * 1024 * 1024)
+
+// Whether an existing destination can be replaced: a plain file, not read-only, that nobody
+// holds open without letting it be renamed (a scanner may, for a moment).
+static bool CanReplace(const char* path, DWORD attributes)
+{
+    const DWORD notPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attributes & notPlain) != 0)
+        return false;
+    for (int attempt = 0;; ++attempt) {
+        HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
+        if (attempt >= 5 || GetLastError() != ERROR_SHARING_VIOLATION)
+            return false;
+        Sleep(100);
+    }
+}
+
+// Every entry against what the pass will need, before the first write: a name that may be
+// written and fits with its temporary name, a destination that can be replaced, room on the
+// disk. 0 when the pass can go ahead.
+static int CheckBeforeWriting(const char* destinationFolder)
+{
+    ByteStream bytes;
+    int packageSize = 0;
+    FILE* stream = OpenPackage(&bytes, &packageSize);
+    if (stream == NULL)
+        return 1;
+    uint64_t needed = FREE_SPACE_MARGIN;
+    int result = 1;
+    for (;;) {
+        EntryHeader header;
+        int read = ReadEntryHeader(&bytes, &header);
+        if (read == PACKAGE_END) {
+            result = 0;
+            break;
+        }
+        if (read != PACKAGE_ENTRY || !IsSafeEntryName(destinationFolder, &header))
+            break;
+        const PackageEntry* entry = &header.entry;
+        bool folder = IsFolderEntry(entry);
+        if (!folder && SkipPackageData(&bytes, entry) != PACKAGE_ENTRY)
+            break;
+        char path[PATH_BUFFER_SIZE];
+        snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry->name);
+        if (folder)
+            StripTrailingBackslash(path);
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+                break;
+        } else if (folder ? (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 : !CanReplace(path, attributes)) {
+            break;
+        }
+        if (!folder)
+            needed += entry->originalSize;
+    }
+    fclose(stream);
+    ULARGE_INTEGER available;
+    if (result == 0 && GetDiskFreeSpaceExA(destinationFolder, &available, NULL, NULL) && available.QuadPart < needed)
+        result = 1;
+    return result;
+}
+
+// A folder the pass makes goes on record first, so that the undoing removes it again.
+static int CreateEntryFolder(const char* name, const char* path)
+{
+    if (IsJournalOpen()) {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return 0;
+        if (RecordStep(JOURNAL_FOLDER, name, NULL, NULL) != 0)
+            return 1;
+    }
+    CreateDirectoryA(path, NULL);
+    return 0;
+}
+
 void ExtractPackage(const char* destinationFolder, int mode)
 {
+    static bool undoRegistered;
+    if (!undoRegistered) {
+        atexit(UndoUnfinishedPass);
+        undoRegistered = true;
+    }
     ByteStream bytes;
     int packageSize = 0;
     FILE* stream = OpenPackage(&bytes, &packageSize);
     if (stream == NULL)
         FailExtraction(NULL);
     HWND window = mode == EXTRACT_FULL_PASS ? OpenProgressWindow(packageSize) : NULL;
+    // What an interrupted run left is finished first, silently; then nothing is written before
+    // every entry has passed its checks.
+    if (mode == EXTRACT_FULL_PASS && (RecoverInterruptedUpdate(destinationFolder) != 0 ||
+                                      CheckBeforeWriting(destinationFolder) != 0 || BeginJournal(destinationFolder) != 0))
+        FailExtraction(stream);
     int consumed = 0;
     for (;;) {
         // Every cause of damage the reader tells apart ends in the one read-failure notice.
         EntryHeader header;
         int read = ReadEntryHeader(&bytes, &header);
         if (read == PACKAGE_END) {
+            if (mode == EXTRACT_FULL_PASS && CommitJournal() != 0)
+                FailExtraction(stream);
             EndPass(stream);
             return;
         }
@@ -152,11 +257,12 @@ void ExtractPackage(const char* destinationFolder, int mode)
         char path[PATH_BUFFER_SIZE];
         snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry->name);
         if (IsFolderEntry(entry)) {
-            CreateDirectoryA(path, NULL);
+            if (CreateEntryFolder(entry->name, path) != 0)
+                FailExtraction(stream);
             continue;
         }
         consumed += PACKAGE_TIME_SIZE;
-        if (InflateEntry(&bytes, &header, path, window, consumed) != 0)
+        if (InflateEntry(&bytes, &header, destinationFolder, path, window, consumed) != 0)
             FailExtraction(stream);
         consumed += (int)entry->compressedSize;
     }

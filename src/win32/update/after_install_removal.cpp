@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/reparse_points.h"
 #include "settings/action_lists.h"
 #include "text/cp932_text.h"
 #include "base/work_folder.h"
@@ -16,6 +17,10 @@ int RemoveListedEntry(const char* targetFolder, const char* entry)
 {
     // The updater runs elevated: a line must never delete outside the product's folder.
     if (!IsConfinedPattern(entry))
+        return 1;
+    // Nor through a folder link, nor remove the link itself: it may lead anywhere, and the
+    // files behind it are not the update's to name.
+    if (PassesThroughLink(targetFolder, entry, false))
         return 1;
     DeleteMatchingFiles(targetFolder, entry);
 
