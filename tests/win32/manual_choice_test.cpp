@@ -222,21 +222,32 @@ TEST(ManualChoice, ProposalAccepted)
     EXPECT_EQ(outcome.buffer, "C:\\Program Files\\Maker\\Product");
 }
 
-TEST(ManualChoice, ProposalThatWouldPass259BytesIsRefused)
+// A proposal too long to show opens the dialog with an empty field: the player can still type or
+// pick the folder.
+TEST(ManualChoice, ProposalThatWouldPass259BytesLeavesTheFieldEmpty)
 {
+    ScratchFolder installed("installed");
+    WriteFileBytes(installed / "game.exe", "MZ");
     TestProductKey key(kGlobal, "LongProposal");
-    const SettingLines settings =
-        ProductKeySettings("LongProposal", {{"INSTFOL", std::string(127, 'm')}, {"INSTTO", std::string(127, 'p')}});
-    Outcome outcome = RunChoose(settings, [](driver::Process& child, Outcome& seen) {
-        seen.notices.push_back(driver::AnswerBox(child.Id(), IDOK).text);
+    const SettingLines settings = ProductKeySettings(
+        "LongProposal", {{"INSTFOL", std::string(127, 'm')}, {"INSTTO", std::string(127, 'p')}, {"KEYFILE", "game.exe"}});
+    Outcome outcome = RunChoose(settings, [&](driver::Process& child, Outcome& seen) {
+        HWND setup = WaitForSetup(child);
+        seen.proposal = driver::ControlText(setup, kFolderField);
+        SetDlgItemTextA(setup, kFolderField, installed.Path().c_str());
+        driver::Press(setup, IDOK);
+        driver::WaitForWindowGone(setup);
+        seen.notices.push_back(driver::AnswerBox(child.Id(), IDYES).text);
     });
-    EXPECT_EQ(outcome.notices, std::vector<std::string>{kTooLong});
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_TRUE(outcome.untouched);
+    EXPECT_EQ(outcome.proposal, "");
+    EXPECT_EQ(outcome.notices, std::vector<std::string>{UpdateQuestion(installed.Path())});
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.buffer, installed.Path());
 }
 
 // A registered product whose key file has gone missing comes here from the automatic location;
-// its registered folder is shown, so a built proposal too long to show must not stop it.
+// its registered folder is shown, so a built proposal too long to show must not stop it; where
+// nothing is registered the field starts empty.
 TEST(ManualChoice, LongBuiltProposalIsRefusedOnlyWhereItIsShownOrUsed)
 {
     ScratchFolder registered("registered");  // short, and without the key file
@@ -247,11 +258,11 @@ TEST(ManualChoice, LongBuiltProposalIsRefusedOnlyWhereItIsShownOrUsed)
         const char* name;
         const char* instTo;  // nullptr: IsInst 1 without "InstTo"
         const char* makeFolder;
-        std::string proposal;  // empty: refused before the dialog
-        std::string notice;
+        std::string proposal;
+        std::string notice;  // empty: the dialog is cancelled
     };
     const Case cases[] = {
-        {"RegisteredWithoutFolder", nullptr, "0", "", kTooLong},
+        {"RegisteredWithoutFolder", nullptr, "0", "", ""},
         {"RegisteredFolderShown", registered.Path().c_str(), "0", registered.Path(), missingKeyFile},
         // The product folder appended to the chosen text is used: that text is refused.
         {"RegisteredFolderMadeLonger", registered.Path().c_str(), "1", registered.Path(), kTooLong},
@@ -263,16 +274,15 @@ TEST(ManualChoice, LongBuiltProposalIsRefusedOnlyWhereItIsShownOrUsed)
         SettingLines more = longNames;
         more.push_back({"INSTMAKEFOL", c.makeFolder});
         Outcome outcome = RunChoose(ProductKeySettings(c.name, more), [&](driver::Process& child, Outcome& seen) {
-            if (!c.proposal.empty()) {
-                HWND setup = WaitForSetup(child);
-                seen.proposal = driver::ControlText(setup, kFolderField);
-                driver::Press(setup, IDOK);
-                driver::WaitForWindowGone(setup);
-            }
-            seen.notices.push_back(driver::AnswerBox(child.Id(), IDOK).text);
+            HWND setup = WaitForSetup(child);
+            seen.proposal = driver::ControlText(setup, kFolderField);
+            driver::Press(setup, c.notice.empty() ? IDCANCEL : IDOK);
+            driver::WaitForWindowGone(setup);
+            if (!c.notice.empty())
+                seen.notices.push_back(driver::AnswerBox(child.Id(), IDOK).text);
         });
         EXPECT_EQ(outcome.proposal, c.proposal);
-        EXPECT_EQ(outcome.notices, std::vector<std::string>{c.notice});
+        EXPECT_EQ(outcome.notices, c.notice.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.notice});
         EXPECT_EQ(outcome.result, -1);
         EXPECT_TRUE(outcome.untouched);
     }

@@ -31,7 +31,8 @@ static void ReadWindowsFolder(char* windowsFolder)
 }
 
 // A registered product proposes its registered folder, else the built proposal stands. The
-// built text is refused only when it is the one shown: a registered folder replaces it unseen.
+// built text counts as too long only when it is the one shown: a registered folder replaces it
+// unseen.
 static int ProposeFolder(const char* windowsFolder, const FolderTextSettings* settings)
 {
     int built = BuildFolderProposal(windowsFolder, settings, candidateFolder);
@@ -92,8 +93,10 @@ int ChooseTargetFolder(char* path)
     char windowsFolder[PATH_BUFFER_SIZE];
     ReadWindowsFolder(windowsFolder);
     FolderTextSettings settings = {GetInstFol(), GetInstTo(), GetInstMakeFol()};
+    // A proposal too long to show is no reason to refuse a folder the player can still type or
+    // pick: the field starts empty instead.
     if (ProposeFolder(windowsFolder, &settings) != FOLDER_TEXT_OK)
-        return RefuseWithError(remembered, kTooLongNotice);
+        candidateFolder[0] = '\0';
 
     // -1 (the template could not be made) is no choice either.
     if (RunSetupDialog() <= SETUP_CANCEL) {
