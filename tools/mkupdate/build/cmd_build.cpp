@@ -347,7 +347,7 @@ bool PlanPackage(const BuildRequest& request, std::vector<PlannedEntry>& entries
                  std::string& error)
 {
     if (!CollectSource(request, entries, error) || !WeighAgainstBase(request, entries, report, error) ||
-        !OrderEntries(entries, error))
+        !OrderEntries(entries, error) || !WarnOfTightNames(entries, request.lint.strict, error))
         return false;
     if (request.explain && request.base.empty() && !Quiet())
         for (const PlannedEntry& entry : entries)

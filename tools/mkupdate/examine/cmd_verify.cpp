@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "build/name_room.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "host/host_files.h"
@@ -43,6 +44,7 @@ int RunVerify(const Args& args)
     walk.inflateAll = true;
     walk.checkRules = true;
     PackageProblem problem;
+    std::vector<std::string> tight;  // names that leave less room than an ordinary install folder
     walk.begin = [&](const WalkedEntry& e) {
         progress.Reached((uint64_t)e.offset);
         // The rules hold byte by byte; the characters must also exist, or Windows writes the name
@@ -54,10 +56,17 @@ int RunVerify(const Args& args)
             problem.text = "the name holds a character that code page 932 does not assign";
             return (int)WALK_STOP;
         }
+        if (!JudgeNameRoom(e.entry.name, IsFolderEntry(&e.entry), problem.text, tight)) {
+            problem.offset = e.offset;
+            problem.name = e.entry.name;
+            return (int)WALK_STOP;
+        }
         return (int)WALK_SKIP;
     };
     WalkSummary summary;
     bool sound = WalkPackage(file.Stream(), walk, &summary, &problem) && problem.text.empty();
+    for (const std::string& line : tight)
+        PrintTo(stderr, "mkupdate verify: warning: %s\n", line.c_str());
     if (json) {
         PrintTo(stdout, "{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
         if (sound)
