@@ -12,6 +12,7 @@
 #include "build/package_plan.h"
 #include "cli/commands.h"
 #include "package/package_writer.h"
+#include "text/cp932_text.h"
 #include "sample_text.h"
 #include "tool_kit.h"
 
@@ -132,14 +133,23 @@ std::vector<RoomCase> RoomCases()
     };
 }
 
-// The entries of a package that holds `path` (plain ASCII) and the folders on its way.
+// The entries of a package that holds `path` and the folders on its way, in code page 932.
 std::vector<RawEntry> EntriesOf(const std::string& path)
 {
-    std::string name = path;
-    std::replace(name.begin(), name.end(), '/', '\\');
+    std::string name;
+    for (size_t i = 0; i < path.size();) {
+        if (path.compare(i, kit::kOmoteUtf8.size(), kit::kOmoteUtf8) == 0) {
+            name += kit::kOmote;
+            i += kit::kOmoteUtf8.size();
+        } else {
+            name += path[i] == '/' ? '\\' : path[i];
+            ++i;
+        }
+    }
     std::vector<RawEntry> entries;
-    for (size_t at = 0; (at = name.find('\\', at)) != std::string::npos; ++at)
-        entries.push_back({name.substr(0, at + 1), true});
+    for (int i = 0; i < (int)name.size(); i = NextCharacter(name.c_str(), i))
+        if (name[(size_t)i] == '\\')
+            entries.push_back({name.substr(0, (size_t)i + 1), true});
     if (name.back() != '\\')
         entries.push_back({name});
     return entries;
@@ -147,16 +157,35 @@ std::vector<RawEntry> EntriesOf(const std::string& path)
 
 TEST(MkupdateNameRoom, BuildVerifyAndLintJudgeEveryNameByTheRoomItLeaves)
 {
+    const std::string warning = "leaves room for an install folder of";
     for (const RoomCase& c : RoomCases()) {
         SCOPED_TRACE(c.label);
         Scratch scratch;
+        // A package made by other means: verify judges it alone.
+        fs::path raw = scratch.Path() / "raw.exe";
+        Write(raw, RawUpdate(EntriesOf(c.path)));
+        ToolRun verify = RunTool("verify " + Q(raw));
+        bool tight = c.room == NameRoom::kTight;
+        if (c.room == NameRoom::kNone) {
+            EXPECT_EQ(verify.code, kExitInput) << verify.output;
+            EXPECT_NE(verify.output.find("fits under no install folder"), std::string::npos) << verify.output;
+        } else {
+            EXPECT_EQ(verify.code, kExitOk) << verify.output;
+            EXPECT_EQ(verify.output.find(warning) != std::string::npos, tight) << verify.output;
+        }
+
         fs::path source = StarterFolder(scratch);
+#ifdef _WIN32
+        // Windows' own path limit keeps such a tree from a maker's disk: mkupdate.exe cannot read
+        // it (and says so), so only the package is judged there.
+        if ((source / U8(c.path.c_str())).wstring().size() > 259)
+            continue;
+#endif
         if (c.path.back() == '/')
             fs::create_directories(source / U8(c.path.c_str()));
         else
             Write(source / U8(c.path.c_str()), "x");
         fs::path output = scratch.Path() / "out.exe";
-
         ToolRun lint = RunTool("lint " + Q(source));
         ToolRun build = RunTool(BuildCommand(scratch, source, output));
         if (c.room == NameRoom::kNone) {
@@ -166,24 +195,15 @@ TEST(MkupdateNameRoom, BuildVerifyAndLintJudgeEveryNameByTheRoomItLeaves)
             EXPECT_NE(build.output.find("fits under no install folder"), std::string::npos) << build.output;
             EXPECT_FALSE(fs::exists(output));
             EXPECT_FALSE(fs::exists(scratch.Path() / "out.exe.part"));
-
-            // A package made by other means: verify refuses it.
-            fs::path raw = scratch.Path() / "raw.exe";
-            Write(raw, RawUpdate(EntriesOf(c.path)));
-            ToolRun verify = RunTool("verify " + Q(raw));
-            EXPECT_EQ(verify.code, kExitInput) << verify.output;
-            EXPECT_NE(verify.output.find("fits under no install folder"), std::string::npos) << verify.output;
             continue;
         }
-        bool tight = c.room == NameRoom::kTight;
-        const std::string warning = "leaves room for an install folder of";
         EXPECT_EQ(lint.code, kExitOk) << lint.output;
         EXPECT_EQ(lint.output.find(warning) != std::string::npos, tight) << lint.output;
         ASSERT_EQ(build.code, kExitOk) << build.output;
         EXPECT_EQ(build.output.find(warning) != std::string::npos, tight) << build.output;
-        ToolRun verify = RunTool("verify " + Q(output));
-        EXPECT_EQ(verify.code, kExitOk) << verify.output;
-        EXPECT_EQ(verify.output.find(warning) != std::string::npos, tight) << verify.output;
+        ToolRun built = RunTool("verify " + Q(output));
+        EXPECT_EQ(built.code, kExitOk) << built.output;
+        EXPECT_EQ(built.output.find(warning) != std::string::npos, tight) << built.output;
         if (tight) {
             fs::remove(output);
             ToolRun strict = RunTool(BuildCommand(scratch, source, output) + " --strict");
@@ -243,9 +263,14 @@ TEST(MkupdateExtract, WritesEveryPackageVerifyCallsSound)
 }
 
 // Everything runs as root here, where no permission keeps a folder from being read; a folder
-// that goes away between being listed and being opened fails the same way on every host.
+// that goes away between being listed and being opened fails to open as an unreadable one does.
 TEST(TreeWalk, AFolderThatCannotBeOpenedIsAnErrorNamingIt)
 {
+#ifdef _WIN32
+    // There the iterator asks a listed folder's type again before opening it, and passes over
+    // one that went away; the fault cannot be made this way.
+    GTEST_SKIP() << "a folder that vanishes is passed over by MinGW's iterator, not opened";
+#endif
     Scratch scratch;
     fs::path root = scratch.Path() / "tree";
     Write(root / "a.dat", "a");
