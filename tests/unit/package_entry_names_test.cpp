@@ -180,7 +180,8 @@ TEST(PackageEntryNames, LongestInstallFolderCountsThePathAndTheTemporaryName)
         {"a name of 255 bytes leaves no room for a drive", std::string(255, 'n'), false, 3},
         // ソ ends in 0x5C, which is no separator: the file lies at the top level.
         {"a trail byte 0x5C is no separator", kSo + std::string(200, 'n'), false, 259 - 203},
-        {"the folder's part ends at the last real separator", kSo + "\\" + kSo, true, 259 - (6 + 13)},
+        {"a folder named without its backslash, ending in a trail byte 0x5C", kSo + "\\" + kSo, true, 259 - (6 + 13)},
+        {"a folder's own backslash is left out", kSo + "\\" + kSo + "\\", true, 259 - (6 + 13)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(LongestInstallFolder(c.name.c_str(), c.folder), c.longest) << c.label;
