@@ -388,16 +388,20 @@ TEST(MkupdateExtract, FollowsNoLinkInsideDest)
     EXPECT_NE(folder.output.find("is a symbolic link"), std::string::npos) << folder.output;
     EXPECT_TRUE(fs::is_empty(out));
 
-    // A planted temporary name: creating it exclusively refuses to write through the link.
-    fs::create_symlink(scratch.Path() / "victim", dest / "f.dat.mkupdate-part");
+    // A planted temporary name: creating it exclusively refuses to write through the link, and
+    // the file waits under the next free name instead.
+    fs::create_symlink(scratch.Path() / "victim", dest / "~upd0000.tmp");
     fs::path viaPart = scratch.Path() / "part.exe";
     Write(viaPart, RawUpdate({{"f.dat"}}));
     ToolRun part = RunTool("extract " + Q(viaPart) + " " + Q(dest));
-    EXPECT_EQ(part.code, kExitInput) << part.output;
+    EXPECT_EQ(part.code, kExitOk) << part.output;
     EXPECT_EQ(Read(scratch.Path() / "victim"), "victim");
+    EXPECT_EQ(Read(dest / "f.dat"), "new");
+    EXPECT_TRUE(fs::is_symlink(dest / "~upd0000.tmp")) << "someone else's file is left alone";
 
     // A link in place of the file itself.
-    fs::remove(dest / "f.dat.mkupdate-part");
+    fs::remove(dest / "f.dat");
+    fs::remove(dest / "~upd0000.tmp");
     fs::create_symlink(scratch.Path() / "victim", dest / "f.dat");
     ToolRun file = RunTool("extract " + Q(viaPart) + " " + Q(dest));
     EXPECT_EQ(file.code, kExitInput) << file.output;

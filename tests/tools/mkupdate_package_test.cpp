@@ -174,7 +174,7 @@ TEST(MkupdateBuild, RefusesWhatTheUpdaterCouldNotUse)
         {"setup file in a folder without a nested folder",
          {{U8("install.env"), kSettings}, {U8("doc/readme.txt"), "r"}},
          "doc\\readme.txt: its name contains install.env, insttscr.rct or .txt"},
-        {"name too long", {{U8("install.env"), kSettings}, {longName, "x"}}, "at most 259 fit"},
+        {"name too long", {{U8("install.env"), kSettings}, {longName, "x"}}, "fits under no install folder"},
         {"name without a code page 932 form",
          {{U8("install.env"), kSettings}, {U8("\xF0\x9F\x98\x80.dat"), "x"}},
          "has no code page 932 (Shift-JIS) form"},

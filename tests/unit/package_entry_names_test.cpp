@@ -160,4 +160,31 @@ TEST(EntryNameKey, OneKeyForWhatWindowsTakesAsOneName)
     }
 }
 
+// The updater writes an entry when its path keeps to 259 bytes and its folder leaves room for a
+// temporary name "~updXXXX.tmp" beside it: the folder's length + 1 + 12 <= 259.
+TEST(PackageEntryNames, LongestInstallFolderCountsThePathAndTheTemporaryName)
+{
+    const std::string a100(100, 'a');
+    struct {
+        const char* label;
+        std::string name;
+        bool folder;
+        int longest;
+    } cases[] = {
+        {"a short top-level file: the temporary name decides", "x.dat", false, 259 - 13},
+        {"a long top-level file: its own length decides", a100, false, 259 - 101},
+        {"a file in a folder, temporary name", "d\\x", false, 259 - (2 + 13)},
+        {"a long file in a folder", "d\\" + a100, false, 259 - 103},
+        {"a folder receives files: its own length and the temporary name", "d\\e\\", true, 259 - (4 + 13)},
+        {"a name of 254 bytes fits a one-byte folder", std::string(254, 'n'), false, 4},
+        {"a name of 255 bytes leaves no room for a drive", std::string(255, 'n'), false, 3},
+        // ソ ends in 0x5C, which is no separator: the file lies at the top level.
+        {"a trail byte 0x5C is no separator", kSo + std::string(200, 'n'), false, 259 - 203},
+        {"a folder named without its backslash, ending in a trail byte 0x5C", kSo + "\\" + kSo, true, 259 - (6 + 13)},
+        {"a folder's own backslash is left out", kSo + "\\" + kSo + "\\", true, 259 - (6 + 13)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LongestInstallFolder(c.name.c_str(), c.folder), c.longest) << c.label;
+}
+
 }  // namespace

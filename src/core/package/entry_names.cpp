@@ -57,3 +57,26 @@ void EntryNameKey(const char* name, bool folder, char* key, size_t keySize)
         key[length - 1] = '\0';
     FoldCp932Name(key);
 }
+
+int LongestInstallFolder(const char* name, bool folder)
+{
+    // Found character by character: a trail byte 0x5C is no separator, not even at the end.
+    int length = (int)strlen(name);
+    int lastSeparator = -1;
+    for (int i = 0; i < length; i = NextCharacter(name, i))
+        if (name[i] == '\\')
+            lastSeparator = i;
+    if (folder && lastSeparator >= 0 && lastSeparator == length - 1) {
+        length--;
+        lastSeparator = -1;
+        for (int i = 0; i < length; i = NextCharacter(name, i))
+            if (name[i] == '\\')
+                lastSeparator = i;
+    }
+    // Bytes after the install folder: the receiving folder's part, then "\\" and a temporary name.
+    int receiving = folder ? 1 + length : (lastSeparator >= 0 ? 1 + lastSeparator : 0);
+    int needed = receiving + 1 + UPDATE_TEMPORARY_NAME_LENGTH;
+    if (!folder && 1 + length > needed)
+        needed = 1 + length;
+    return (PATH_BUFFER_SIZE - 1) - needed;
+}

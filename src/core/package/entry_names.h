@@ -32,4 +32,11 @@ bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header);
 // length, since a cut key would make two long names one.
 void EntryNameKey(const char* name, bool folder, char* key, size_t keySize);
 
+// The longest install folder (in bytes, without a trailing backslash) under which the updater can
+// write the entry: "%s\\%s" of the folder and the name keeps to 259 bytes, and the folder that
+// receives files (a file's own folder; for a folder entry the folder itself, which its files will
+// need) leaves room for a backslash and a temporary name of UPDATE_TEMPORARY_NAME_LENGTH bytes,
+// since every file waits under such a name beside its place. Below 0 when no folder would do.
+int LongestInstallFolder(const char* name, bool folder);
+
 #endif

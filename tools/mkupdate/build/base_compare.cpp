@@ -156,14 +156,18 @@ bool ReadOldTree(const fs::path& root, const std::vector<std::string>& excludes,
         OldEntry entry;
         entry.name = parentName + leaf;
         entry.path = item.entry.path();
-        TreeStep step = TreeStep::kGoOn;
         std::error_code code;
         if (item.folder) {
             entry.folder = true;
             folderNames[item.relative] = entry.name;
             entry.name += '\\';
-            if (item.entry.is_symlink(code))
-                step = TreeStep::kPassOver;
+            // As build refuses a linked folder in the new tree: what lies behind it is no part of
+            // the release, and its name alone would turn into wrong removal lines.
+            if (item.link) {
+                why = PathForDisplay(entry.path) +
+                      ": a symbolic link to a folder in the previous release; copy the folder in instead";
+                return TreeStep::kStop;
+            }
         } else if (item.entry.is_regular_file(code)) {
             entry.size = item.entry.file_size(code);
             if (code) {
@@ -176,7 +180,7 @@ bool ReadOldTree(const fs::path& root, const std::vector<std::string>& excludes,
             return TreeStep::kGoOn;  // a broken link or a device: nothing the updater wrote or can remove
         }
         tree.byName[NameKey(entry.name, entry.folder)].push_back(std::move(entry));
-        return step;
+        return TreeStep::kGoOn;
     };
     return WalkTree(root, walk, error);
 }

@@ -32,9 +32,15 @@ const char kBuildHelp[] =
     "932 (Shift-JIS); last-write times come from the files. A title image insttscr.png or\n"
     "insttscr.bmp at the top level is turned into insttscr.rct when there is no insttscr.rct.\n"
     "The output is the same byte for byte whatever --jobs says. Links to files are followed;\n"
-    "a link to a folder is refused. Names that collide once case is ignored, and Windows device\n"
-    "names (CON, nul.txt, com1.dat, ...) are refused. OUT.exe may not lie inside SRC_DIR nor be\n"
-    "the stub; it is written as OUT.exe.part first (removed on failure or Ctrl+C).\n"
+    "a link to a folder (a symbolic link, a junction) or a broken link is refused, in SRC_DIR\n"
+    "and OLD_DIR alike, and never entered. Names that collide once case is ignored, and Windows\n"
+    "device names (CON, nul.txt, com1.dat, ...) are refused. A name must fit under the player's\n"
+    "install folder: the updater's paths hold 259 bytes, install folder included, with room for\n"
+    "a 12-byte temporary name beside each file. A name that fits no folder, not even C:\\G, is\n"
+    "refused; one that leaves less room than an ordinary folder (80 bytes, such as\n"
+    "C:\\Program Files (x86)\\<company>\\<game>) is a warning (an error with --strict).\n"
+    "OUT.exe may not lie inside SRC_DIR nor be the stub; it is written as OUT.exe.part first\n"
+    "(removed on failure or Ctrl+C).\n"
     "\n"
     "  -o, --output OUT.exe  the update to write (replaced only once it is complete)\n"
     "  --base OLD_DIR        the previous release as players have it: pack only what they lack\n"
@@ -54,7 +60,7 @@ const char kBuildHelp[] =
     "  --no-default-excludes pack what is left out by default: .git/, .svn/, .hg/, Thumbs.db,\n"
     "                        desktop.ini, .DS_Store, the ignore file .mkupdateignore (one pattern\n"
     "                        a line, # for comments) and what it lists, updates built earlier\n"
-    "  --strict              refuse settings with warnings too, not only with errors\n"
+    "  --strict              refuse settings and names with warnings too, not only with errors\n"
     "  --allow-wipe          accept a removal of every file in the game's folder (\"*\", \"*.*\")\n"
     "  -q, --quiet           print nothing but problems\n"
     "  -h, --help            show this help\n"
@@ -347,7 +353,7 @@ bool PlanPackage(const BuildRequest& request, std::vector<PlannedEntry>& entries
                  std::string& error)
 {
     if (!CollectSource(request, entries, error) || !WeighAgainstBase(request, entries, report, error) ||
-        !OrderEntries(entries, error))
+        !OrderEntries(entries, error) || !WarnOfTightNames(entries, request.lint.strict, error))
         return false;
     if (request.explain && request.base.empty() && !Quiet())
         for (const PlannedEntry& entry : entries)

@@ -7,6 +7,8 @@
 #include <map>
 #include <system_error>
 
+#include "build/name_room.h"
+#include "cli/command_line.h"
 #include "host/host_files.h"
 #include "lint/lint.h"
 #include "cli/text_util.h"
@@ -121,15 +123,16 @@ bool EntryName(const std::filesystem::path& relative, std::string& name, std::st
 }
 
 // A folder, or a file with its size; a link to a folder, a broken link or a device is refused.
-bool ReadEntryKind(const std::filesystem::directory_entry& item, PlannedEntry& entry, std::string& error)
+bool ReadEntryKind(const TreeItem& item, PlannedEntry& entry, std::string& error)
 {
     namespace fs = std::filesystem;
     std::error_code code;
-    fs::file_status status = item.status(code);
-    // Links to files are followed (their contents are packed); a link to a folder is refused,
-    // since the walk would either pack it empty or could loop through it.
-    if (!code && fs::is_directory(status) && item.is_symlink()) {
-        error = PathForDisplay(item.path()) +
+    fs::file_status status = item.entry.status(code);
+    // Links to files are followed: their bytes are what the player gets. A link to a folder (a
+    // symbolic link, a junction, a mount point) is refused, not left out: leaving it out would
+    // ship the game without what it holds, and entering it could walk outside the tree or loop.
+    if (!code && fs::is_directory(status) && item.link) {
+        error = PathForDisplay(item.entry.path()) +
                 ": a symbolic link to a folder; mkupdate build follows links to files only. Copy the folder in instead";
         return false;
     }
@@ -137,10 +140,10 @@ bool ReadEntryKind(const std::filesystem::directory_entry& item, PlannedEntry& e
         entry.folder = true;
         entry.name += '\\';
     } else if (!code && fs::is_regular_file(status)) {
-        entry.source = item.path();
-        entry.size = item.file_size(code);
+        entry.source = item.entry.path();
+        entry.size = item.entry.file_size(code);
     } else {
-        error = PathForDisplay(item.path()) + ": neither a file nor a folder (a broken link or a device?)";
+        error = PathForDisplay(item.entry.path()) + ": neither a file nor a folder (a broken link or a device?)";
         return false;
     }
     return true;
@@ -149,10 +152,10 @@ bool ReadEntryKind(const std::filesystem::directory_entry& item, PlannedEntry& e
 // The limits of the package format, and the file's last-write time.
 bool CheckEntryLimits(const std::filesystem::path& path, PlannedEntry& entry, std::string& error)
 {
-    // nameLength counts the terminator and may not pass 260.
-    if (entry.name.size() > 259) {
-        error = PathForDisplay(path) + ": the name is " + std::to_string(entry.name.size()) +
-                " bytes in code page 932; at most 259 fit (and the installed folder's path comes in front)";
+    // Whatever fits under the shortest install folder also fits the format's 259-byte names.
+    std::string why;
+    if (CheckNameRoom(entry.name, entry.folder, why) == NameRoom::kNone) {
+        error = PathForDisplay(path) + ": " + why;
         return false;
     }
     if (entry.folder)
@@ -231,7 +234,7 @@ bool CollectEntries(const std::filesystem::path& root, const CollectOptions& opt
             unnamed.push_back(PathForDisplay(item.entry.path()) + ": the name " + unfit);
             return TreeStep::kGoOn;
         }
-        if (!ReadEntryKind(item.entry, entry, why) || !CheckEntryLimits(item.entry.path(), entry, why))
+        if (!ReadEntryKind(item, entry, why) || !CheckEntryLimits(item.entry.path(), entry, why))
             return TreeStep::kStop;
         // An update built earlier and left in the folder would be shipped inside this one.
         if (!entry.folder && options.defaultExcludes && IsBuiltUpdate(entry.source)) {
@@ -256,19 +259,20 @@ bool WalkTree(const std::filesystem::path& root, const TreeWalk& walk, std::stri
     namespace fs = std::filesystem;
     std::error_code code;
     fs::recursive_directory_iterator items(root, code), end;
-    auto unreadable = [&] {
-        error = PathForDisplay(root) + ": cannot read the folder: " + code.message();
+    auto unreadable = [&](const fs::path& folder) {
+        error = PathForDisplay(folder) + ": cannot read the folder: " + code.message();
         return false;
     };
     if (code)
-        return unreadable();
-    for (; items != end; items.increment(code)) {
-        if (code)
-            return unreadable();
+        return unreadable(root);
+    while (items != end) {
         const fs::directory_entry& entry = *items;
         std::error_code ignored;
-        bool folder = entry.is_directory(ignored) && (walk.linkedFolders || !entry.is_symlink(ignored));
-        TreeItem item{entry, entry.path().lexically_relative(root), folder};
+        // Asked of the host, not of std::filesystem: MinGW's sees no links at all.
+        bool link = IsLink(entry.path());
+        bool directory = entry.is_directory(ignored);
+        bool folder = directory && (walk.linkedFolders || !link);
+        TreeItem item{entry, entry.path().lexically_relative(root), folder, link};
         TreeStep step = TreeStep::kPassOver;
         if (IsExcluded(item.relative, folder, walk.excludes)) {
             if (walk.leftOut)
@@ -278,9 +282,36 @@ bool WalkTree(const std::filesystem::path& root, const TreeWalk& walk, std::stri
         }
         if (step == TreeStep::kStop)
             return false;
-        if (step == TreeStep::kPassOver && folder)
+        // A link is never entered, whatever it points at, so a link loop cannot hold the walk.
+        bool enter = directory && !link && step != TreeStep::kPassOver;
+        if (!enter)
             items.disable_recursion_pending();
+        fs::path reading = enter ? entry.path() : entry.path().parent_path();
+        // A folder that cannot be opened or read ends the iterator with the error set; the
+        // error is checked before the end, or the walk would end quietly with part of the tree.
+        items.increment(code);
+        if (code)
+            return unreadable(reading);
     }
+    return true;
+}
+
+bool WarnOfTightNames(const std::vector<PlannedEntry>& entries, bool strict, std::string& error)
+{
+    std::vector<std::string> tight;
+    for (const PlannedEntry& entry : entries) {
+        std::string why;
+        if (CheckNameRoom(entry.name, entry.folder, why) != NameRoom::kFits)
+            tight.push_back(DisplayName(entry.name) + ": " + why);
+    }
+    if (strict && !tight.empty()) {
+        for (const std::string& line : tight)
+            error += line + "\n";
+        error += "--strict counts these warnings as errors";
+        return false;
+    }
+    for (const std::string& line : tight)
+        PrintTo(stderr, "mkupdate build: warning: %s\n", line.c_str());
     return true;
 }
 

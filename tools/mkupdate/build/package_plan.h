@@ -53,6 +53,7 @@ struct TreeItem {
     const std::filesystem::directory_entry& entry;
     std::filesystem::path relative;  // from the tree's top
     bool folder;
+    bool link;  // a symbolic link or, on Windows, any reparse point; never entered
 };
 
 // What WalkTree does after an item: go on, leave out what the folder holds, or stop.
@@ -65,9 +66,14 @@ struct TreeWalk {
     std::function<TreeStep(const TreeItem&, std::string& error)> visit;  // kStop with the message
 };
 
-// Walks every file and folder under `root`, each folder before what it holds. False with a
-// message when a folder cannot be read or `visit` stops.
+// Walks every file and folder under `root`, each folder before what it holds; links are visited
+// but never entered. False with a message naming the folder when one cannot be read, or when
+// `visit` stops.
 bool WalkTree(const std::filesystem::path& root, const TreeWalk& walk, std::string& error);
+
+// Warns, on standard error, of each entry whose name leaves less room than an ordinary install
+// folder (CheckNameRoom). With `strict` those are errors: false with them in `error`.
+bool WarnOfTightNames(const std::vector<PlannedEntry>& entries, bool strict, std::string& error);
 
 // Puts the entries in package order: top-level files first (install.env, then insttscr.rct,
 // then the rest by name), then the folders level by level, then the files inside folders. False

@@ -1,12 +1,17 @@
 // mkupdate extract UPDATE.exe [-o] DEST_DIR [--setup-only]
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <string>
 #include <system_error>
+#include <vector>
 
+#include "build/package_plan.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "host/host_files.h"
 #include "package/entry_names.h"
+#include "text/cp932_text.h"
 #include "examine/update_file.h"
 
 namespace fs = std::filesystem;
@@ -20,10 +25,12 @@ const char kExtractHelp[] =
     "Writes into DEST_DIR what the updater's full pass would write into the installed folder,\n"
     "with the stored last-write times; with --setup-only, what its setup pass would put in its\n"
     "work folder (the setup files up to the first folder inside a folder). Each file is written\n"
-    "under a temporary name and put in place only once its stream checked out. DEST_DIR is\n"
-    "created when it does not exist. Nothing is written outside DEST_DIR: a symbolic link inside\n"
-    "it is refused, never followed, and a read-only file in the way stops the extraction as it\n"
-    "stops the updater.\n"
+    "under a temporary name (~updXXXX.tmp) beside its place and put in place only once its\n"
+    "stream checked out. Names meet existing files and folders as on Windows: case and the\n"
+    "duplicate encodings of one character are ignored. DEST_DIR is created when it does not\n"
+    "exist. Nothing is written outside DEST_DIR: a link inside it (a symbolic link, a junction) is\n"
+    "refused, never followed, and a read-only file in the way stops the extraction as it stops\n"
+    "the updater.\n"
     "\n"
     "  -o, --output DEST_DIR  where to write (instead of the second operand)\n"
     "  --setup-only           only the setup pass\n"
@@ -32,22 +39,37 @@ const char kExtractHelp[] =
     "\n"
     "exit status: 0 extracted, 1 a damaged package or a file that cannot be written, 2 wrong usage\n";
 
-// The first existing part of target below root (root itself is the user's choice) that is a
-// symbolic link, for messages; empty when there is none.
+// The first part of target below root (root itself is the user's choice) that is a link, for
+// messages; empty when there is none. Asked of the host: MinGW's std::filesystem sees no links.
 std::string FindLinkBelow(const fs::path& root, const fs::path& target)
 {
     fs::path walked = root;
     for (const fs::path& part : target.lexically_relative(root)) {
         walked /= part;
-        std::error_code code;
-        fs::file_status status = fs::symlink_status(walked, code);
-        if (code || !fs::exists(status))
-            return {};
-        if (fs::is_symlink(status))
+        if (IsLink(walked))
             return PathForDisplay(walked);
     }
     return {};
 }
+
+// The components of a code page 932 name, a folder's trailing backslash left out.
+std::vector<std::string> NameComponents(const std::string& name)
+{
+    std::vector<std::string> parts(1);
+    for (int i = 0; i < (int)name.size(); i = NextCharacter(name.c_str(), i)) {
+        if (name[(size_t)i] == '\\')
+            parts.emplace_back();
+        else
+            parts.back().append(name, (size_t)i, (size_t)(NextCharacter(name.c_str(), i) - i));
+    }
+    if (parts.size() > 1 && parts.back().empty())
+        parts.pop_back();
+    return parts;
+}
+
+// How many temporary names to try beside a file before giving up: a name is taken only when
+// nothing has it yet, and a leftover of an extraction that was killed may hold the first ones.
+constexpr int kTemporaryNameTries = 64;
 
 struct ExtractRequest {
     std::string update;       // UPDATE.exe
@@ -107,26 +129,64 @@ struct Extraction {
         return false;
     }
 
+    // The host paths of what each folder under DEST_DIR holds, by the key Windows compares names
+    // with: an entry lands on the file or folder Windows would take for it, whatever the case or
+    // the encoding of its name ("A\\" then "a\\x.dat" is one folder, as the updater sees it).
+    std::map<fs::path, std::map<std::string, fs::path>> listings;
+
+    std::map<std::string, fs::path>& Listing(const fs::path& folder)
+    {
+        auto [at, fresh] = listings.try_emplace(folder);
+        if (fresh) {
+            std::error_code code;
+            for (fs::directory_iterator item(folder, code), end; !code && item != end; item.increment(code)) {
+                std::string cp932, unused;
+                if (NameToCp932(item->path().filename(), cp932, unused))
+                    at->second.emplace(NameKey(cp932, false), item->path());
+            }
+        }
+        return at->second;
+    }
+
     // Where the entry goes under DEST_DIR, reached through no symbolic link.
     bool ChooseTarget(const WalkedEntry& e)
     {
         if (!Cp932ToHostPath(root, e.entry.name, target))
             return Fail(e, "the name has no form on this system");
+        fs::path at = root;
+        for (const std::string& part : NameComponents(e.entry.name)) {
+            std::map<std::string, fs::path>& listing = Listing(at);
+            auto found = listing.find(NameKey(part, false));
+            if (found == listing.end()) {
+                fs::path fresh;
+                if (!Cp932ToHostPath(at, part, fresh))
+                    return Fail(e, "the name has no form on this system");
+                found = listing.emplace(NameKey(part, false), fresh).first;
+            }
+            at = found->second;
+        }
+        target = at;
         std::string link = FindLinkBelow(root, target);
         if (!link.empty())
             return Fail(e, link + " is a symbolic link; extract follows no links inside DEST_DIR");
         return true;
     }
 
+    // The file is written under a short name of the updater's own form beside its place: a
+    // package may carry no such name, and a long name plus a suffix could pass the 255 bytes a
+    // Linux file system allows in one name.
     bool OpenPartial(const WalkedEntry& e)
     {
         if (IsReadOnlyFile(target))
             return Fail(e, PathForDisplay(target) + " is read-only; the updater would stop here too");
-        partial = target;
-        partial += ".mkupdate-part";
-        out = CreateNewFile(partial);
+        for (int n = 0; n < kTemporaryNameTries && out == nullptr; ++n) {
+            char leaf[UPDATE_TEMPORARY_NAME_LENGTH + 1];
+            std::snprintf(leaf, sizeof leaf, UPDATE_TEMPORARY_PREFIX "%04X" UPDATE_TEMPORARY_SUFFIX, n);
+            partial = target.parent_path() / leaf;
+            out = CreateNewFile(partial);
+        }
         if (out == nullptr) {
-            Fail(e, "cannot create " + PathForDisplay(partial) + " (does it exist already?)");
+            Fail(e, "cannot create a temporary file such as " + PathForDisplay(partial) + " beside it");
             partial.clear();
             return false;
         }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "build/name_room.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "host/host_files.h"
@@ -16,8 +17,10 @@ const char kVerifyHelp[] =
     "Checks an update executable the way the updater will meet it: the trailer and layout, every\n"
     "entry header, the rules of the format (names the updater writes under exactly that name,\n"
     "inside the installed folder; no two names that differ only in case; folders before their\n"
-    "contents; setup files where the setup pass can unpack them), and inflates every stream,\n"
-    "checking its Adler-32, its size, and that it ends exactly where its packed size says.\n"
+    "contents; setup files where the setup pass can unpack them; names that fit under an install\n"
+    "folder, with a warning for each that leaves less room than an ordinary one of 80 bytes), and\n"
+    "inflates every stream, checking its Adler-32, its size, and that it ends exactly where its\n"
+    "packed size says.\n"
     "\n"
     "  --json       print the verdict as a JSON object\n"
     "  -q, --quiet  print nothing but problems\n"
@@ -43,6 +46,7 @@ int RunVerify(const Args& args)
     walk.inflateAll = true;
     walk.checkRules = true;
     PackageProblem problem;
+    std::vector<std::string> tight;  // names that leave less room than an ordinary install folder
     walk.begin = [&](const WalkedEntry& e) {
         progress.Reached((uint64_t)e.offset);
         // The rules hold byte by byte; the characters must also exist, or Windows writes the name
@@ -54,10 +58,17 @@ int RunVerify(const Args& args)
             problem.text = "the name holds a character that code page 932 does not assign";
             return (int)WALK_STOP;
         }
+        if (!JudgeNameRoom(e.entry.name, IsFolderEntry(&e.entry), problem.text, tight)) {
+            problem.offset = e.offset;
+            problem.name = e.entry.name;
+            return (int)WALK_STOP;
+        }
         return (int)WALK_SKIP;
     };
     WalkSummary summary;
     bool sound = WalkPackage(file.Stream(), walk, &summary, &problem) && problem.text.empty();
+    for (const std::string& line : tight)
+        PrintTo(stderr, "mkupdate verify: warning: %s\n", line.c_str());
     if (json) {
         PrintTo(stdout, "{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
         if (sound)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "build/name_room.h"
 #include "cli/text_util.h"
 #include "host/host_files.h"
 #include "lint/lint_text.h"
@@ -305,6 +306,9 @@ std::vector<std::string> UpdateFiles(const fs::path& folder)
     std::vector<std::string> files;
     std::error_code error;
     for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        // A link is never entered (std::filesystem under MinGW would follow a junction's loop).
+        if (IsLink(it->path()))
+            it.disable_recursion_pending();
         if (!it->is_regular_file(error))
             continue;
         // Named in code page 932, as the entries will be; a name without that form is the
@@ -369,6 +373,8 @@ std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath, con
     fs::path folder = fs::u8path(installEnvPath).parent_path();
     LineRules rules(installEnvPath, bytes, options);
     std::vector<LintFinding> findings = rules.Run(UpdateFiles(folder.empty() ? fs::path(".") : folder));
+    for (const NameRoomNote& note : CheckTreeNameRoom(folder.empty() ? fs::path(".") : folder))
+        findings.push_back({note.path, 0, note.error, note.why});
     if (options.strict)
         for (LintFinding& finding : findings)
             finding.error = true;
