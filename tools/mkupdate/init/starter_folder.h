@@ -32,6 +32,9 @@ bool ReadGameFolder(const std::filesystem::path& game, GameFacts& facts, std::st
 // character or "|", longer than the 127 bytes a setting keeps, or without a code page 932 form.
 bool ToSettingsValue(const std::string& utf8, std::string& value);
 
+// The line of the starter readme that the maker replaces with what the update changes (UTF-8).
+extern const char kStarterReadmePlaceholder[];
+
 // The three files, as the updater reads them: code page 932 text with CR LF line ends.
 std::string StarterSettingsFile(const GameFacts& facts);
 std::string StarterReadme(const GameFacts& facts);
