@@ -200,6 +200,7 @@ TEST(MkupdateBuild, OutputMayNotReplaceOrJoinItsInputs)
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / "game.exe", "game");
     fs::path stub = scratch.Path() / "stub.exe";
     Write(stub, kStub);
@@ -234,6 +235,7 @@ TEST(MkupdateBuild, LeavesOutClutterEarlierUpdatesAndWhatTheMakerExcludes)
     fs::path stub = scratch.Path() / "stub.exe";
     Write(stub, kStub);
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / "game.dat", "game");
     Write(source / ".git" / "config", "[core]");
     Write(source / "Thumbs.db", "thumbs");
@@ -296,6 +298,7 @@ TEST(MkupdateBuild, ReportsEveryNameWithoutACodePage932Form)
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / U8("a\xF0\x9F\x98\x80.dat"), "x");
     Write(source / U8("b\xC3\xA9t\xC3\xA9\xE2\x82\xAC.dat"), "x");
     Write(scratch.Path() / "stub.exe", kStub);
@@ -333,6 +336,7 @@ TEST(MkupdateBuild, RefusesNamesWindowsWouldConfuse)
         Scratch scratch;
         fs::path source = scratch.Path() / "src";
         Write(source / "install.env", kSettings);
+        WriteTitlePicture(source);
         for (const char* file : c.files)
             Write(source / file, "x");
         Write(scratch.Path() / "stub.exe", kStub);
@@ -351,6 +355,7 @@ TEST(MkupdateBuild, RefusesALinkToAFolderAndFollowsLinksToFiles)
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(scratch.Path() / "outside" / "real.dat", "real");
     fs::create_symlink(scratch.Path() / "outside" / "real.dat", source / "linked.dat");
     Write(scratch.Path() / "stub.exe", kStub);
@@ -409,6 +414,7 @@ TEST(MkupdateBuild, NeverWritesThroughAnExistingPartFileAndRemovesItsOwnOnInterr
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(scratch.Path() / "stub.exe", kStub);
     Write(scratch.Path() / "victim", "victim");
     fs::path output = scratch.Path() / "out.exe";

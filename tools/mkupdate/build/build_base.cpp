@@ -131,9 +131,10 @@ void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, 
         fs::path ours;
         if (entry.folder || !Cp932ToHostPath(request.source, view.readme, ours))
             continue;
-        std::vector<char> a, b;
+        std::vector<char> a(1 << 16), b(1 << 16);
         std::string error;
-        if (SameContents(ours, entry.path, a, b, nullptr, error) != 0)
+        uint64_t read = 0;
+        if (SameContents(ours, entry.path, a, b, &read, error) != 0)
             continue;
         PrintTo(stderr,
                 "mkupdate build: warning: the update's readme %s replaces %s of OLD_DIR, which says something "

@@ -266,12 +266,14 @@ private:
     {
         if (key != "TITLEBAR" && key != "INSTREADME")
             return;
-        size_t start = rest.find_first_not_of(" \t");
-        if (start == std::string::npos || rest.compare(start, 2, "//") == 0)
+        size_t start = 0, end = rest.size();
+        while (start < end && IsSeparatorByte(rest[start]))
+            start++;
+        while (end > start && IsSeparatorByte(rest[end - 1]))
+            end--;
+        if (start == end || rest.compare(start, 2, "//") == 0)
             return;
-        std::string dropped = rest.substr(start);
-        while (!dropped.empty() && (dropped.back() == ' ' || dropped.back() == '\t' || dropped.back() == '\r'))
-            dropped.pop_back();
+        std::string dropped = rest.substr(start, end - start);
         findings_.Warn(line, "the value of " + key + " ends at the first blank: the updater shows " + Quoted(value) +
                                  " and drops " + Quoted(dropped) + "; write each space as \"|\"");
     }
