@@ -1,5 +1,6 @@
 // What `mkupdate init` writes: a starter update folder whose settings file, title picture and
-// readme pass lint as they are, filled in from an installed game's folder where one is given.
+// readme pass lint as they are (lint only notes the placeholder picture and readme line the maker
+// replaces), filled in from an installed game's folder where one is given.
 #ifndef MKUPDATE_STARTER_FOLDER_H
 #define MKUPDATE_STARTER_FOLDER_H
 

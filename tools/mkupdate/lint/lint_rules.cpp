@@ -264,7 +264,9 @@ private:
     // The shown texts end at the first blank; "|" stands for a space in them.
     void CheckCutText(const std::string& key, const std::string& value, const std::string& rest, int line)
     {
-        if (key != "TITLEBAR" && key != "INSTREADME")
+        // A byte that is no code page 932 text is an error of its own.
+        if ((key != "TITLEBAR" && key != "INSTREADME") || FindInvalidCp932(rest.data(), rest.size()) >= 0 ||
+            FindInvalidCp932(value.data(), value.size()) >= 0)
             return;
         size_t start = 0, end = rest.size();
         while (start < end && IsSeparatorByte(rest[start]))
