@@ -93,9 +93,10 @@ void ExpectLintCleanAndBuilds(const fs::path& folder, const fs::path& scratch, b
         EXPECT_NE(line.find(": warning: "), std::string::npos) << line;
     EXPECT_NE(lines.back().find("readme.txt:6: warning: the readme still holds the placeholder line"), std::string::npos)
         << lint.output;
-    if (placeholderPicture)
+    if (placeholderPicture) {
         EXPECT_NE(lines.front().find("insttscr.rct: warning: this is still the placeholder picture"), std::string::npos)
             << lint.output;
+    }
     fs::path stub = scratch / "stub.exe", update = scratch / "update.exe";
     Write(stub, "MZ stub");
     ToolRun build = RunTool("build -q " + Q(folder) + " -o " + Q(update) + " --stub " + Q(stub));
