@@ -16,6 +16,8 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "host/rct_convert.h"
+#include "image/rct_decoder.h"
 
 namespace fs = std::filesystem;
 
@@ -116,6 +118,13 @@ int main(int argc, char** argv)
         CopyFile(oldDir / name, newDir / name);
     CopyFile(oldDir / "game.exe", newDir / "game.exe");
     Write(newDir / "install.env", settings);
+    // Every update carries its title picture.
+    RgbImage picture;
+    picture.width = picture.height = 16;
+    picture.bgr.assign(16 * 16 * 3, 0x40);
+    std::string rct, error;
+    EncodeRct(picture, RCT_TC00, "", rct, error);
+    Write(newDir / "insttscr.rct", rct);
     // 2 % changed: every 50th file, half in place (same size), half grown.
     int changed = 0;
     for (size_t i = 0; i < names.size(); i += 50, ++changed) {
@@ -128,6 +137,7 @@ int main(int argc, char** argv)
         CopyFile(newDir / names[i], byHand / names[i]);
     }
     CopyFile(newDir / "install.env", byHand / "install.env");
+    CopyFile(newDir / "insttscr.rct", byHand / "insttscr.rct");
     Write(root / "stub.exe", "MZ stub");
 
     std::printf("trees: %d files, %.2f GiB each; %d changed (2%%), half of them the same size\n", files,

@@ -7,9 +7,11 @@
 #include "cli/commands.h"
 #include "files.h"
 #include "host/image_file.h"
+#include "init/starter_folder.h"
 #include "mkupdate_program.h"
 #include "program.h"
 #include "sample_text.h"
+#include "tool_kit.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -21,15 +23,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh folder holding install.env and the given update files (names in UTF-8).
+// A fresh folder holding install.env and the given update files (names in UTF-8), and a sound
+// title picture unless the files bring one of their own or `titlePicture` is false.
 class Fixture {
 public:
-    Fixture(const std::string& settings, const std::map<std::string, std::string>& files = {}) : folder_("lint")
+    Fixture(const std::string& settings, const std::map<std::string, std::string>& files = {},
+            bool titlePicture = true)
+        : folder_("lint")
     {
         kit::Write(folder_.Dir() / "install.env", settings);
-        for (const auto& [name, bytes] : files)
+        for (const auto& [name, bytes] : files) {
             kit::Write(folder_.Dir() / kit::U8(name), bytes);
+            if (name.rfind("insttscr.", 0) == 0 || name.rfind("INSTTSCR.", 0) == 0)
+                titlePicture = false;
+        }
+        if (titlePicture)
+            toolkit::WriteTitlePicture(folder_.Dir());
     }
+    fs::path Beside(const std::string& name) const { return folder_.Dir() / kit::U8(name); }
     std::string Settings() const { return (folder_.Dir() / "install.env").string(); }
 
 private:
@@ -154,8 +165,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "relative to where the updater runs"},
         LintCase{"IniEntriesWithoutFile", "[ini]\na=1\n-\n", {}, 1, false, "INI_FILE is not set"},
         LintCase{"RegEntriesWithoutKey", "[reg]\n\"a\"=\"b\"\n-\n", {}, 1, false, "REG_GLOBAL is not set"},
-        LintCase{"ChkRegWithoutHigh", "CHKREG\tVersion\nCHKREGVER\t1\n", {}, 1, false, "without CHKREGVERHIGH"},
-        LintCase{"VersionRangeEmpty", "CHKREG\tV\nCHKREGVER\t5\nCHKREGVERHIGH\t4\n", {}, 2, false, "above CHKREGVERHIGH"},
+        LintCase{"ChkRegWithoutHigh", "CHKREG\tVersion\n", {}, 1, false, "without CHKREGVERHIGH"},
+        LintCase{"VersionRangeEmpty", "CHKREG\tV\nCHKREGVER\t5\nCHKREGVERHIGH\t4\n", {}, 2, true,
+                 "CHKREGVER 5 is above CHKREGVERHIGH 4: every installed version is refused"},
+        LintCase{"VersionRangeEmptyFromTheDefault", "CHKREG\tV\nCHKREGVERHIGH\t-1\n", {}, 2, true,
+                 "CHKREGVER 0 is above CHKREGVERHIGH -1"},
+        // What the player sees, cut or never found
+        LintCase{"TitleCutAtABlank", "TITLEBAR\tMy Game 2\n", {}, 1, false,
+                 "the updater shows \"My\" and drops \"Game 2\"; write each space as \"|\""},
+        LintCase{"ReadmeButtonCutAtABlank", "INSTREADME\tRead me\n", {{"readme.txt", "r"}}, 1, false, "drops \"me\""},
+        LintCase{"FullWidthSpaceAsSeparator", "TITLEBAR\x81\x40Game\n", {}, 1, false,
+                 "a full-width space (U+3000) follows \"TITLEBAR\": the updater takes only a tab or a half-width space"},
+        LintCase{"FullWidthSpaceThenAValue", "INSTTO\x81\x40Game Folder\n", {}, 1, false,
+                 "full-width space (U+3000) follows \"INSTTO\""},
         LintCase{"ReadmeMissing", kReadme, {}, 1, false, "not a file at the top"},
         LintCase{"ReadmeInSubfolder", kReadme + "INSTREADMEFL\tdoc\\readme.txt\n", {{"doc/readme.txt", "r"}}, 2, false,
                  "not a file at the top"},
@@ -224,6 +246,12 @@ TEST(Lint, CleanFilesGiveNoFindings)
         {"TITLEBAR\t\x83\x65\x83\x58\x83\x67\n", {}},
         {"REG_GLOBAL\tM\nREG_LOCAL\tG\n[reg]\n[HKEY_CURRENT_USER\\Software\\M\\G]\n\"D\"=\"REP_INSTALL\\\\x\"\n-\n", {}},
         {"[delfiles]\nanything at all\n-\tcomment\n[delfiles_user]\nsave\\*.sav\n- end\n", {}},
+        // A comment after the title, a full-width space inside it, an upper-case picture name.
+        {"TITLEBAR\tMy|Game  // the window's title\n", {}},
+        {"TITLEBAR\tMy\x81\x40Game\n", {}},
+        {"TITLEBAR\tGame\n", {{"INSTTSCR.RCT", toolkit::TitlePictureBytes()}}},
+        // With its title image, other insttscr.* files are left out.
+        {"TITLEBAR\tGame\n", {{"insttscr.rct", toolkit::TitlePictureBytes()}, {"insttscr.psd", "8BPS"}}},
     };
     for (const Clean& c : cases) {
         Fixture fixture(c.settings, c.files);
@@ -294,6 +322,10 @@ TEST(Lint, WarnsOfATitlePictureLargerThanThePictureArea)
         if (c.warned) {
             ASSERT_EQ(findings.size(), 1u) << size << "\n" << Describe(findings);
             EXPECT_FALSE(findings[0].error);
+            // Filed under the picture, not under a line of install.env.
+            EXPECT_EQ(findings[0].file, fixture.Beside("insttscr.bmp").u8string());
+            EXPECT_EQ(FormatLintFinding(findings[0]).rfind(fixture.Beside("insttscr.bmp").u8string() + ": warning: ", 0),
+                      0u);
             EXPECT_NE(findings[0].message.find(size + " pixels; the main window's picture area is 268 x 268"),
                       std::string::npos)
                 << findings[0].message;
@@ -301,6 +333,60 @@ TEST(Lint, WarnsOfATitlePictureLargerThanThePictureArea)
             EXPECT_TRUE(findings.empty()) << size << "\n" << Describe(findings);
         }
     }
+}
+
+// Which file is the title picture, and what becomes of an update without one the updater can show.
+TEST(Lint, TitlePictureIsThereAndReadable)
+{
+    RgbImage image;
+    image.width = image.height = 8;
+    image.bgr.assign(8 * 8 * 3, 0x20);
+    kit::TempFolder pictures("lint_pictures");
+    std::string error, starter;
+    ASSERT_TRUE(WriteImageFile(pictures / "title.png", image, error)) << error;
+    ASSERT_TRUE(StarterPictureFile(starter, error)) << error;
+    const std::string png = kit::ReadFileBytes(pictures / "title.png");
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> files;
+        std::string file;  // the finding's file, beside install.env; empty: no finding
+        bool error;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"none at all", {}, "insttscr.rct", true, "no title picture: without insttscr.rct the updater shows only"},
+        {"a type mkupdate cannot convert", {{"insttscr.jpg", "\xFF\xD8\xFF"}}, "insttscr.rct", true,
+         "insttscr.jpg: mkupdate turns only PNG and BMP pictures into the title picture; save it as insttscr.png"},
+        {"a PNG in upper case", {{"INSTTSCR.PNG", png}}, "", false, ""},
+        {"a PNG that is none", {{"insttscr.png", "GIF89a"}}, "insttscr.png", true, "the title picture cannot be read"},
+        {"an RCT that is none", {{"insttscr.rct", "RCT"}}, "insttscr.rct", true, "make it again with mkupdate rct"},
+        {"the placeholder of mkupdate init", {{"insttscr.rct", starter}}, "insttscr.rct", false,
+         "still the placeholder picture of mkupdate init"},
+    };
+    for (const Case& c : cases) {
+        Fixture fixture("TITLEBAR\tGame\n", c.files, false);
+        std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+        if (c.file.empty()) {
+            EXPECT_TRUE(findings.empty()) << c.what << "\n" << Describe(findings);
+            continue;
+        }
+        ASSERT_EQ(findings.size(), 1u) << c.what << "\n" << Describe(findings);
+        EXPECT_EQ(findings[0].file, fixture.Beside(c.file).u8string()) << c.what;
+        EXPECT_EQ(findings[0].error, c.error) << c.what;
+        EXPECT_NE(findings[0].message.find(c.message), std::string::npos) << c.what << "\n" << Describe(findings);
+    }
+}
+
+// The starter's readme shipped as it is tells players nothing of the update.
+TEST(Lint, WarnsOfTheStartersPlaceholderReadme)
+{
+    Fixture fixture(kReadme, {{"readme.txt", StarterReadme(GameFacts{})}});
+    std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+    ASSERT_EQ(findings.size(), 1u) << Describe(findings);
+    EXPECT_EQ(findings[0].file, fixture.Beside("readme.txt").u8string());
+    EXPECT_EQ(findings[0].line, 6);
+    EXPECT_FALSE(findings[0].error);
+    EXPECT_NE(findings[0].message.find("placeholder line of mkupdate init"), std::string::npos) << Describe(findings);
 }
 
 TEST(Lint, DemoUpdateIsClean)
@@ -316,15 +402,18 @@ TEST(Lint, Cp932FixtureWithManyMistakes)
     std::vector<std::pair<int, std::string>> seen;
     for (const LintFinding& finding : findings)
         seen.push_back({finding.line, finding.message.substr(0, 24)});
-    std::vector<std::pair<int, bool>> expected = {{3, false}, {6, false}, {7, false}, {9, false}, {10, false}, {12, true}, {12, false}};
+    // The fixture has no title picture either: that finding, about the picture, comes first.
+    std::vector<std::pair<int, bool>> expected = {{0, true},   {3, false},  {6, false}, {7, false},
+                                                  {9, false},  {10, false}, {12, true}, {12, false}};
     ASSERT_EQ(findings.size(), expected.size()) << Describe(findings);
     for (size_t i = 0; i < expected.size(); i++) {
         EXPECT_EQ(findings[i].line, expected[i].first) << Describe(findings);
         EXPECT_EQ(findings[i].error, expected[i].second) << Describe(findings);
     }
-    EXPECT_NE(findings[0].message.find("did you mean TITLEBAR?"), std::string::npos);
-    EXPECT_NE(findings[1].message.find("CHKREGVERHIGH"), std::string::npos);
-    EXPECT_NE(findings[3].message.find("REP_INSTAL "), std::string::npos);
+    EXPECT_NE(findings[0].message.find("no title picture"), std::string::npos);
+    EXPECT_NE(findings[1].message.find("did you mean TITLEBAR?"), std::string::npos);
+    EXPECT_NE(findings[2].message.find("CHKREGVERHIGH"), std::string::npos);
+    EXPECT_NE(findings[4].message.find("REP_INSTAL "), std::string::npos);
 }
 
 TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)
@@ -386,6 +475,14 @@ TEST(Lint, CommandExitCodes)
     EXPECT_EQ(RunMkupdate("lint \"" + broken.Settings() + "\""), 1);
     EXPECT_EQ(RunMkupdate("lint --explain \"" + clean.Settings() + "\""), 0);
     EXPECT_EQ(RunMkupdate("lint no/such/install.env"), 1);
+    // A folder without install.env is no update folder yet: say how to start one.
+    kit::TempFolder empty("lint_empty");
+    kit::ProgramRun run = kit::RunProgram(MkupdateProgram(), "lint " + kit::Quoted(empty.Dir()));
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.output.find("install.env: error: no such file; every update folder holds install.env: start one "
+                              "with mkupdate init "),
+              std::string::npos)
+        << run.output;
     EXPECT_EQ(RunMkupdate("lint --bogus"), 2);
     EXPECT_EQ(RunMkupdate("lint a b"), 2);
     EXPECT_EQ(RunMkupdate("lint --help"), 0);

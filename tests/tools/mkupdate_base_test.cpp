@@ -152,16 +152,18 @@ TEST(MkupdateBuildBase, TreePairsGiveTheEntriesAndRemovalLinesPlayersNeed)
             Write(newDir / "game.exe", "1");
         }
         Write(newDir / "install.env", kSettings);
+        WriteTitlePicture(newDir);
         Write(scratch.Path() / "stub.exe", "MZ");
         fs::path update = scratch.Path() / "update.exe";
         ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
-                              " --base " + Q(oldDir) + " --remove-missing --json");
+                              " --base " + Q(oldDir) + " --remove-missing --allow-empty --json");
         ASSERT_EQ(run.code, kExitOk) << run.output;
         Package package = ReadPackage(update);
         ASSERT_FALSE(package.names.empty());
         EXPECT_EQ(package.names.front(), "install.env");
         std::vector<std::string> expected = c.packed;
         expected.push_back("install.env");
+        expected.push_back("insttscr.rct");
         EXPECT_EQ(Sorted(package.names), Sorted(expected)) << run.output;
 
         std::vector<std::string> removals = Utf8(ReadSettingsView(package.settings).removals);
@@ -172,12 +174,155 @@ TEST(MkupdateBuildBase, TreePairsGiveTheEntriesAndRemovalLinesPlayersNeed)
     }
 }
 
+struct PlayerDataCase {
+    const char* what;
+    std::vector<TreeItem> oldTree;  // the new tree holds game.exe and new.dat only
+    std::string userLines;          // the [delfiles_user] section's lines
+    std::string options;            // more than --base OLD --remove-missing
+    int code;
+    std::vector<std::string> removals;  // added, when built
+    std::string message;                // a part of the output
+};
+
+// A played copy as OLD_DIR: its saves must never become removal lines.
+TEST(MkupdateBuildBase, PlayerDataIsNeverRemoved)
+{
+    const std::vector<TreeItem> played = {{"save/slot01.sav", "s1"}, {"save/global.sav", "g"}, {"old.dat", "o"}};
+    const std::vector<PlayerDataCase> cases = {
+        {"[delfiles_user] names the saves: skipped, matched as the updater matches", played, "SAVE\\*.SAV\r\n", "",
+         kExitOk, {"old.dat"}, "save\\slot01.sav: no removal line: install.env names it as player data"},
+        {"saves nothing names stop the build, listed", played, "", "", kExitInput, {},
+         "look like player data; --remove-missing would delete them from players' folders:\n  save\\global.sav\n  "
+         "save\\slot01.sav\n"},
+        {"--keep with a folder", played, "", " --keep save/", kExitOk, {"old.dat"}, "kept by --keep save/"},
+        {"--keep with a name anywhere", played, "", " --keep *.SAV", kExitOk, {"old.dat"}, "kept by --keep *.SAV"},
+        {"--keep that misses one", played, "", " --keep save/slot*.sav", kExitInput, {}, "  save\\global.sav\n"},
+        {"a save file outside a save folder", {{"data/global.sav", "g"}, {"old.dat", "o"}}, "", "", kExitInput, {},
+         "data\\global.sav"},
+        {"RPG Maker saves", {{"Save01.rvdata2", "s"}, {"old.dat", "o"}}, "", "", kExitInput, {}, "Save01.rvdata2"},
+        {"a Japanese save folder", {{"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96/a.dat", "s"}, {"old.dat", "o"}}, "", "",
+         kExitInput, {}, "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96\\a.dat"},
+        {"names that only resemble saves are removed", {{"saved.dat", "s"}, {"savebutton.png", "b"}}, "", "", kExitOk,
+         {"savebutton.png", "saved.dat"}, "2 files of OLD_DIR missing"},
+    };
+    for (const PlayerDataCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch scratch;
+        fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+        MakeTree(oldDir, c.oldTree);
+        Write(oldDir / "game.exe", "1");
+        MakeTree(newDir, {{"game.exe", "1"}, {"new.dat", "n"}});
+        std::string settings = kSettings;
+        if (!c.userLines.empty())
+            settings += "[delfiles_user]\r\n" + c.userLines + "-\r\n";
+        Write(newDir / "install.env", settings);
+        WriteTitlePicture(newDir);
+        Write(scratch.Path() / "stub.exe", "MZ");
+        fs::path update = scratch.Path() / "update.exe";
+        ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
+                              " --base " + Q(oldDir) + " --remove-missing" + c.options);
+        ASSERT_EQ(run.code, c.code) << run.output;
+        EXPECT_NE(Lines(run.output).find(c.message), std::string::npos) << run.output;
+        EXPECT_FALSE(fs::exists(scratch.Path() / "update.exe.part"));
+        if (c.code != kExitOk) {
+            EXPECT_FALSE(fs::exists(update));
+            continue;
+        }
+        std::vector<std::string> expected = {"install.env"};
+        expected.insert(expected.end(), c.removals.begin(), c.removals.end());
+        EXPECT_EQ(Utf8(ReadSettingsView(ReadPackage(update).settings).removals), expected);
+    }
+}
+
+// Without --remove-missing nothing is removed, so a played copy only keeps its saves off the
+// suggested lines.
+TEST(MkupdateBuildBase, SuggestsNoLineForPlayerData)
+{
+    Scratch scratch;
+    fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+    MakeTree(oldDir, {{"save/slot01.sav", "s"}, {"old.dat", "o"}});
+    MakeTree(newDir, {{"new.dat", "n"}, {"install.env", kSettings}});
+    WriteTitlePicture(newDir);
+    Write(scratch.Path() / "stub.exe", "MZ");
+    ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(scratch.Path() / "u.exe") + " --stub " +
+                          Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir));
+    ASSERT_EQ(run.code, kExitOk) << run.output;
+    std::string output = Lines(run.output);
+    EXPECT_NE(output.find("missing: save\\slot01.sav: no removal line: it looks like player data: it lies in a save "
+                          "folder (save\\)"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("or build with --remove-missing:\nold.dat\n"), std::string::npos) << output;
+}
+
+// An update of nothing but its setup files changes nothing in players' folders.
+TEST(MkupdateBuildBase, RefusesAnUpdateThatBringsNothingUnlessAllowed)
+{
+    Scratch scratch;
+    fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+    MakeTree(oldDir, {{"game.exe", "1"}, {"data/a.dat", "a"}, {"install.env", "old"}, {"readme.txt", "old"}});
+    // The readme differs, but the updater's setup files are always packed: they bring nothing of the game.
+    MakeTree(newDir, {{"game.exe", "1"}, {"data/a.dat", "a"}, {"install.env", "INSTREADME\tReadme\r\n" + kSettings},
+                      {"readme.txt", "new"}});
+    WriteTitlePicture(newDir);
+    Write(scratch.Path() / "stub.exe", "MZ");
+    fs::path update = scratch.Path() / "u.exe";
+    Write(update, "the update built before");
+    std::string common = "build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
+                         " --base " + Q(oldDir);
+    ToolRun refused = RunTool(common);
+    EXPECT_EQ(refused.code, kExitInput);
+    EXPECT_NE(refused.output.find("the update brings nothing of the game"), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("--allow-empty"), std::string::npos) << refused.output;
+    EXPECT_EQ(Read(update), "the update built before");
+    EXPECT_FALSE(fs::exists(scratch.Path() / "u.exe.part"));
+    ToolRun allowed = RunTool(common + " --allow-empty");
+    EXPECT_EQ(allowed.code, kExitOk) << allowed.output;
+    EXPECT_EQ(Sorted(ReadPackage(update).names), Sorted({"install.env", "insttscr.rct", "readme.txt"}));
+    // One changed file of the game is enough.
+    Write(newDir / "data" / "a.dat", "A");
+    EXPECT_EQ(RunTool(common).code, kExitOk);
+    EXPECT_EQ(RunTool("build " + Q(newDir) + " -o " + Q(update) + " --allow-empty").code, kExitUsage);
+}
+
+// The readme is always packed: one that says something else than the old release's file of the
+// same name replaces it in players' folders.
+TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOne)
+{
+    struct Case {
+        const char* what;
+        std::string oldReadme;  // empty: OLD_DIR has none
+        bool warned;
+    } cases[] = {{"a different readme", "the game's own manual", true},
+                 {"the same readme", "what changed", false},
+                 {"no readme in OLD_DIR", "", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch scratch;
+        fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+        MakeTree(oldDir, {{"game.exe", "1"}});
+        if (!c.oldReadme.empty())
+            Write(oldDir / "ReadMe.txt", c.oldReadme);
+        MakeTree(newDir, {{"game.exe", "2"}, {"readme.txt", "what changed"},
+                          {"install.env", "INSTREADME\tReadme\r\n" + kSettings}});
+        WriteTitlePicture(newDir);
+        Write(scratch.Path() / "stub.exe", "MZ");
+        ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(scratch.Path() / "u.exe") + " --stub " +
+                              Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir));
+        ASSERT_EQ(run.code, kExitOk) << run.output;
+        std::string expected = "warning: the update's readme " + PathForDisplay(newDir / "readme.txt") + " replaces " +
+                               PathForDisplay(oldDir / "ReadMe.txt") + " of OLD_DIR";
+        EXPECT_EQ(run.output.find(expected) != std::string::npos, c.warned) << run.output;
+    }
+}
+
 TEST(MkupdateBuildBase, WithoutRemoveMissingPrintsTheLinesAndPacksTheSettingsUnchanged)
 {
     Scratch scratch;
     fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
     MakeTree(oldDir, {{kOmote + "/old.dat", "o"}, {"same.dat", "s"}, {"Case.dat", "c"}});
     MakeTree(newDir, {{"same.dat", "s"}, {"case.dat", "c"}, {"new.dat", "n"}, {"install.env", kSettings}});
+    WriteTitlePicture(newDir);
     Write(scratch.Path() / "stub.exe", "MZ");
     fs::path update = scratch.Path() / "update.exe";
     ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
@@ -212,6 +357,7 @@ TEST(MkupdateBuildBase, RefusesWhatThePlayersDiskCannotTake)
     fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
     MakeTree(oldDir, {{"data", "a file"}});
     MakeTree(newDir, {{"data/x.dat", "x"}, {"install.env", kSettings}});
+    WriteTitlePicture(newDir);
     Write(scratch.Path() / "stub.exe", "MZ");
     std::string common = " -o " + Q(scratch.Path() / "u.exe") + " --stub " + Q(scratch.Path() / "stub.exe");
     ToolRun swapped = RunTool("build " + Q(newDir) + common + " --base " + Q(oldDir));

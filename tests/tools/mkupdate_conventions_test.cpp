@@ -19,7 +19,7 @@ namespace {
 const std::string kSettings = "TITLEBAR\tTest\r\nREG_GLOBAL\tMaker\r\nREG_LOCAL\tGame\r\nKEYFILE\tgame.exe\r\n"
                               "[delfiles_afterinst]\r\nold.dll\r\n-\r\n";
 
-// A small update: the settings file, one file in one folder.
+// A small update: the settings file, the title picture, one file in one folder.
 struct Built {
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
@@ -30,6 +30,7 @@ struct Built {
     Built()
     {
         Write(source / "install.env", kSettings);
+        WriteTitlePicture(source);
         Write(source / "data" / "game.dat", std::string(5000, 'g'));
         Write(stub, "MZ stub");
         build = RunTool("build " + Q(source) + " --output=" + Q(update) + " --stub=" + Q(stub) + " --jobs=1");
@@ -124,8 +125,10 @@ TEST(MkupdateConventions, BuildAndListAgreeOnTheTotalsInWords)
 {
     Built built;
     ASSERT_EQ(built.build.code, kExitOk) << built.build.output;
-    // One file of 5000 bytes and the settings file; one folder.
-    const std::string totals = "2 files, 1 folder, " + std::to_string(5000 + kSettings.size()) + " bytes packed into ";
+    // One file of 5000 bytes, the settings file and the title picture; one folder.
+    const std::string totals = "3 files, 1 folder, " +
+                               std::to_string(5000 + kSettings.size() + TitlePictureBytes().size()) +
+                               " bytes packed into ";
     EXPECT_NE(built.build.output.find(totals), std::string::npos) << built.build.output;
     ToolRun list = RunTool("list " + Q(built.update));
     ASSERT_EQ(list.code, kExitOk);
@@ -136,7 +139,7 @@ TEST(MkupdateConventions, BuildAndListAgreeOnTheTotalsInWords)
     std::string listLine = listOutput.substr(inList, listOutput.find(';', inList) - inList);
     EXPECT_EQ(listLine, buildLine.substr(buildLine.find(totals)));
     ToolRun verify = RunTool("verify " + Q(built.update));
-    EXPECT_NE(verify.output.find("sound: 2 files, 1 folder,"), std::string::npos) << verify.output;
+    EXPECT_NE(verify.output.find("sound: 3 files, 1 folder,"), std::string::npos) << verify.output;
 }
 
 TEST(MkupdateConventions, QuietPrintsNothingButProblems)
@@ -170,7 +173,7 @@ TEST(MkupdateConventions, ExtractMakesItsFolderAndTakesDashO)
     ToolRun option = RunTool("extract -o " + Q(viaOption) + " " + Q(built.update));
     EXPECT_EQ(option.code, kExitOk) << option.output;
     EXPECT_TRUE(fs::exists(viaOption / "install.env"));
-    EXPECT_NE(option.output.find("2 files, 1 folder extracted"), std::string::npos) << option.output;
+    EXPECT_NE(option.output.find("3 files, 1 folder extracted"), std::string::npos) << option.output;
 }
 
 TEST(MkupdateConventions, ListOfSomethingThatIsNoUpdatePrintsNothingOnStandardOutput)
@@ -190,17 +193,18 @@ TEST(MkupdateConventions, JsonForListVerifyLintAndExplain)
     ToolRun list = RunTool("list --json " + Q(built.update), false);
     EXPECT_TRUE(std::regex_search(list.output, std::regex("\"time\": \"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\"")))
         << list.output;
-    EXPECT_NE(WithoutCr(list.output).find("\"files\": 2,\n  \"folders\": 1,"), std::string::npos) << list.output;
+    EXPECT_NE(WithoutCr(list.output).find("\"files\": 3,\n  \"folders\": 1,"), std::string::npos) << list.output;
 
     ToolRun verify = RunTool("verify --json " + Q(built.update), false);
     EXPECT_EQ(verify.code, kExitOk);
-    EXPECT_NE(verify.output.find("\"sound\": true, \"files\": 2, \"folders\": 1"), std::string::npos) << verify.output;
+    EXPECT_NE(verify.output.find("\"sound\": true, \"files\": 3, \"folders\": 1"), std::string::npos) << verify.output;
     ToolRun damaged = RunTool("verify --json " + Q(built.stub), false);
     EXPECT_EQ(damaged.code, kExitInput);
     EXPECT_NE(damaged.output.find("\"sound\": false, \"problem\": {\"offset\": 0"), std::string::npos) << damaged.output;
 
     // A folder stands for the install.env in it.
     Write(built.source / "install.env", "TITLEBER\tTest\r\n");
+    WriteTitlePicture(built.source);
     ToolRun lint = RunTool("lint --json " + Q(built.source), false);
     EXPECT_EQ(lint.code, kExitOk);
     EXPECT_NE(lint.output.find("\"line\": 1, \"severity\": \"warning\", \"message\": \"key \\\"TITLEBER\\\" is not read"),
@@ -208,10 +212,13 @@ TEST(MkupdateConventions, JsonForListVerifyLintAndExplain)
         << lint.output;
 
     Write(built.source / "install.env", kSettings + "[delfiles_afterinst]\r\nC:\\x.dll\r\n-\r\n");
+
+    WriteTitlePicture(built.source);
     ToolRun refused = RunTool("lint --json --explain " + Q(built.source), false);
     EXPECT_EQ(refused.code, kExitInput);
     EXPECT_NE(refused.output.find("\"severity\": \"error\""), std::string::npos) << refused.output;
     Write(built.source / "install.env", kSettings);
+    WriteTitlePicture(built.source);
     ToolRun explain = RunTool("lint --json --explain " + Q(built.source), false);
     EXPECT_EQ(explain.code, kExitOk) << explain.output;
     EXPECT_NE(explain.output.find("\"productKey\": \"Software\\\\Maker\\\\Game\""), std::string::npos)
@@ -239,6 +246,7 @@ TEST(MkupdateConventions, JapaneseNamesInArgumentsWork)
     Scratch scratch;
     fs::path source = scratch.Path() / U8("\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9\xE8\xA1\xA8");  // ソース表
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / U8("\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.dat"), "data");  // データ.dat
     fs::path stub = scratch.Path() / U8("\xE5\x85\x83.exe");  // 元.exe
     Write(stub, "MZ stub");

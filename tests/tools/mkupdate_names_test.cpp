@@ -200,6 +200,7 @@ TEST(MkupdateBuild, OutputMayNotReplaceOrJoinItsInputs)
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / "game.exe", "game");
     fs::path stub = scratch.Path() / "stub.exe";
     Write(stub, kStub);
@@ -234,6 +235,7 @@ TEST(MkupdateBuild, LeavesOutClutterEarlierUpdatesAndWhatTheMakerExcludes)
     fs::path stub = scratch.Path() / "stub.exe";
     Write(stub, kStub);
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / "game.dat", "game");
     Write(source / ".git" / "config", "[core]");
     Write(source / "Thumbs.db", "thumbs");
@@ -264,7 +266,7 @@ TEST(MkupdateBuild, LeavesOutClutterEarlierUpdatesAndWhatTheMakerExcludes)
         if (item.is_regular_file())
             shipped.push_back(item.path().lexically_relative(out).generic_string());
     std::sort(shipped.begin(), shipped.end());
-    EXPECT_EQ(shipped, (std::vector<std::string>{"data/level.dat", "docs/manual.pdf", "game.dat", "install.env"}));
+    EXPECT_EQ(shipped, (std::vector<std::string>{"data/level.dat", "docs/manual.pdf", "game.dat", "install.env", "insttscr.rct"}));
 
     fs::remove(output);
     ToolRun everything = RunTool("build " + Q(source) + " -o " + Q(output) + " --stub " + Q(stub) + " --no-default-excludes");
@@ -296,6 +298,7 @@ TEST(MkupdateBuild, ReportsEveryNameWithoutACodePage932Form)
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(source / U8("a\xF0\x9F\x98\x80.dat"), "x");
     Write(source / U8("b\xC3\xA9t\xC3\xA9\xE2\x82\xAC.dat"), "x");
     Write(scratch.Path() / "stub.exe", kStub);
@@ -333,6 +336,7 @@ TEST(MkupdateBuild, RefusesNamesWindowsWouldConfuse)
         Scratch scratch;
         fs::path source = scratch.Path() / "src";
         Write(source / "install.env", kSettings);
+        WriteTitlePicture(source);
         for (const char* file : c.files)
             Write(source / file, "x");
         Write(scratch.Path() / "stub.exe", kStub);
@@ -351,6 +355,7 @@ TEST(MkupdateBuild, RefusesALinkToAFolderAndFollowsLinksToFiles)
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(scratch.Path() / "outside" / "real.dat", "real");
     fs::create_symlink(scratch.Path() / "outside" / "real.dat", source / "linked.dat");
     Write(scratch.Path() / "stub.exe", kStub);
@@ -413,6 +418,7 @@ TEST(MkupdateBuild, NeverWritesThroughAnExistingPartFileAndRemovesItsOwnOnInterr
     Scratch scratch;
     fs::path source = scratch.Path() / "src";
     Write(source / "install.env", kSettings);
+    WriteTitlePicture(source);
     Write(scratch.Path() / "stub.exe", kStub);
     Write(scratch.Path() / "victim", "victim");
     fs::path output = scratch.Path() / "out.exe";

@@ -60,6 +60,7 @@ std::vector<SourceFile> MakeTree(const fs::path& root)
 {
     std::vector<SourceFile> files = {
         {U8("install.env"), kSettings},
+        {U8("insttscr.rct"), TitlePictureBytes()},
         {U8("readme.txt"), "readme"},
         {U8("empty.dat"), ""},
         {U8("data/big.dat"), Pattern(kUnit * 5 / 2, 1)},
@@ -106,6 +107,7 @@ TEST(MkupdateBuild, RoundTripThroughVerifyAndExtract)
     EXPECT_EQ(Read(update).substr(0, 13), "MZ stub bytes");
     std::vector<std::string> expectedOrder = {
         "install.env",
+        "insttscr.rct",
         "empty.dat",
         "readme.txt",
         "data\\",
@@ -140,7 +142,7 @@ TEST(MkupdateBuild, RoundTripThroughVerifyAndExtract)
     for (const auto& item : fs::directory_iterator(setup))
         setupFiles.push_back(item.path().filename().string());
     std::sort(setupFiles.begin(), setupFiles.end());
-    EXPECT_EQ(setupFiles, (std::vector<std::string>{"install.env", "readme.txt"}));
+    EXPECT_EQ(setupFiles, (std::vector<std::string>{"install.env", "insttscr.rct", "readme.txt"}));
 }
 
 TEST(MkupdateBuild, OutputIsTheSameForAnyNumberOfJobsAndEveryRun)
@@ -166,6 +168,7 @@ TEST(MkupdateBuild, RefusesWhatTheUpdaterCouldNotUse)
         const char* label;
         std::vector<std::pair<fs::path, std::string>> files;
         std::string expected;  // part of the message
+        bool titlePicture = true;  // a sound insttscr.rct is added
     };
     // Components stay below the host's own limit of 255 bytes; the whole name does not fit.
     fs::path longName = fs::path(std::string(130, 'm')) / std::string(129, 'n');
@@ -178,11 +181,22 @@ TEST(MkupdateBuild, RefusesWhatTheUpdaterCouldNotUse)
         {"name without a code page 932 form",
          {{U8("install.env"), kSettings}, {U8("\xF0\x9F\x98\x80.dat"), "x"}},
          "has no code page 932 (Shift-JIS) form"},
+        // Without a title picture the updater shows a notice in place of its window.
+        {"no title picture", {{U8("install.env"), kSettings}, {U8("a.dat"), "a"}}, "no title picture", false},
+        {"a title picture mkupdate cannot convert",
+         {{U8("install.env"), kSettings}, {U8("insttscr.jpg"), "\xFF\xD8\xFF\xE0"}},
+         "insttscr.jpg: mkupdate turns only PNG and BMP pictures into the title picture", false},
+        {"a PNG title picture that is no PNG", {{U8("install.env"), kSettings}, {U8("INSTTSCR.PNG"), "GIF89a"}},
+         "INSTTSCR.PNG: error: the title picture cannot be read", false},
+        {"an RCT title picture that is no RCT", {{U8("install.env"), kSettings}, {U8("insttscr.rct"), "RCT?"}},
+         "insttscr.rct: error: the title picture cannot be read", false},
     };
     for (const Case& c : cases) {
         Scratch scratch;
         for (const auto& file : c.files)
             Write(scratch.Path() / "src" / file.first, file.second);
+        if (c.titlePicture)
+            WriteTitlePicture(scratch.Path() / "src");
         Write(scratch.Path() / "stub.exe", "MZ");
         fs::path output = scratch.Path() / "out.exe";
         ToolRun run = RunTool("build " + Q(scratch.Path() / "src") + " -o " + Q(output) + " --stub " +
@@ -244,7 +258,24 @@ TEST(MkupdateVerify, FindsDamageTheUpdaterWouldMeet)
     PackageWriter writer([&](const unsigned char* d, size_t n) { unsafe.insert(unsafe.end(), d, d + n); }, 1000);
     writer.AddFile("..\\evil.dll", 1, 0, DeflateZlib("x"));
     writer.Finish();
+    // Sound packages whose update cannot work.
+    auto package = [](const std::vector<std::pair<std::string, std::string>>& files) {
+        std::vector<unsigned char> bytes(1000, 'S');
+        PackageWriter writer([&](const unsigned char* d, size_t n) { bytes.insert(bytes.end(), d, d + n); }, 1000);
+        for (const auto& [name, data] : files)
+            writer.AddFile(name.c_str(), (int32_t)data.size(), 0, DeflateZlib(data));
+        writer.Finish();
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string settings = "TITLEBAR\tT\r\n";
     const std::vector<Case> cases = {
+        {"no title picture", package({{"install.env", settings}}), "insttscr.rct: no title picture"},
+        {"a title picture that is no RCT picture", package({{"install.env", settings}, {"insttscr.rct", "RCT?"}}),
+         "insttscr.rct: the title picture is no RCT picture the updater can show"},
+        {"a version range no installed version passes",
+         package({{"install.env", settings + "CHKREG\tV\r\nCHKREGVER\t5\r\nCHKREGVERHIGH\t4\r\n"},
+                  {"insttscr.rct", TitlePictureBytes()}}),
+         "install.env: CHKREGVER 5 is above CHKREGVERHIGH 4"},
         {"a flipped bit", flipped, "offset "},
         {"a cut-off end", cut, "offset "},
         {"a name that climbs out", std::string(unsafe.begin(), unsafe.end()), "leaves the destination folder"},

@@ -25,6 +25,7 @@ struct Unpacked {
         fs::create_directories(folder);
         fs::copy_file(fs::u8path(MkupdateProgram()), program);
         Write(source / "install.env", "TITLEBAR\tTest\r\n");
+        WriteTitlePicture(source);
         Write(source / "data.dat", "data");
     }
 

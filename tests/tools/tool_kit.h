@@ -8,6 +8,8 @@
 #include <string>
 
 #include "files.h"
+#include "host/rct_convert.h"
+#include "image/rct_decoder.h"
 #include "mkupdate_program.h"
 #include "program.h"
 
@@ -36,6 +38,22 @@ private:
 inline ToolRun RunTool(const std::string& arguments, bool withErrors = true)
 {
     return kit::RunProgram(MkupdateProgram(), arguments, withErrors);
+}
+
+// A small title picture as an RCT file: every update carries one.
+inline std::string TitlePictureBytes()
+{
+    RgbImage image;
+    image.width = image.height = 4;
+    image.bgr.assign(3 * 4 * 4, 0x60);
+    std::string rct, error;
+    EncodeRct(image, RCT_TC00, "", rct, error);
+    return rct;
+}
+
+inline void WriteTitlePicture(const fs::path& folder)
+{
+    Write(folder / "insttscr.rct", TitlePictureBytes());
 }
 
 inline std::string Q(const fs::path& path)

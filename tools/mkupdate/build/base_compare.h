@@ -1,4 +1,4 @@
-// build --base: the new tree weighed against the previous release as players have it. Files
+// build --base: the new tree weighed against the previous release as it shipped. Files
 // are matched by the name Windows gives them on a player's disk (code page 932, case ignored),
 // compared by content (sizes first, then bytes, on several threads), and what players already
 // have is dropped from the package.

@@ -105,6 +105,52 @@ std::string JsonNames(const std::vector<std::string>& names)
     return out + "]";
 }
 
+// --remove-missing on a played copy would delete players' saves: stop and say how to go on.
+std::string PlayerDataError(const BaseRequest& request, const RemovalPlan& plan)
+{
+    std::string list;
+    for (const std::string& name : plan.playerData)
+        list += "\n  " + DisplayName(name);
+    return "OLD_DIR " + PathForDisplay(request.base) + " holds " +
+           Count((long long)plan.playerData.size(), "file", "files") +
+           " that SRC_DIR lacks and that look like player data; --remove-missing would delete them from "
+           "players' folders:" + list +
+           "\nOLD_DIR must be the release as shipped. Remove them from OLD_DIR, list them under [delfiles_user] in "
+           "install.env, or keep them in players' folders with --keep PATTERN (e.g. --keep save/)";
+}
+
+// The readme is always packed and replaces a file of the same name in players' folders.
+void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, const OldTree& old)
+{
+    if (view.readme.empty())
+        return;
+    auto found = old.byName.find(NameKey(view.readme, false));
+    if (found == old.byName.end())
+        return;
+    for (const OldEntry& entry : found->second) {
+        fs::path ours;
+        if (entry.folder || !Cp932ToHostPath(request.source, view.readme, ours))
+            continue;
+        std::vector<char> a(1 << 16), b(1 << 16);
+        std::string error;
+        uint64_t read = 0;
+        if (SameContents(ours, entry.path, a, b, &read, error) != 0)
+            continue;
+        PrintTo(stderr,
+                "mkupdate build: warning: the update's readme %s replaces %s of OLD_DIR, which says something "
+                "else: players lose that text. Give the update's readme a name of its own (INSTREADMEFL) to keep "
+                "both\n",
+                PathForDisplay(ours).c_str(), PathForDisplay(entry.path).c_str());
+    }
+}
+
+// Only the setup files, no removal: the update would change nothing in players' folders.
+bool BringsNothing(const BaseReport& report)
+{
+    const BaseResult& r = report.result;
+    return r.newFiles == 0 && r.changedFiles == 0 && r.newFolders == 0 && !report.removalsAdded;
+}
+
 }  // namespace
 
 bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report, std::string& error)
@@ -115,7 +161,7 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
         return false;
     }
     if (fs::equivalent(request.base, request.source, code)) {
-        error = "OLD_DIR and SRC_DIR are the same folder; OLD_DIR is the previous release as players have it";
+        error = "OLD_DIR and SRC_DIR are the same folder; OLD_DIR is the previous release as it shipped";
         return false;
     }
     std::string settings;
@@ -139,6 +185,7 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
         options.carried.push_back(view.readme);
     if (!CompareWithBase(entries, old, options, report.result, error))
         return false;
+    WarnOfReplacedReadme(request, view, old);
 
     if (!view.keyFile.empty()) {
         auto found = old.byName.find(NameKey(view.keyFile, false));
@@ -149,18 +196,28 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
             PrintTo(stderr,
                     "mkupdate build: warning: the key file %s (KEYFILE) is not in OLD_DIR %s: the updater finds "
                     "players' installs by it, so it would refuse every install like OLD_DIR. Is OLD_DIR the game "
-                    "as players have it?\n",
+                    "as it shipped?\n",
                     DisplayName(view.keyFile).c_str(), PathForDisplay(request.base).c_str());
     }
 
     std::vector<std::string> missing;
     for (const OldEntry& entry : report.result.missingFiles)
         missing.push_back(entry.name);
-    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts));
+    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts), request.keep);
+    if (request.removeMissing && !report.removals.playerData.empty()) {
+        error = PlayerDataError(request, report.removals);
+        return false;
+    }
     if (request.removeMissing && !report.removals.lines.empty()) {
         if (!AddRemovalsToSettings(request, settings, entries, report.removals, error))
             return false;
         report.removalsAdded = true;
+    }
+    if (BringsNothing(report) && !request.allowEmpty) {
+        error = "the update brings nothing of the game: every file of SRC_DIR is the same in OLD_DIR " +
+                PathForDisplay(request.base) + " (is OLD_DIR the new version itself?); only the setup files would "
+                "be packed. Give the previous release as --base, or --allow-empty if that is meant";
+        return false;
     }
     return true;
 }

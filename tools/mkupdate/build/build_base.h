@@ -20,6 +20,8 @@ struct BaseRequest {
     CollectOptions collect;        // the excludes apply to OLD_DIR too
     LintOptions lint;              // the added removal lines are checked as lint checks the file
     bool removeMissing = false;
+    std::vector<std::string> keep;  // --keep patterns, code page 932
+    bool allowEmpty = false;        // an update that brings none of the game's files is meant
     int jobs = 1;
     bool progress = false;
 };
@@ -33,7 +35,8 @@ struct BaseReport {
 };
 
 // Cuts `entries` (collected from SRC_DIR, title image made) down to what players lack. False with
-// a message when OLD_DIR cannot be read or compared, or the removal lines cannot be added.
+// a message when OLD_DIR cannot be read or compared, the removal lines cannot be added, they would
+// reach what looks like player data, or the update would bring nothing (unless allowed).
 bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report, std::string& error);
 
 // For people: the missing files and what became of them, and with `explain` every entry's

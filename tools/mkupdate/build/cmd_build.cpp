@@ -11,11 +11,13 @@
 #include "cli/commands.h"
 #include "host/host_files.h"
 #include "lint/lint.h"
+#include "lint/update_faults.h"
 #include "package/package_walk.h"
 #include "build/package_build.h"
 #include "build/package_plan.h"
 #include "host/rct_convert.h"
 #include "cli/text_util.h"
+#include "text/cp932_text.h"
 #include "examine/update_file.h"
 
 namespace fs = std::filesystem;
@@ -23,14 +25,16 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kBuildHelp[] =
-    "usage: mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing]] [--explain] [--json]\n"
-    "                      [--stub STUB.exe] [--level N] [--jobs N] [--strict] [--allow-wipe]\n"
+    "usage: mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing] [--keep PATTERN]...\n"
+    "                      [--allow-empty]] [--explain] [--json] [--stub STUB.exe] [--level N]\n"
+    "                      [--jobs N] [--strict] [--allow-wipe]\n"
     "                      [--exclude PATTERN]... [--no-default-excludes]\n"
     "\n"
     "Packs every file and folder under SRC_DIR (which must hold install.env) and appends the\n"
     "package to the updater stub, giving a finished update executable. Names become code page\n"
-    "932 (Shift-JIS); last-write times come from the files. A title image insttscr.png or\n"
-    "insttscr.bmp at the top level is turned into insttscr.rct when there is no insttscr.rct.\n"
+    "932 (Shift-JIS); last-write times come from the files. Every update needs its title picture\n"
+    "at the top level: insttscr.rct, or an insttscr.png or insttscr.bmp (any case) that is turned\n"
+    "into insttscr.rct; without one, or with another type (insttscr.jpg), the build is refused.\n"
     "The output is the same byte for byte whatever --jobs says. Links to files are followed;\n"
     "a link to a folder (a symbolic link, a junction) or a broken link is refused, in SRC_DIR\n"
     "and OLD_DIR alike, and never entered. Names that collide once case is ignored, and Windows\n"
@@ -43,10 +47,15 @@ const char kBuildHelp[] =
     "(removed on failure or Ctrl+C).\n"
     "\n"
     "  -o, --output OUT.exe  the update to write (replaced only once it is complete)\n"
-    "  --base OLD_DIR        the previous release as players have it: pack only what they lack\n"
-    "                        (see \"From one version to the next\" below)\n"
+    "  --base OLD_DIR        the previous release as it shipped (not a copy anyone has played):\n"
+    "                        pack only what players lack (see \"From one version to the next\")\n"
     "  --remove-missing      with --base: add removal lines for the files SRC_DIR no longer has to\n"
     "                        [delfiles_afterinst] of the install.env that is packed\n"
+    "  --keep PATTERN        with --base: never remove what the pattern names (repeatable): a\n"
+    "                        pattern without \"/\" names a file or folder anywhere (*.cfg), one\n"
+    "                        with \"/\" the path from OLD_DIR (save/*.dat); a folder keeps all in it\n"
+    "  --allow-empty         with --base: build even when the update brings none of the game's\n"
+    "                        files (only install.env, the title picture and the readme)\n"
     "  --explain             list every file and folder with what became of it\n"
     "  --json                the result as one JSON object on standard output, for CI (messages\n"
     "                        go to standard error)\n"
@@ -68,7 +77,7 @@ const char kBuildHelp[] =
     "\n"
     "From one version to the next (--base OLD_DIR):\n"
     "  SRC_DIR holds the new version of the game plus install.env, the title picture and the\n"
-    "  readme; OLD_DIR the previous release as players have it. A file whose bytes equal those of\n"
+    "  readme; OLD_DIR the previous release as it shipped. A file whose bytes equal those of\n"
     "  the same name in OLD_DIR is left out; new and changed files are packed (sizes are compared\n"
     "  first, then the bytes, on --jobs threads). A folder is packed where it is new or a packed\n"
     "  file lies in it. install.env, the title image and the readme are always packed: the updater\n"
@@ -77,10 +86,17 @@ const char kBuildHelp[] =
     "  that removes it from players' folders; --remove-missing adds those lines to the packaged\n"
     "  install.env (SRC_DIR's file is not touched) and checks each as lint does. Never removed: the\n"
     "  key file (KEYFILE; build also warns when OLD_DIR lacks it, as players' installs are found\n"
-    "  by it), files install.env removes already, names the updater would read as something other\n"
-    "  than a file (\"-old.dat\", \"EOF.txt\", ...), and the last file of a folder this update\n"
-    "  brings empty. The updater removes the first folder level of a line once it is empty; other\n"
-    "  emptied folders stay.\n"
+    "  by it), files install.env removes already, player data ([delfiles_user] patterns of\n"
+    "  install.env, matched as the updater matches removal lines), what --keep names, names the\n"
+    "  updater would read as something other than a file (\"-old.dat\", \"EOF.txt\", ...), and the\n"
+    "  last file of a folder this update brings empty. The updater removes the first folder level\n"
+    "  of a line once it is empty; other emptied folders stay.\n"
+    "  OLD_DIR is the release as shipped. Files that look like player data (in a folder save\\,\n"
+    "  saves\\, savedata\\, savegame\\, savegames\\, userdata\\ or its Japanese name; *.sav, *.save,\n"
+    "  *.lsd, *.rpgsave, *.rmmzsave, Save*.rxdata, Save*.rvdata, Save*.rvdata2) that SRC_DIR lacks and\n"
+    "  neither [delfiles_user] nor --keep names stop --remove-missing with a list of them: remove\n"
+    "  them from OLD_DIR, or name them. An update that brings no file or folder of the game and\n"
+    "  removes nothing is refused (is OLD_DIR the new version?) unless --allow-empty is given.\n"
     "  Names are matched the way Windows matches them on a player's disk:\n"
     "  - case is ignored: Data.DAT in OLD_DIR and data.dat in SRC_DIR are one file, compared by\n"
     "    content and never removed. Equal bytes: left out, and players keep the old spelling (no\n"
@@ -161,34 +177,45 @@ bool CheckSettingsFile(const fs::path& sourceFolder, const LintOptions& options,
     return true;
 }
 
-bool IsTitlePicture(const PlannedEntry& entry)
-{
-    return !entry.folder && (entry.name == "insttscr.png" || entry.name == "insttscr.bmp");
-}
-
-// A top-level insttscr.png or .bmp becomes the title image insttscr.rct; the picture itself is
-// a source and stays out of the package.
+// A top-level insttscr.png or .bmp (any case) becomes the title image insttscr.rct; the picture
+// itself is a source and stays out of the package, as do other insttscr.* files once the title
+// image is there.
 bool PrepareTitleImage(std::vector<PlannedEntry>& entries, std::string& error)
 {
-    bool haveRct = std::any_of(entries.begin(), entries.end(),
-                               [](const PlannedEntry& e) { return !e.folder && e.name == "insttscr.rct"; });
-    auto picture = std::find_if(entries.begin(), entries.end(), IsTitlePicture);
-    if (picture != entries.end() && !haveRct) {
-        PlannedEntry title;
-        title.name = "insttscr.rct";
-        title.generated = true;
-        title.lastWriteTime = picture->lastWriteTime;
-        if (!EncodeImageFileToRct(picture->source.u8string(), title.contents, error)) {
-            error = PathForDisplay(picture->source) + ": " + error;
+    std::vector<std::string> topLevel;
+    for (const PlannedEntry& entry : entries)
+        if (!entry.folder && FirstSeparator(entry.name.c_str()) < 0)
+            topLevel.push_back(entry.name);
+    TitlePicture title = FindTitlePicture(topLevel);
+    if (!title.problem.empty()) {
+        error = DisplayName(title.problem);
+        return false;
+    }
+    auto named = [&entries](const std::string& name) {
+        return std::find_if(entries.begin(), entries.end(),
+                            [&](const PlannedEntry& e) { return !e.folder && e.name == name; });
+    };
+    if (!title.picture.empty()) {
+        auto picture = named(title.picture);
+        PlannedEntry made;
+        made.name = "insttscr.rct";
+        made.generated = true;
+        made.lastWriteTime = picture->lastWriteTime;
+        if (!EncodeImageFileToRct(picture->source.u8string(), made.contents, error)) {
+            error = PathForDisplay(picture->source) + ": " + error + "; the title picture must be a PNG or BMP";
             return false;
         }
-        title.size = title.contents.size();
-        entries.push_back(std::move(title));
-    } else if (picture != entries.end()) {
-        PrintTo(stderr, "mkupdate build: note: insttscr.rct is there, so %s is left out\n",
-                     PathForDisplay(picture->source).c_str());
+        made.size = made.contents.size();
+        entries.erase(picture);
+        entries.push_back(std::move(made));
     }
-    entries.erase(std::remove_if(entries.begin(), entries.end(), IsTitlePicture), entries.end());
+    for (const std::string& name : title.passed) {
+        auto passed = named(name);
+        PrintTo(stderr, "mkupdate build: note: %s is the title picture, so %s is left out\n",
+                DisplayName(title.rct.empty() ? "insttscr.rct" : title.rct).c_str(),
+                PathForDisplay(passed->source).c_str());
+        entries.erase(passed);
+    }
     return true;
 }
 
@@ -215,7 +242,8 @@ bool CheckWrittenUpdate(const fs::path& path, std::string& error)
 // What the command line asks for.
 struct BuildRequest {
     std::string source, output, stubPath, base;
-    bool removeMissing = false, explain = false, json = false;
+    std::vector<std::string> keep;  // UTF-8, as given
+    bool removeMissing = false, allowEmpty = false, explain = false, json = false;
     LintOptions lint;
     CollectOptions collect;
     int level = 9;
@@ -252,6 +280,12 @@ std::vector<OptionRule> BuildOptionRules(BuildRequest& request)
             {{"--stub"}, true, text(request.stubPath)},
             {{"--base"}, true, text(request.base)},
             {{"--remove-missing"}, false, flag(request.removeMissing, true)},
+            {{"--keep"}, true,
+             [&request](const std::string& value) {
+                 request.keep.push_back(value);
+                 return std::string();
+             }},
+            {{"--allow-empty"}, false, flag(request.allowEmpty, true)},
             {{"--explain"}, false, flag(request.explain, true)},
             {{"--json"}, false, flag(request.json, true)},
             {{"--level"}, true, number(request.level, 0, 9, "--level takes a number from 0 to 9")},
@@ -283,6 +317,15 @@ int ReadBuildRequest(const Args& args, BuildRequest& request)
         return Usage("where to? -o OUT.exe is missing");
     if (request.removeMissing && request.base.empty())
         return Usage("--remove-missing needs --base OLD_DIR");
+    if (!request.keep.empty() && request.base.empty())
+        return Usage("--keep needs --base OLD_DIR");
+    if (request.allowEmpty && request.base.empty())
+        return Usage("--allow-empty needs --base OLD_DIR");
+    for (const std::string& pattern : request.keep) {
+        std::string cp932;
+        if (pattern.empty() || !TextToCp932(pattern, cp932))
+            return Usage("--keep " + pattern + ": give a pattern with a code page 932 form");
+    }
     request.progress = !Quiet() && IsTerminal(stderr);
     return -1;
 }
@@ -339,6 +382,12 @@ bool WeighAgainstBase(const BuildRequest& request, std::vector<PlannedEntry>& en
     base.collect = request.collect;
     base.lint = request.lint;
     base.removeMissing = request.removeMissing;
+    base.allowEmpty = request.allowEmpty;
+    for (const std::string& pattern : request.keep) {
+        std::string cp932;
+        TextToCp932(pattern, cp932);
+        base.keep.push_back(cp932);
+    }
     base.jobs = request.jobs;
     base.progress = request.progress;
     if (!ApplyBase(base, entries, report, error))

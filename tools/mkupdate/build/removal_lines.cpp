@@ -151,7 +151,81 @@ bool GlobName(const char* pattern, const char* name)
     return GlobName(pattern + patternStep, name + nameStep);
 }
 
+// The parts of a folded name or pattern, split at the backslashes that are separators.
+std::vector<std::string> NameParts(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::string rest = text;
+    for (int at; (at = FirstSeparator(rest.c_str())) >= 0; rest = rest.substr((size_t)at + 1))
+        parts.push_back(rest.substr(0, (size_t)at));
+    parts.push_back(rest);
+    return parts;
+}
+
+// Folders in which games keep saves, folded as NameKey folds them. セーブ is "save" in Japanese.
+const char* const kSaveFolders[] = {"save", "saves", "savedata", "savegame", "savegames", "userdata",
+                                    "\x83\x5A\x81\x5B\x83\x75"};
+// Save files by their ending: the common one, RPG Maker 2000/2003, MV and MZ.
+const char* const kSaveEndings[] = {".sav", ".save", ".lsd", ".rpgsave", ".rmmzsave"};
+// RPG Maker XP, VX and VX Ace: Save01.rxdata and the like.
+const char* const kNumberedSaveEndings[] = {".rxdata", ".rvdata", ".rvdata2"};
+
+bool EndsWith(const std::string& text, const std::string& ending)
+{
+    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+std::string Folded(const char* text)
+{
+    return NameKey(text, false);
+}
+
 }  // namespace
+
+std::string PlayerDataSign(const std::string& name)
+{
+    std::vector<std::string> parts = NameParts(NameKey(name, false));
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+        for (const char* folder : kSaveFolders)
+            if (parts[i] == Folded(folder))
+                return "it lies in a save folder (" + DisplayName(folder) + "\\)";
+    const std::string& file = parts.back();
+    for (const char* ending : kSaveEndings)
+        if (EndsWith(file, Folded(ending)))
+            return std::string("it is a save file (*") + ending + ")";
+    for (const char* ending : kNumberedSaveEndings)
+        if (EndsWith(file, Folded(ending)) && file.rfind(Folded("save"), 0) == 0)
+            return std::string("it is a save file (Save*") + ending + ")";
+    return "";
+}
+
+bool KeepMatches(const std::string& pattern, const std::string& name)
+{
+    std::string slashed = pattern;
+    for (int i = 0; i < (int)slashed.size(); i = NextCharacter(slashed.c_str(), i))
+        if (slashed[(size_t)i] == '/')
+            slashed[(size_t)i] = '\\';
+    std::vector<std::string> wanted = NameParts(NameKey(slashed, false));
+    std::vector<std::string> parts = NameParts(NameKey(name, false));
+    bool folderOnly = wanted.size() > 1 && wanted.back().empty();
+    if (folderOnly)
+        wanted.pop_back();
+    if (wanted.empty() || wanted.front().empty())
+        return false;
+    if (wanted.size() == 1) {
+        size_t last = folderOnly ? parts.size() - 1 : parts.size();
+        for (size_t i = 0; i < last; ++i)
+            if (GlobName(wanted[0].c_str(), parts[i].c_str()))
+                return true;
+        return false;
+    }
+    if (wanted.size() > parts.size() || (folderOnly && wanted.size() == parts.size()))
+        return false;
+    for (size_t i = 0; i < wanted.size(); ++i)
+        if (!GlobName(wanted[i].c_str(), parts[i].c_str()))
+            return false;
+    return true;
+}
 
 SettingsView ReadSettingsView(const std::string& settings)
 {
@@ -164,6 +238,8 @@ SettingsView ReadSettingsView(const std::string& settings)
         view.readme = GetReadmeFileName(value, sizeof value);
     for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_AFTERINST); entry != nullptr; entry = entry->next)
         view.removals.push_back(entry->text);
+    for (const ActionEntry* entry = GetActionList(SECTION_DELFILES_USER); entry != nullptr; entry = entry->next)
+        view.userData.push_back(entry->text);
     FreeSettings();
     FreeActionLists();
     return view;
@@ -181,7 +257,7 @@ bool RemovalMatches(const std::string& pattern, const std::string& name)
 }
 
 RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const SettingsView& settings,
-                         const std::vector<std::string>& emptyFolders)
+                         const std::vector<std::string>& emptyFolders, const std::vector<std::string>& keep)
 {
     RemovalPlan plan;
     std::set<std::string> empty(emptyFolders.begin(), emptyFolders.end());
@@ -196,11 +272,29 @@ RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const Settings
             plan.covered.push_back(name);
             continue;
         }
+        auto userLine = std::find_if(settings.userData.begin(), settings.userData.end(),
+                                     [&](const std::string& line) { return RemovalMatches(line, name); });
+        if (userLine != settings.userData.end()) {
+            plan.left.push_back({name, "install.env names it as player data ([delfiles_user] " +
+                                           DisplayName(*userLine) + "). Left in place"});
+            continue;
+        }
+        auto kept = std::find_if(keep.begin(), keep.end(),
+                                 [&](const std::string& pattern) { return KeepMatches(pattern, name); });
+        if (kept != keep.end()) {
+            plan.left.push_back({name, "kept by --keep " + DisplayName(*kept)});
+            continue;
+        }
         std::string why = UnfitLine(name);
         int separator = FirstSeparator(name.c_str());
         if (why.empty() && separator > 0 && empty.count(NameKey(name.substr(0, (size_t)separator + 1), true)) != 0)
             why = "the updater would then remove the folder " + DisplayName(name.substr(0, (size_t)separator)) +
                   " too, which this update brings empty";
+        std::string sign = why.empty() ? PlayerDataSign(name) : std::string();
+        if (!sign.empty()) {
+            plan.playerData.push_back(name);
+            why = "it looks like player data: " + sign;
+        }
         if (!why.empty())
             plan.left.push_back({name, why});
         else

@@ -12,6 +12,7 @@ struct SettingsView {
     std::string keyFile;                 // KEYFILE, code page 932; empty when absent
     std::string readme;                  // INSTREADMEFL when INSTREADME is used; else empty
     std::vector<std::string> removals;   // the [delfiles_afterinst] lines the updater acts on
+    std::vector<std::string> userData;   // the [delfiles_user] lines: what players make (saves)
 };
 SettingsView ReadSettingsView(const std::string& settings);
 
@@ -23,13 +24,25 @@ struct RemovalPlan {
     };
     std::vector<Left> left;             // missing files no line may remove
     std::vector<std::string> covered;   // missing files a line of the settings file removes already
+    // Missing files that look like player data which neither [delfiles_user] nor --keep names:
+    // also in `left`. A played copy given as the previous release shows itself by them.
+    std::vector<std::string> playerData;
 };
 
 // `missing`: names of files in the previous release only. `emptyFolders`: NameKey of the new
 // tree's folders that hold nothing (removing the last file of a first-level folder removes that
-// folder too).
+// folder too). `keep`: the --keep patterns, in code page 932.
 RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const SettingsView& settings,
-                         const std::vector<std::string>& emptyFolders);
+                         const std::vector<std::string>& emptyFolders, const std::vector<std::string>& keep = {});
+
+// Why the file `name` (code page 932) looks like something a player made rather than part of a
+// release: "" when it does not. The names checked are listed in build's help.
+std::string PlayerDataSign(const std::string& name);
+
+// True when the --keep pattern (code page 932, "/" or "\" between folders, "*" and "?" within
+// one name, case ignored) names the file `name`: a pattern without a folder part names a file or
+// folder anywhere, one with a folder part the path from the top; a folder named keeps all it holds.
+bool KeepMatches(const std::string& pattern, const std::string& name);
 
 // True when the removal line `pattern` (with "*" and "?" in its last part) deletes the file `name`.
 bool RemovalMatches(const std::string& pattern, const std::string& name);

@@ -8,6 +8,12 @@
 #include "host/host_files.h"
 #include "cli/text_util.h"
 #include "examine/update_file.h"
+#include "host/rct_convert.h"
+#include "lint/settings_replay.h"
+#include "lint/update_faults.h"
+#include "settings/action_lists.h"
+#include "settings/settings.h"
+#include "text/cp932_text.h"
 
 namespace {
 
@@ -20,13 +26,62 @@ const char kVerifyHelp[] =
     "contents; setup files where the setup pass can unpack them; names that fit under an install\n"
     "folder, with a warning for each that leaves less room than an ordinary one of 80 bytes), and\n"
     "inflates every stream, checking its Adler-32, its size, and that it ends exactly where its\n"
-    "packed size says.\n"
+    "packed size says. An update that cannot work is not sound either: one without its title\n"
+    "picture insttscr.rct (or with one the updater cannot show), or whose version range no\n"
+    "installed version passes.\n"
     "\n"
     "  --json       print the verdict as a JSON object\n"
     "  -q, --quiet  print nothing but problems\n"
     "  -h, --help   show this help\n"
     "\n"
     "exit status: 0 sound, 1 a problem (the first one is printed with its byte offset), 2 wrong usage\n";
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c - 'A' + 'a');
+    return text;
+}
+
+// The setup files the updater reads at start-up, gathered while the walk inflates them.
+struct SetupTexts {
+    bool hasSettings = false, hasTitle = false;
+    std::string settings, title, titleName;
+};
+
+// What a sound package still lacks to work: a title picture the updater can show, a version
+// range some installed version passes. Fills `problem` and returns false.
+bool CheckWorks(const SetupTexts& setup, int64_t packageOffset, PackageProblem& problem)
+{
+    problem.offset = packageOffset;
+    if (!setup.hasTitle) {
+        problem.name = "insttscr.rct";
+        problem.text = std::string(kNoTitlePicture) + "; then build the update again";
+        return false;
+    }
+    RgbImage image;
+    RctFileInfo info;
+    std::string error;
+    if (!DecodeRctFile(setup.title, image, info, error)) {
+        problem.name = setup.titleName;
+        problem.text = "the title picture is no RCT picture the updater can show (" + error +
+                       "); make it again with mkupdate rct encode and build the update again";
+        return false;
+    }
+    if (setup.hasSettings) {
+        ReplaySettings(setup.settings);
+        FreeActionLists();
+        std::string range = VersionRangeProblem();
+        FreeSettings();
+        if (!range.empty()) {
+            problem.name = "install.env";
+            problem.text = range;
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -47,6 +102,8 @@ int RunVerify(const Args& args)
     walk.checkRules = true;
     PackageProblem problem;
     std::vector<std::string> tight;  // names that leave less room than an ordinary install folder
+    SetupTexts setup;
+    std::string* taking = nullptr;
     walk.begin = [&](const WalkedEntry& e) {
         progress.Reached((uint64_t)e.offset);
         // The rules hold byte by byte; the characters must also exist, or Windows writes the name
@@ -63,10 +120,25 @@ int RunVerify(const Args& args)
             problem.name = e.entry.name;
             return (int)WALK_STOP;
         }
-        return (int)WALK_SKIP;
+        std::string name = Lower(e.entry.name);
+        taking = nullptr;
+        if (e.entry.originalSize != PACKAGE_FOLDER_SIZE && name == "install.env" && !setup.hasSettings) {
+            setup.hasSettings = true;
+            taking = &setup.settings;
+        } else if (e.entry.originalSize != PACKAGE_FOLDER_SIZE && name == "insttscr.rct" && !setup.hasTitle) {
+            setup.hasTitle = true;
+            setup.titleName = e.entry.name;
+            taking = &setup.title;
+        }
+        return taking != nullptr ? (int)WALK_TAKE : (int)WALK_SKIP;
+    };
+    walk.data = [&](const WalkedEntry&, const unsigned char* data, size_t size) {
+        taking->append(reinterpret_cast<const char*>(data), size);
+        return true;
     };
     WalkSummary summary;
-    bool sound = WalkPackage(file.Stream(), walk, &summary, &problem) && problem.text.empty();
+    bool sound = WalkPackage(file.Stream(), walk, &summary, &problem) && problem.text.empty() &&
+                 CheckWorks(setup, summary.firstEntryOffset, problem);
     for (const std::string& line : tight)
         PrintTo(stderr, "mkupdate verify: warning: %s\n", line.c_str());
     if (json) {

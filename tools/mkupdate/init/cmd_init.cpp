@@ -15,7 +15,8 @@ namespace {
 const char kInitHelp[] =
     "usage: mkupdate init DIR [--from-game GAME_DIR] [--force]\n"
     "\n"
-    "Writes a starter update folder DIR (made if missing) that 'mkupdate lint' passes as it is:\n"
+    "Writes a starter update folder DIR (made if missing) that 'mkupdate lint' passes as it is,\n"
+    "with a warning for each placeholder to replace (the picture, the readme's line of changes):\n"
     "  install.env   the settings, code page 932 (Shift-JIS) with CR LF line ends: every key the\n"
     "                updater reads, each under a one-line Japanese comment, with a safe default;\n"
     "                the sections with commented-out examples; install.env and insttscr.rct are\n"

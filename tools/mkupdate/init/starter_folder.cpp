@@ -224,6 +224,8 @@ std::string StarterSettingsFile(const GameFacts& facts)
     return ToCp932Lines(t);
 }
 
+const char kStarterReadmePlaceholder[] = u8"\u30FB(\u5909\u66F4\u70B9\u3092\u66F8\u3044\u3066\u304F\u3060\u3055\u3044)";
+
 std::string StarterReadme(const GameFacts& facts)
 {
     std::string title = facts.title.empty() ? u8"ゲームタイトル" : facts.title;
@@ -234,7 +236,7 @@ std::string StarterReadme(const GameFacts& facts)
     AddLine(t, "");
     AddLine(t, u8"このアップデートでは次の点を変更しました。");
     AddLine(t, "");
-    AddLine(t, u8"・(変更点を書いてください)");
+    AddLine(t, kStarterReadmePlaceholder);
     AddLine(t, "");
     AddLine(t, u8"アップデートの方法");
     AddLine(t, "");

@@ -1,5 +1,6 @@
 // What `mkupdate init` writes: a starter update folder whose settings file, title picture and
-// readme pass lint as they are, filled in from an installed game's folder where one is given.
+// readme pass lint as they are (lint only notes the placeholder picture and readme line the maker
+// replaces), filled in from an installed game's folder where one is given.
 #ifndef MKUPDATE_STARTER_FOLDER_H
 #define MKUPDATE_STARTER_FOLDER_H
 
@@ -31,6 +32,9 @@ bool ReadGameFolder(const std::filesystem::path& game, GameFacts& facts, std::st
 // back as written: empty, starting with "-" (the mark of an unused setting), holding a control
 // character or "|", longer than the 127 bytes a setting keeps, or without a code page 932 form.
 bool ToSettingsValue(const std::string& utf8, std::string& value);
+
+// The line of the starter readme that the maker replaces with what the update changes (UTF-8).
+extern const char kStarterReadmePlaceholder[];
 
 // The three files, as the updater reads them: code page 932 text with CR LF line ends.
 std::string StarterSettingsFile(const GameFacts& facts);

@@ -7,6 +7,8 @@
 #include "host/host_files.h"
 #include "host/image_file.h"
 #include "host/rct_convert.h"
+#include "init/starter_folder.h"
+#include "lint/update_faults.h"
 #include "lint/lint_rules.h"
 #include "lint/lint_text.h"
 #include "package/entry_names.h"
@@ -151,10 +153,17 @@ void CheckRegistrySettings(const LintedFile& file, Findings& findings)
     if (file.Find("CHKREG") != nullptr && file.Find("CHKREGVERHIGH") == nullptr)
         findings.Warn(file.LineOf("CHKREG"), "CHKREG is set without CHKREGVERHIGH: every installed version above 0 "
                                              "would be refused");
-    if (file.Find("CHKREGVER") != nullptr && file.Find("CHKREGVERHIGH") != nullptr &&
-        GetChkRegVer() > GetChkRegVerHigh())
-        findings.Warn(file.LineOf("CHKREGVER"), "CHKREGVER is above CHKREGVERHIGH: no installed version can take "
-                                                "the update");
+    std::string range = VersionRangeProblem();
+    if (!range.empty())
+        findings.Fail(file.Find("CHKREGVER") != nullptr ? file.LineOf("CHKREGVER") : file.LineOf("CHKREGVERHIGH"),
+                      range);
+}
+
+// How a finding names a file beside install.env: as install.env was named, with the folder.
+std::string Beside(const LintedFile& file, const std::string& name)
+{
+    fs::path folder = fs::u8path(file.path).parent_path();
+    return folder.empty() ? name : (folder / fs::u8path(name)).u8string();
 }
 
 // A readme the player cannot read is as good as none.
@@ -168,8 +177,17 @@ void CheckReadmeText(const LintedFile& file, const std::string& name, int line, 
     std::string problem = EncodingProblem(text, Cp932ToUtf8(name));
     if (problem.empty() && FindInvalidCp932(text.data(), text.size()) >= 0)
         problem = Cp932ToUtf8(name) + " is not code page 932 (Shift-JIS) text: the player would see it garbled";
-    if (!problem.empty())
+    if (!problem.empty()) {
         findings.Fail(line, "readme " + problem);
+        return;
+    }
+    std::string placeholder;
+    TextToCp932(kStarterReadmePlaceholder, placeholder);
+    size_t at = text.find(placeholder);
+    if (at != std::string::npos)
+        findings.About(Beside(file, Cp932ToUtf8(name)), 1 + (int)std::count(text.begin(), text.begin() + (long)at, '\n'), false,
+                       std::string("the readme still holds the placeholder line of mkupdate init \"") +
+                           kStarterReadmePlaceholder + "\"; write what this update changes");
 }
 
 // The readme button opens a document that the setup pass put in the work folder.
@@ -196,29 +214,66 @@ void CheckReadme(const LintedFile& file, Findings& findings)
         CheckReadmeText(file, name, line, findings);
 }
 
-// The main window draws the picture at its own size, centred in a square as wide as the
-// window's client height; a larger one starts above and left of the window and is cut there.
-void CheckTitlePicture(const LintedFile& file, Findings& findings)
+fs::path UpdateFolder(const LintedFile& file)
 {
     fs::path folder = fs::u8path(file.path).parent_path();
-    if (folder.empty())
-        folder = ".";
-    for (const char* name : {"insttscr.rct", "insttscr.png", "insttscr.bmp"}) {
-        std::string bytes, error;
-        if (!ReadWholeFile(folder / name, bytes))
-            continue;
-        RgbImage image;
-        RctFileInfo info;
-        bool read = std::string(name) == "insttscr.rct" ? DecodeRctFile(bytes, image, info, error)
-                                                       : ReadImageFile((folder / name).u8string(), image, error);
-        if (read && (image.width > kPictureArea || image.height > kPictureArea))
-            findings.Warn(1, std::string("the title picture ") + name + " is " + std::to_string(image.width) + " x " +
-                                 std::to_string(image.height) + " pixels; the main window's picture area is " +
-                                 std::to_string(kPictureArea) + " x " + std::to_string(kPictureArea) +
-                                 " (its client height on Windows with the Japanese dialog font), and the picture "
-                                 "is cut at its top and left edges beyond that");
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+std::vector<std::string> TopLevelFiles(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    std::error_code code;
+    for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
+        std::error_code status;
+        if (it->is_regular_file(status))
+            names.push_back(it->path().filename().u8string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The main window draws the picture at its own size, centred in a square as wide as the
+// window's client height; a larger one starts above and left of the window and is cut there.
+void CheckPictureSize(const std::string& where, const RgbImage& image, Findings& findings)
+{
+    if (image.width > kPictureArea || image.height > kPictureArea)
+        findings.About(where, 0, false,
+                       "the title picture is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+                           " pixels; the main window's picture area is " + std::to_string(kPictureArea) + " x " +
+                           std::to_string(kPictureArea) + " (its client height on Windows with the Japanese dialog "
+                           "font), and the picture is cut at its top and left edges beyond that");
+}
+
+void CheckTitlePicture(const LintedFile& file, Findings& findings)
+{
+    fs::path folder = UpdateFolder(file);
+    TitlePicture title = FindTitlePicture(TopLevelFiles(folder));
+    if (!title.problem.empty()) {
+        findings.About(Beside(file, "insttscr.rct"), 0, true, title.problem);
         return;
     }
+    bool rct = !title.rct.empty();
+    fs::path path = folder / fs::u8path(rct ? title.rct : title.picture);
+    std::string where = Beside(file, rct ? title.rct : title.picture);
+    std::string bytes, error;
+    RgbImage image;
+    RctFileInfo info;
+    bool read = ReadWholeFile(path, bytes) &&
+                (rct ? DecodeRctFile(bytes, image, info, error) : ReadImageFile(where, image, error));
+    if (!read) {
+        findings.About(where, 0, true,
+                       "the title picture cannot be read (" + (error.empty() ? std::string("unreadable") : error) +
+                           "), so the updater would show no window; " +
+                           (rct ? "make it again with mkupdate rct encode" : "save it again as a PNG or BMP"));
+        return;
+    }
+    CheckPictureSize(where, image, findings);
+    RgbImage starter = StarterPicture();
+    if (image.width == starter.width && image.height == starter.height && image.bgr == starter.bgr)
+        findings.About(where, 0, false,
+                       "this is still the placeholder picture of mkupdate init; players would see it in place of "
+                       "your game's title picture");
 }
 
 }  // namespace

@@ -105,8 +105,9 @@ std::string ListsJson(const Explanation& x)
 
 std::string FormatLintFinding(const LintFinding& finding)
 {
-    return finding.file + ":" + std::to_string(finding.line) + ": " + (finding.error ? "error" : "warning") + ": " +
-           finding.message;
+    // Line 0: the finding concerns the whole file (a picture, a file that cannot be read).
+    std::string line = finding.line > 0 ? ":" + std::to_string(finding.line) : std::string();
+    return finding.file + line + ": " + (finding.error ? "error" : "warning") + ": " + finding.message;
 }
 
 void PrintLintFindings(const std::vector<LintFinding>& findings, std::FILE* out)

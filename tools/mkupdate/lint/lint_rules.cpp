@@ -223,6 +223,8 @@ private:
         while (keyLength < text.size() && !IsSeparatorByte(text[keyLength]))
             keyLength++;
         std::string key = text.substr(0, keyLength);
+        if (CheckFullWidthSpace(key, piece.line))
+            return;
         if (index >= keysStop_) {
             if (kind == KEYLINE_PAIR)
                 findings_.Warn(piece.line, "key " + Quoted(key) + " stands " + keyStopReason_ +
@@ -240,7 +242,43 @@ private:
         }
         std::string value = text.substr((size_t)parts.valueStart, (size_t)parts.valueLength);
         CheckKnownKey(key, value, ParseDecimal(storedValues_[index].c_str()), piece.line);
+        CheckCutText(key, value, text.substr((size_t)(parts.valueStart + parts.valueLength)), piece.line);
         TakeSetting(key, value, piece.line);
+    }
+
+    // A full-width space (U+3000) looks like a blank but is a character: the key runs on through
+    // it and the value with it, so the updater never finds the key meant.
+    bool CheckFullWidthSpace(const std::string& key, int line)
+    {
+        for (int i = 0; i < (int)key.size(); i = NextCharacter(key.c_str(), i)) {
+            if (key.compare((size_t)i, 2, "\x81\x40") != 0)
+                continue;
+            std::string meant = key.substr(0, (size_t)i);
+            findings_.Warn(line, "a full-width space (U+3000) follows " + Quoted(meant) +
+                                     ": the updater takes only a tab or a half-width space between a key and its "
+                                     "value, so it reads no key " + Quoted(meant) + " here");
+            return true;
+        }
+        return false;
+    }
+
+    // The shown texts end at the first blank; "|" stands for a space in them.
+    void CheckCutText(const std::string& key, const std::string& value, const std::string& rest, int line)
+    {
+        // A byte that is no code page 932 text is an error of its own.
+        if ((key != "TITLEBAR" && key != "INSTREADME") || FindInvalidCp932(rest.data(), rest.size()) >= 0 ||
+            FindInvalidCp932(value.data(), value.size()) >= 0)
+            return;
+        size_t start = 0, end = rest.size();
+        while (start < end && IsSeparatorByte(rest[start]))
+            start++;
+        while (end > start && IsSeparatorByte(rest[end - 1]))
+            end--;
+        if (start == end || rest.compare(start, 2, "//") == 0)
+            return;
+        std::string dropped = rest.substr(start, end - start);
+        findings_.Warn(line, "the value of " + key + " ends at the first blank: the updater shows " + Quoted(value) +
+                                 " and drops " + Quoted(dropped) + "; write each space as \"|\"");
     }
 
     // A line the key/value reader skips is fine, unless a blank hides a key.
@@ -368,7 +406,15 @@ bool LintedFile::HasEntries(int section) const
 std::vector<LintFinding> LintSettingsFile(const std::string& installEnvPath, const LintOptions& options)
 {
     std::string bytes;
-    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(fs::u8path(installEnvPath)))
+    std::error_code code;
+    fs::path settings = fs::u8path(installEnvPath);
+    if (!fs::exists(settings, code)) {
+        fs::path folder = settings.parent_path();
+        return {{installEnvPath, 0, true,
+                 "no such file; every update folder holds install.env: start one with mkupdate init " +
+                     PathAsArgument(folder.empty() ? fs::path(".") : folder)}};
+    }
+    if (!ReadWholeFile(installEnvPath, bytes) || fs::is_directory(settings, code))
         return {{installEnvPath, 0, true, "cannot read the settings file"}};
     fs::path folder = fs::u8path(installEnvPath).parent_path();
     LineRules rules(installEnvPath, bytes, options);

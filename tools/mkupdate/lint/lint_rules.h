@@ -15,6 +15,12 @@ public:
 
     void Warn(int line, const std::string& message) { findings_.push_back({file_, line, false, message}); }
     void Fail(int line, const std::string& message) { findings_.push_back({file_, line, true, message}); }
+    // A finding about another file of the update (the title picture, the readme); line 0 when
+    // it concerns the whole file.
+    void About(const std::string& file, int line, bool error, const std::string& message)
+    {
+        findings_.push_back({file, line, error, message});
+    }
     // Sorted by line; findings of one line stay in the order they were made.
     std::vector<LintFinding> Take();
 
