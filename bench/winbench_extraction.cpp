@@ -2,17 +2,23 @@
 // to its file in 128 KiB blocks (same build, same data), small files both into an empty folder
 // and over existing files of the same names; the peak working set of a full pass
 // over a large package against a 1 MiB one; and the setup pass with a large non-setup entry
-// against the same package without it. --large uses 1 GiB where the default uses 128 MiB.
+// against the same package without it; the undoing of a 5,000-file update over existing files
+// (cut off after its last file took its place, undone as the next run undoes it) against its full
+// pass. --large uses 1 GiB where the default uses 128 MiB.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "extraction/extraction.h"
+#include "extraction/update_journal.h"
+#include "import_hook.h"
+#include "text/entry_name_rules.h"
 #include "winbench_package.h"
 
 using namespace winbench;
@@ -53,6 +59,64 @@ void CompareFullPass(const char* label, const std::vector<BenchFile>& files, dou
     }
     std::printf("full pass, %s: updater %.3f s, plain zlib loop %.3f s, speed ratio %.2f (goal >= %.1f)\n", label, product,
                 baseline, baseline / product, goal);
+    EmptyFolder(destination);
+    DeleteFileA(package.c_str());
+}
+
+// The child of the undoing benchmark: a full pass killed right after its last file took its name,
+// before the commit, so that its whole record is left to undo.
+using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+MoveFileExFunction realMoveFileEx;
+int placedBeforeKill;
+
+BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    BOOL result = realMoveFileEx(from, to, flags);
+    const char* leaf = std::strrchr(to, '\\') != nullptr ? std::strrchr(to, '\\') + 1 : to;
+    if (result && !IsUpdateTemporaryName(leaf, std::strlen(leaf)) && --placedBeforeKill == 0)
+        TerminateProcess(GetCurrentProcess(), 0);
+    return result;
+}
+
+int RunStartedChild(const std::string& line)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return (int)code;
+}
+
+// Best of three: the full pass over existing files against the undoing of the same pass.
+void CompareUndoing(const std::string& self, const std::vector<BenchFile>& files)
+{
+    std::string folder = TempFolder("winbench_extraction");
+    std::string package = folder + "\\" + "package.exe";
+    std::string destination = TempFolder("winbench_extraction_out");
+    WritePackage(package, kImage, files);
+    double pass = 1e9, undoing = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        pass = std::min(pass, TimeOneSide(true, package, destination, true));
+        EmptyFolder(destination);
+        PlainZlibLoop(package, destination);
+        RunStartedChild("\"" + self + "\" --killed-pass \"" + package + "\" \"" + destination + "\" " +
+                        std::to_string(files.size()));
+        double start = Now();
+        int left = RecoverInterruptedUpdate(destination.c_str());
+        undoing = std::min(undoing, Now() - start);
+        if (left != 0)
+            std::printf("the undoing left something behind\n");
+    }
+    std::printf("undoing a full pass of %zu files over existing files: %.3f s, the full pass %.3f s, ratio %.2f (goal <= 1)\n",
+                files.size(), undoing, pass, undoing / pass);
     EmptyFolder(destination);
     DeleteFileA(package.c_str());
 }
@@ -99,6 +163,14 @@ int main(int argc, char** argv)
         GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
         return (int)(counters.PeakWorkingSetSize / 1024);
     }
+    if (argc == 5 && std::strcmp(argv[1], "--killed-pass") == 0) {
+        placedBeforeKill = std::atoi(argv[4]);
+        realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
+            HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(KillingMoveFileEx)));
+        SetPackageFilePath(argv[2]);
+        ExtractPackage(argv[3], EXTRACT_FULL_PASS);
+        return 1;  // never killed: the undoing has nothing to measure
+    }
     bool large = argc > 1 && std::strcmp(argv[1], "--large") == 0;
     uint64_t big = large ? (1ull << 30) - (1 << 20) : 128ull << 20;
 
@@ -106,12 +178,13 @@ int main(int argc, char** argv)
     std::vector<BenchFile> small;
     for (int i = 0; i < 5000; ++i)
         small.push_back(Generated("data\\f" + std::to_string(i) + ".dat", 4096));
-    CompareFullPass("5000 files of 4 KiB into an empty folder", small, 0.7);
+    CompareFullPass("5000 files of 4 KiB into an empty folder", small, 0.8);
     // The plain loop overwrites each file in place; the updater replaces each one whole.
     CompareFullPass("5000 files of 4 KiB over existing files of the same names", small, 0.5, true);
 
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
+    CompareUndoing(self, small);
     std::string folder = TempFolder("winbench_extraction");
     std::string destination = TempFolder("winbench_extraction_out");
     std::string smallPackage = folder + "\\small.exe", bigPackage = folder + "\\big.exe";

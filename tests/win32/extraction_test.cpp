@@ -215,7 +215,9 @@ std::string recordedTarget;
 using CreateFileFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
 using DeleteFileFunction = BOOL(WINAPI*)(LPCSTR);
+using CreateHardLinkFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
 CreateFileFunction realCreateFile;
+CreateHardLinkFunction realCreateHardLink;
 MoveFileExFunction realMoveFileEx;
 DeleteFileFunction realDeleteFile;
 
@@ -252,6 +254,12 @@ BOOL WINAPI RecordingDeleteFile(LPCSTR path)
     return realDeleteFile(path);
 }
 
+BOOL WINAPI RecordingCreateHardLink(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES security)
+{
+    fileCalls.push_back("link " + Relative(name) + " to " + Relative(existing));
+    return realCreateHardLink(name, existing, security);
+}
+
 template <typename Function>
 Function Hook(const char* name, Function replacement)
 {
@@ -259,8 +267,8 @@ Function Hook(const char* name, Function replacement)
 }
 
 // Both ways of naming the target: a full path and a relative one. Every step is on record before
-// it is taken; every file is written under a temporary name beside its destination and takes its
-// name whole, never over a file; an old file goes aside until the commit deletes it.
+// it is taken; every file is written in a working folder beside its destination and takes its
+// name whole, over nothing but the old file, which keeps a second name until the commit.
 TEST(FullPass, EveryFileIsWrittenAsideAndTakesItsNameWholeAfterItsStepIsOnRecord)
 {
     for (bool relative : {false, true}) {
@@ -278,9 +286,11 @@ TEST(FullPass, EveryFileIsWrittenAsideAndTakesItsNameWholeAfterItsStepIsOnRecord
         realCreateFile = Hook("CreateFileA", RecordingCreateFile);
         realMoveFileEx = Hook("MoveFileExA", RecordingMoveFileEx);
         realDeleteFile = Hook("DeleteFileA", RecordingDeleteFile);
+        realCreateHardLink = Hook("CreateHardLinkA", RecordingCreateHardLink);
         ASSERT_NE(realCreateFile, nullptr);
         ASSERT_NE(realMoveFileEx, nullptr);
         ASSERT_NE(realDeleteFile, nullptr);
+        ASSERT_NE(realCreateHardLink, nullptr);
         const std::vector<PackageFileEntry> entries = {{"a-old.dat", "a", kTime},
                                                        {"new.dat", "n", kTime},
                                                        {"data\\", "", 0, true},
@@ -291,6 +301,7 @@ TEST(FullPass, EveryFileIsWrittenAsideAndTakesItsNameWholeAfterItsStepIsOnRecord
         Hook("CreateFileA", realCreateFile);
         Hook("MoveFileExA", realMoveFileEx);
         Hook("DeleteFileA", realDeleteFile);
+        Hook("CreateHardLinkA", realCreateHardLink);
         SetCurrentDirectoryA(before.c_str());
 
         const std::vector<std::string> expected = {
@@ -298,19 +309,21 @@ TEST(FullPass, EveryFileIsWrittenAsideAndTakesItsNameWholeAfterItsStepIsOnRecord
             "open a-old.dat",                 // can it be replaced?
             "open data\\c-old.dat",
             "create new ~updater.journal",
-            "create new ~tmp",
-            "move a-old.dat to ~tmp",
-            "move ~tmp to a-old.dat",
-            "create new ~tmp",
-            "move ~tmp to new.dat",
-            "create new data\\~tmp",
-            "move data\\c-old.dat to data\\~tmp",
-            "move data\\~tmp to data\\c-old.dat",
-            "create new fresh\\~tmp",
-            "move fresh\\~tmp to fresh\\d-new.dat",
+            // A working folder beside the files of each folder: the new contents wait there, and an
+            // old file keeps a second name there until the commit.
+            "create new ~tmp\\0",
+            "link ~tmp\\1 to a-old.dat",
+            "move ~tmp\\0 to a-old.dat replacing",
+            "create new ~tmp\\2",
+            "move ~tmp\\2 to new.dat",
+            "create new data\\~tmp\\0",
+            "link data\\~tmp\\1 to data\\c-old.dat",
+            "move data\\~tmp\\0 to data\\c-old.dat replacing",
+            "create new fresh\\~tmp\\0",
+            "move fresh\\~tmp\\0 to fresh\\d-new.dat",
             "open ~updater.journal",  // the commit reads its record back
-            "delete ~tmp",
-            "delete data\\~tmp",
+            "delete ~tmp\\1",
+            "delete data\\~tmp\\1",
             "delete ~updater.journal",
         };
         EXPECT_EQ(fileCalls, expected);

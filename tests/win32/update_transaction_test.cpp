@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <regex>
 #include <set>
 #include <string>
 #include <utility>
@@ -104,10 +105,11 @@ size_t FileEntry(const std::vector<Entry>& entries, int k)
     throw std::out_of_range("no such file entry");
 }
 
-bool IsTemporaryLeaf(const std::string& path)
+// A file in one of the updater's working folders, or such a folder itself.
+bool IsWorkPath(const std::string& path)
 {
-    std::string leaf = path.substr(path.find_last_of('\\') + 1);
-    return IsUpdateTemporaryName(leaf.c_str(), leaf.size());
+    static const std::regex work(".*\\\\~upd[0-9A-Fa-f]{4}\\.tmp(\\\\[0-9A-F]+)?$");
+    return std::regex_match(path, work);
 }
 
 // The child's hooks, which stop the pass at one point of the k-th (or every) step.
@@ -122,17 +124,19 @@ using CreateFileFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTR
 using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
 using DeleteFileFunction = BOOL(WINAPI*)(LPCSTR);
 using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+using CreateHardLinkFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
 CreateFileFunction realCreateFile;
 MoveFileExFunction realMoveFileEx;
 DeleteFileFunction realDeleteFile;
 WriteFileFunction realWriteFile;
+CreateHardLinkFunction realCreateHardLink;
 
 // A quit message arrives while the k-th file is being written.
 HANDLE WINAPI QuittingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD flags, HANDLE templateFile)
 {
     HANDLE file = realCreateFile(path, access, share, security, disposition, flags, templateFile);
-    if (file != INVALID_HANDLE_VALUE && disposition == CREATE_NEW && IsTemporaryLeaf(path) && StopHere())
+    if (file != INVALID_HANDLE_VALUE && disposition == CREATE_NEW && IsWorkPath(path) && StopHere())
         PostQuitMessage(kQuitCode);
     return file;
 }
@@ -162,12 +166,20 @@ BOOL WINAPI KillingWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD writ
     return result;
 }
 
-// stopAt counts the moves aside (into a temporary name) or, with placing, those into a name.
-bool placing;
+// stopAt counts the old files kept under a second name.
+BOOL WINAPI KillingCreateHardLink(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES security)
+{
+    BOOL result = realCreateHardLink(name, existing, security);
+    if (result && StopHere())
+        Kill();
+    return result;
+}
+
+// stopAt counts the files that took their names.
 BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
 {
     BOOL result = realMoveFileEx(from, to, flags);
-    if (result && IsTemporaryLeaf(to) != placing && StopHere())
+    if (result && !IsWorkPath(to) && StopHere())
         Kill();
     return result;
 }
@@ -175,7 +187,7 @@ BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
 BOOL WINAPI KillingDeleteFile(LPCSTR path)
 {
     BOOL result = realDeleteFile(path);
-    if (result && IsTemporaryLeaf(path) && StopHere())
+    if (result && IsWorkPath(path) && StopHere())
         Kill();
     return result;
 }
@@ -186,7 +198,7 @@ Function Hook(const char* name, Function replacement)
     return reinterpret_cast<Function>(HookImport("kernel32.dll", name, reinterpret_cast<void*>(replacement)));
 }
 
-// args: package, target, how to stop ("", "quit", "journal", "block", "aside", "placed",
+// args: package, target, how to stop ("", "quit", "journal", "block", "kept", "placed",
 // "commit"), the step count at which to stop.
 TEST_CHILD(Pass)
 {
@@ -199,10 +211,10 @@ TEST_CHILD(Pass)
         realCreateFile = Hook("CreateFileA", KillingCreateFile);
     if (how == "block")
         realWriteFile = Hook("WriteFile", KillingWriteFile);
-    if (how == "aside" || how == "placed") {
-        placing = how == "placed";
+    if (how == "kept")
+        realCreateHardLink = Hook("CreateHardLinkA", KillingCreateHardLink);
+    if (how == "placed")
         realMoveFileEx = Hook("MoveFileExA", KillingMoveFileEx);
-    }
     if (how == "commit")
         realDeleteFile = Hook("DeleteFileA", KillingDeleteFile);
     SetPackageFilePath(args.at(0).c_str());
@@ -319,8 +331,8 @@ TEST(Transaction, AKilledPassIsUndoneOrFinishedByTheNextRun)
         {"journal", 0, false, "right after the record was made"},
         {"block", 1, false, "in the middle of the first file"},
         {"block", 5, false, "in the middle of a later file"},
-        {"aside", 0, false, "the first old file moved aside, the new one not in its place"},
-        {"aside", 2, false, "the last old file moved aside"},
+        {"kept", 0, false, "the first old file kept under a second name, the new one not in its place"},
+        {"kept", 2, false, "the last old file kept under a second name"},
         {"placed", 3, false, "four files in place"},
         {"commit", 0, true, "while the old files are deleted"},
     };
@@ -407,7 +419,7 @@ TEST(Transaction, NoInstalledFileSharesStorageWithAFileTheFolderHad)
     EXPECT_EQ(IdentityOf(game + "\\keep.dat").low, untouched.low);
     EXPECT_NE(GetFileAttributesA((game + "\\z.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
     for (const auto& [name, item] : ReadFolderState(game))
-        EXPECT_FALSE(IsTemporaryLeaf(name) || name == UPDATE_JOURNAL_NAME) << name << " stays behind";
+        EXPECT_FALSE(IsWorkPath("\\" + name) || name == UPDATE_JOURNAL_NAME) << name << " stays behind";
 }
 
 // A player who moved the game's data to another drive, leaving a folder link: the update is

@@ -37,13 +37,7 @@ bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header)
 {
     if (header->nameFault != ENTRY_NAME_OK)
         return false;
-    size_t folderLength = strlen(destinationFolder) + 1;
-    const char* name = header->entry.name;
-    if (folderLength + strlen(name) > PATH_BUFFER_SIZE - 1)
-        return false;
-    // A file is written under a temporary name beside its destination first.
-    return IsFolderEntry(&header->entry) ||
-           folderLength + (size_t)FolderPartLength(name) + UPDATE_TEMPORARY_NAME_LENGTH <= PATH_BUFFER_SIZE - 1;
+    return LongestInstallFolder(header->entry.name, IsFolderEntry(&header->entry)) >= (int)strlen(destinationFolder);
 }
 
 void EntryNameKey(const char* name, bool folder, char* key, size_t keySize)
@@ -73,9 +67,10 @@ int LongestInstallFolder(const char* name, bool folder)
             if (name[i] == '\\')
                 lastSeparator = i;
     }
-    // Bytes after the install folder: the receiving folder's part, then "\\" and a temporary name.
+    // Bytes after the install folder: the receiving folder's part, then the room a file needs
+    // while it waits for its place.
     int receiving = folder ? 1 + length : (lastSeparator >= 0 ? 1 + lastSeparator : 0);
-    int needed = receiving + 1 + UPDATE_TEMPORARY_NAME_LENGTH;
+    int needed = receiving + UPDATE_RECEIVING_ROOM;
     if (!folder && 1 + length > needed)
         needed = 1 + length;
     return (PATH_BUFFER_SIZE - 1) - needed;

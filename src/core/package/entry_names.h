@@ -21,9 +21,8 @@ enum SetupStep {
 int SetupPassStep(const PackageEntry* entry);
 
 // True when the entry's name keeps every rule of CheckEntryName (nameFault of ReadEntryHeader:
-// it stays inside its folder and Windows writes it under exactly that name) and "%s\\%s" of the
-// folder and the name fits 259 bytes, as does a temporary name (UPDATE_TEMPORARY_NAME_LENGTH
-// bytes) beside a file.
+// it stays inside its folder and Windows writes it under exactly that name) and it fits under the
+// folder as LongestInstallFolder tells.
 bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header);
 
 // The name as Windows compares it: folded as FoldCp932Name folds it (case, and the duplicate
@@ -35,8 +34,8 @@ void EntryNameKey(const char* name, bool folder, char* key, size_t keySize);
 // The longest install folder (in bytes, without a trailing backslash) under which the updater can
 // write the entry: "%s\\%s" of the folder and the name keeps to 259 bytes, and the folder that
 // receives files (a file's own folder; for a folder entry the folder itself, which its files will
-// need) leaves room for a backslash and a temporary name of UPDATE_TEMPORARY_NAME_LENGTH bytes,
-// since every file waits under such a name beside its place. Below 0 when no folder would do.
+// need) leaves UPDATE_RECEIVING_ROOM bytes, since every file waits in a working folder there before
+// it takes its place. Below 0 when no folder would do.
 int LongestInstallFolder(const char* name, bool folder);
 
 #endif

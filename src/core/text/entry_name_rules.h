@@ -27,6 +27,10 @@ enum EntryNameFault {
 #define UPDATE_TEMPORARY_PREFIX "~upd"
 #define UPDATE_TEMPORARY_SUFFIX ".tmp"
 #define UPDATE_TEMPORARY_NAME_LENGTH 12
+// A file waits in a working folder of that form inside its own folder, under a name of at most
+// eight hexadecimal digits: what the receiving folder's path must leave of the 259 bytes.
+#define UPDATE_WAITING_NAME_DIGITS 8
+#define UPDATE_RECEIVING_ROOM (1 + UPDATE_TEMPORARY_NAME_LENGTH + 1 + UPDATE_WAITING_NAME_DIGITS)
 
 // True for a name of the form the updater gives files of its own while it works (any case).
 bool IsUpdateTemporaryName(const char* component, size_t length);

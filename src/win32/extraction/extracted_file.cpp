@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "extraction/destination_index.h"
 #include "extraction/update_journal.h"
 #include "text/buffer_sizes.h"
 #include "text/entry_name_rules.h"
@@ -25,8 +26,15 @@
 static HANDLE pendingHandle = INVALID_HANDLE_VALUE;
 static char pendingPath[PATH_BUFFER_SIZE];
 static DWORD pendingKept;  // INVALID_FILE_ATTRIBUTES: the destination is new
-static char temporaryName[UPDATE_TEMPORARY_NAME_LENGTH + 1];
-static char asideName[UPDATE_TEMPORARY_NAME_LENGTH + 1];
+static char waitingName[PATH_BUFFER_SIZE];  // below the game folder, in the working folder
+static char keptName[PATH_BUFFER_SIZE];
+
+// The working folder of the destination folder in use: small, so that a new name in it is found
+// at once where a file system looks a name up by reading the whole folder (Wine does), and the
+// thousands of new names of a large update are not made in the game's own folders.
+static char workFolder[PATH_BUFFER_SIZE];  // below the game folder; "" none
+static int workParentLength;               // the length of the destination folder part it serves
+static unsigned workCounter;
 
 static unsigned nameCounter;
 static bool nameCounterSeeded;
@@ -50,6 +58,47 @@ void DiscardExtractedFile(void)
     if (pendingPath[0] != '\0')
         DeleteFileA(pendingPath);
     pendingPath[0] = '\0';
+    workFolder[0] = '\0';
+}
+
+static bool Below(const char* folder, const char* relative, char* path)
+{
+    int length = snprintf(path, PATH_BUFFER_SIZE, "%s\\%s", folder, relative);
+    return length > 0 && length < PATH_BUFFER_SIZE;
+}
+
+// The working folder beside the entry: the one in use when it serves the same folder, else a new
+// one, on record before it is made.
+static bool EnterWorkFolder(const char* folder, const char* name)
+{
+    int parentLength = FolderPartLength(name);
+    if (workFolder[0] != '\0' && parentLength == workParentLength && strncmp(workFolder, name, (size_t)parentLength) == 0)
+        return true;
+    workFolder[0] = '\0';
+    for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
+        char relative[PATH_BUFFER_SIZE];
+        char leaf[UPDATE_TEMPORARY_NAME_LENGTH + 1];
+        NextTemporaryName(leaf);
+        snprintf(relative, sizeof relative, "%.*s%s", parentLength, name, leaf);
+        char path[PATH_BUFFER_SIZE];
+        if (!Below(folder, relative, path) || (int)strlen(path) + 1 + UPDATE_WAITING_NAME_DIGITS > PATH_BUFFER_SIZE - 1 ||
+            RecordStep(JOURNAL_WORK_FOLDER, relative, NULL, NULL) != 0)
+            return false;
+        if (CreateDirectoryA(path, NULL)) {
+            CopyText(workFolder, relative, PATH_BUFFER_SIZE);
+            workParentLength = parentLength;
+            workCounter = 0;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+static void NextWaitingName(char* relative)
+{
+    snprintf(relative, PATH_BUFFER_SIZE, "%s\\%X", workFolder, workCounter++);
 }
 
 static DWORD CreatedAttributes(DWORD kept)
@@ -62,8 +111,7 @@ static DWORD CreatedAttributes(DWORD kept)
 HANDLE OpenExtractedFile(const char* folder, const char* name)
 {
     char path[PATH_BUFFER_SIZE];
-    int length = snprintf(path, sizeof path, "%s\\%s", folder, name);
-    if (length <= 0 || length >= PATH_BUFFER_SIZE)
+    if (!Below(folder, name, path))
         return INVALID_HANDLE_VALUE;
     pendingKept = INVALID_FILE_ATTRIBUTES;
     if (!IsJournalOpen()) {
@@ -72,40 +120,35 @@ HANDLE OpenExtractedFile(const char* folder, const char* name)
             CopyText(pendingPath, path, PATH_BUFFER_SIZE);
         return pendingHandle;
     }
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = FindDestination(folder, name);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         // A read-only file stays as the player or the game made it; a file link would have the
         // update written somewhere else.
         if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
             return INVALID_HANDLE_VALUE;
         pendingKept = attributes & KEPT_ATTRIBUTES;
-    } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-        return INVALID_HANDLE_VALUE;
     }
     bool replacing = pendingKept != INVALID_FILE_ATTRIBUTES;
-    for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
-        NextTemporaryName(temporaryName);
-        if (replacing)
-            NextTemporaryName(asideName);
-        if (!ComposeSiblingPath(folder, name, temporaryName, pendingPath) ||
-            RecordStep(replacing ? JOURNAL_REPLACE : JOURNAL_NEW, name, temporaryName, replacing ? asideName : NULL) != 0)
-            break;
-        pendingHandle = CreateFileA(pendingPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, CreatedAttributes(pendingKept), NULL);
-        if (pendingHandle != INVALID_HANDLE_VALUE)
-            return pendingHandle;
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
+    if (!EnterWorkFolder(folder, name))
+        return INVALID_HANDLE_VALUE;
+    NextWaitingName(waitingName);
+    if (replacing)
+        NextWaitingName(keptName);
+    if (!Below(folder, waitingName, pendingPath) ||
+        RecordStep(replacing ? JOURNAL_REPLACE : JOURNAL_NEW, name, waitingName, replacing ? keptName : NULL) != 0) {
+        pendingPath[0] = '\0';
+        return INVALID_HANDLE_VALUE;
     }
-    pendingPath[0] = '\0';
-    return INVALID_HANDLE_VALUE;
+    pendingHandle = CreateFileA(pendingPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, CreatedAttributes(pendingKept), NULL);
+    if (pendingHandle == INVALID_HANDLE_VALUE)
+        pendingPath[0] = '\0';
+    return pendingHandle;
 }
 
-// The old file goes aside under a temporary name in its own folder: a rename, so it keeps its
-// storage, times and attributes for the undoing.
-static bool MoveAside(const char* path, const char* aside)
+static bool MoveHeldFile(const char* from, const char* to, DWORD flags)
 {
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExA(path, aside, 0))
+        if (MoveFileExA(from, to, flags))
             return true;
         DWORD error = GetLastError();
         if (attempt >= HELD_FILE_RETRIES || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
@@ -140,22 +183,29 @@ int FinishExtractedFile(const char* folder, const char* name, int result, uint64
     if (replacing && (pendingKept & ~CREATED_ATTRIBUTES) != 0)
         SetFileAttributesA(pendingPath, pendingKept);
     char path[PATH_BUFFER_SIZE];
-    char aside[PATH_BUFFER_SIZE];
-    int length = snprintf(path, sizeof path, "%s\\%s", folder, name);
-    bool placed = length > 0 && length < PATH_BUFFER_SIZE;
-    if (placed && replacing)
-        placed = ComposeSiblingPath(folder, name, asideName, aside) && MoveAside(path, aside);
-    bool movedAside = placed && replacing;
-    // Never over a file: whatever stands under the name now was not there when the step began.
+    char kept[PATH_BUFFER_SIZE];
+    bool placed = Below(folder, name, path);
+    bool touched = false;  // the old file has its second name, or has moved
+    bool linked = false;
+    if (placed && replacing) {
+        // A second name keeps the old file whole while the new one takes its name in one rename;
+        // where the file system has no second names (FAT, some network drives) it moves instead.
+        placed = Below(folder, keptName, kept) &&
+                 ((linked = CreateHardLinkA(kept, path, NULL) != FALSE) || MoveHeldFile(path, kept, 0));
+        touched = placed;
+    }
+    // Never over a file that was not the old one: whatever else stands under the name now was not
+    // there when the step began.
     if (placed)
-        placed = MoveFileExA(pendingPath, path, 0) != FALSE;
+        placed = MoveHeldFile(pendingPath, path, linked ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!placed) {
-        // The undoing removes the temporary file with the rest; an old file still in its place
-        // must not be taken for the new one.
-        if (!movedAside)
+        // The undoing removes the waiting file with the rest; an old file still in its place must
+        // not be taken for the new one.
+        if (!touched)
             RecordStep(JOURNAL_UNTOUCHED, NULL, NULL, NULL);
         return 1;
     }
+    NoteDestination(name, pendingKept != INVALID_FILE_ATTRIBUTES ? pendingKept : FILE_ATTRIBUTE_ARCHIVE);
     pendingPath[0] = '\0';
     return 0;
 }

@@ -1,9 +1,10 @@
 // Where an extracted file is written, and how it takes its place. In the setup pass (no update
 // record open) a file is written under its own name into the new work folder. In the full pass
-// every file is written under a temporary name of its own beside its destination and takes its
-// name only when complete; an existing file is first moved aside (a rename in its own folder,
-// so on its own volume), to be deleted at the commit or brought back by the undoing. Each step
-// is on record (extraction/update_journal.h) before it is taken.
+// every file is written in a working folder of the updater's own inside its destination's folder
+// (so on its volume, even behind a folder link) and takes its name only when complete; an
+// existing file is first kept there under a second name (or moved there where the file system has
+// no second names), to be deleted at the commit or brought back by the undoing. Each step is on
+// record (extraction/update_journal.h) before it is taken.
 #ifndef UPDATER_EXTRACTION_EXTRACTED_FILE_H
 #define UPDATER_EXTRACTION_EXTRACTED_FILE_H
 
@@ -18,7 +19,8 @@ HANDLE OpenExtractedFile(const char* folder, const char* name);
 // 0 on success; on failure what was written is left to the undoing (full pass) or removed.
 int FinishExtractedFile(const char* folder, const char* name, int result, uint64_t lastWriteTime);
 
-// Closes and removes a file left half-written (a failure, or an exit in the middle of a file).
+// Closes and removes a file left half-written (a failure, or an exit in the middle of a file),
+// and forgets the working folder of the pass.
 void DiscardExtractedFile(void);
 
 #endif

@@ -10,6 +10,7 @@
 #include "package/byte_stream.h"
 #include "package/entry_inflate.h"
 #include "package/entry_names.h"
+#include "extraction/destination_index.h"
 #include "extraction/extracted_file.h"
 #include "extraction/update_journal.h"
 #include "package/package_format.h"
@@ -99,6 +100,7 @@ static void UndoUnfinishedPass(void)
 {
     DiscardExtractedFile();
     RollBackJournal();
+    ForgetDestinations();
 }
 
 static void FailExtraction(FILE* stream)
@@ -114,6 +116,8 @@ static void FailExtraction(FILE* stream)
 
 static void EndPass(FILE* stream)
 {
+    DiscardExtractedFile();
+    ForgetDestinations();
     fclose(stream);
     CloseProgressWindow();
 }
@@ -154,6 +158,7 @@ static int CheckBeforeWriting(const char* destinationFolder)
         return 1;
     uint64_t needed = FREE_SPACE_MARGIN;
     int result = 1;
+    ForgetDestinations();
     for (;;) {
         EntryHeader header;
         int read = ReadEntryHeader(&bytes, &header);
@@ -169,20 +174,15 @@ static int CheckBeforeWriting(const char* destinationFolder)
             break;
         char path[PATH_BUFFER_SIZE];
         snprintf(path, sizeof path, "%s\\%s", destinationFolder, entry->name);
-        if (folder)
-            StripTrailingBackslash(path);
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            DWORD error = GetLastError();
-            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-                break;
-        } else if (folder ? (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 : !CanReplace(path, attributes)) {
+        DWORD attributes = FindDestination(destinationFolder, entry->name);
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (folder ? (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 : !CanReplace(path, attributes)))
             break;
-        }
         if (!folder)
             needed += entry->originalSize;
     }
     fclose(stream);
+    ForgetDestinations();
     ULARGE_INTEGER available;
     if (result == 0 && GetDiskFreeSpaceExA(destinationFolder, &available, NULL, NULL) && available.QuadPart < needed)
         result = 1;
@@ -193,10 +193,11 @@ static int CheckBeforeWriting(const char* destinationFolder)
 static int CreateEntryFolder(const char* name, const char* path)
 {
     if (IsJournalOpen()) {
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        if (FindDestination(GetJournalFolder(), name) != INVALID_FILE_ATTRIBUTES)
             return 0;
         if (RecordStep(JOURNAL_FOLDER, name, NULL, NULL) != 0)
             return 1;
+        NoteDestination(name, FILE_ATTRIBUTE_DIRECTORY);
     }
     CreateDirectoryA(path, NULL);
     return 0;

@@ -50,6 +50,11 @@ bool IsJournalOpen(void)
     return journal != INVALID_HANDLE_VALUE;
 }
 
+const char* GetJournalFolder(void)
+{
+    return journalFolder;
+}
+
 int RecordStep(int step, const char* name, const char* temporary, const char* aside)
 {
     if (journal == INVALID_HANDLE_VALUE)
@@ -102,11 +107,38 @@ struct Step {
     bool untouched;  // an X line follows it
 };
 
-bool ComposeSiblingPath(const char* folder, const char* name, const char* leaf, char* path)
+// path = the folder and a path below it; false when that does not fit.
+static bool Below(const char* folder, const char* relative, char* path)
 {
-    int folderPart = FolderPartLength(name);
-    int length = snprintf(path, PATH_BUFFER_SIZE, "%s\\%.*s%s", folder, folderPart, name, leaf);
+    int length = snprintf(path, PATH_BUFFER_SIZE, "%s\\%s", folder, relative);
     return length > 0 && length < PATH_BUFFER_SIZE;
+}
+
+static bool IsHexDigits(const char* text)
+{
+    size_t length = strlen(text);
+    if (length == 0 || length > UPDATE_WAITING_NAME_DIGITS)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+bool IsWorkPath(const char* name, const char* path, bool waiting)
+{
+    if (name == NULL || path == NULL)
+        return false;
+    int folderPart = FolderPartLength(name);
+    if (strncmp(name, path, (size_t)folderPart) != 0)
+        return false;
+    const char* work = path + folderPart;
+    if (!IsUpdateTemporaryName(work, waiting ? (strchr(work, '\\') != NULL ? (size_t)(strchr(work, '\\') - work) : 0)
+                                             : strlen(work)))
+        return false;
+    return !waiting || IsHexDigits(work + UPDATE_TEMPORARY_NAME_LENGTH + 1);
 }
 
 static bool IsSoundName(const char* name, bool folder)
@@ -114,23 +146,21 @@ static bool IsSoundName(const char* name, bool folder)
     return name != NULL && CheckEntryName(name, folder) == ENTRY_NAME_OK;
 }
 
-static bool IsTemporaryLeaf(const char* leaf)
-{
-    return leaf != NULL && IsUpdateTemporaryName(leaf, strlen(leaf));
-}
-
 // A record is only ever acted on within the game folder, on names that a package could carry and
-// on temporary names of the updater's own form: a record planted by someone else can reach
-// nothing more than a broken package could.
+// on working folders of the updater's own form beside them: a record planted by someone else can
+// reach nothing more than a broken package could.
 static bool IsSoundStep(const Step* step)
 {
     switch (step->kind) {
     case JOURNAL_FOLDER:
         return IsSoundName(step->name, true);
+    case JOURNAL_WORK_FOLDER:
+        return step->name != NULL && IsWorkPath(step->name, step->name, false);
     case JOURNAL_NEW:
-        return IsSoundName(step->name, false) && IsTemporaryLeaf(step->temporary);
+        return IsSoundName(step->name, false) && IsWorkPath(step->name, step->temporary, true);
     case JOURNAL_REPLACE:
-        return IsSoundName(step->name, false) && IsTemporaryLeaf(step->temporary) && IsTemporaryLeaf(step->aside);
+        return IsSoundName(step->name, false) && IsWorkPath(step->name, step->temporary, true) &&
+               IsWorkPath(step->name, step->aside, true);
     default:
         return false;
     }
@@ -140,35 +170,33 @@ static bool IsSoundStep(const Step* step)
 static bool UndoStep(const char* folder, const Step* step)
 {
     char path[PATH_BUFFER_SIZE];
-    if (step->kind == JOURNAL_FOLDER) {
+    if (step->kind == JOURNAL_FOLDER || step->kind == JOURNAL_WORK_FOLDER) {
         // Only an empty folder goes: anything in it that is not ours stays, and so does the folder.
-        int length = snprintf(path, sizeof path, "%s\\%s", folder, step->name);
-        if (length > 0 && length < PATH_BUFFER_SIZE && !PassesThroughLink(folder, step->name, true))
+        if (Below(folder, step->name, path) && !PassesThroughLink(folder, step->name, true))
             RemoveDirectoryA(StripTrailingBackslash(path));
         return true;
     }
-    bool undone = true;
-    if (ComposeSiblingPath(folder, step->name, step->temporary, path))
-        undone = DeleteHeldFile(path);
+    bool undone = !Below(folder, step->temporary, path) || DeleteHeldFile(path);
     if (step->untouched)
         return undone;
     char target[PATH_BUFFER_SIZE];
-    int length = snprintf(target, sizeof target, "%s\\%s", folder, step->name);
-    if (length <= 0 || length >= PATH_BUFFER_SIZE)
+    if (!Below(folder, step->name, target))
         return false;
     if (step->kind == JOURNAL_NEW) {
         if (!PassesThroughLink(folder, step->name, true))
             undone = DeleteHeldFile(target) && undone;
         return undone;
     }
-    // The old file comes back under its name, over the new one if that got there.
-    if (!ComposeSiblingPath(folder, step->name, step->aside, path))
+    // The old file comes back under its name, over the new one if that got there. Where the kept
+    // name was a second name of the old file still in its place, the rename may leave both names
+    // (POSIX renames one link onto another of the same file as nothing): the kept one goes then.
+    if (!Below(folder, step->aside, path))
         return false;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return undone;  // never moved: the old file is still in its place
+        return undone;  // never kept: the old file is still in its place
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING))
-            return undone;
+            return DeleteHeldFile(path) && undone;
         if (attempt >= HELD_FILE_RETRIES || !IsHeld(GetLastError()))
             return false;
         Sleep(HELD_FILE_WAIT_MS);
@@ -253,14 +281,21 @@ static int FinishRecord(const char* folder)
     Step* steps = whole ? ReadSteps(text, size, &count, &committed) : NULL;
     bool finished = steps != NULL;
     if (steps != NULL && committed) {
+        // The kept old files first, then their working folders, which are empty only after.
         for (int i = 0; i < count; ++i) {
             char aside[PATH_BUFFER_SIZE];
-            if (steps[i].kind == JOURNAL_REPLACE && !steps[i].untouched &&
-                ComposeSiblingPath(folder, steps[i].name, steps[i].aside, aside))
+            if (steps[i].kind == JOURNAL_REPLACE && !steps[i].untouched && Below(folder, steps[i].aside, aside))
                 finished = DeleteHeldFile(aside) && finished;
         }
+        for (int i = 0; i < count; ++i) {
+            char work[PATH_BUFFER_SIZE];
+            if (steps[i].kind == JOURNAL_WORK_FOLDER && Below(folder, steps[i].name, work) &&
+                !RemoveDirectoryA(work) && !IsGone(GetLastError()))
+                finished = false;
+        }
     } else if (steps != NULL) {
-        // Newest first: a file written twice comes back as the first write found it.
+        // Newest first: a file written twice comes back as the first write found it, and a
+        // working folder is empty by the time its own step is undone.
         for (int i = count - 1; i >= 0; --i)
             finished = UndoStep(folder, &steps[i]) && finished;
     }

@@ -3,26 +3,29 @@
 // it is taken, every undo step is harmless when its step never happened, and the record is read
 // back from the disk for undoing, by this run or by the next one.
 //
-// Steps, one line each, names relative to the game folder (code page 932, tab-separated):
-//   D folder               a folder is about to be made
-//   N name temporary       a new file is written under a temporary name, then takes its name
-//   R name temporary aside an existing file is moved aside, then the new one takes its name
-//   X                      the step before it never reached its name (only its temporary is left)
-//   C                      every entry is in place: the asides go
+// Steps, one line each, paths relative to the game folder (code page 932, tab-separated):
+//   D folder                a folder of the package is about to be made
+//   S work                  a working folder is about to be made beside files of the package
+//   N name waiting          a new file is written in a working folder, then takes its name
+//   R name waiting aside    an existing file is kept in a working folder under a second name (or
+//                           moved there), then the new one takes its name
+//   X                       the step before it never reached its name (only its waiting file is left)
+//   C                       every entry is in place: the kept old files and working folders go
 #ifndef UPDATER_EXTRACTION_UPDATE_JOURNAL_H
 #define UPDATER_EXTRACTION_UPDATE_JOURNAL_H
 
 enum JournalStep {
     JOURNAL_FOLDER = 'D',
+    JOURNAL_WORK_FOLDER = 'S',
     JOURNAL_NEW = 'N',
     JOURNAL_REPLACE = 'R',
     JOURNAL_UNTOUCHED = 'X',
     JOURNAL_COMMIT = 'C',
 };
 
-// path = the folder, name's own folder part, and leaf: the temporary and aside files live beside
-// the file they stand for. False when that does not fit a path.
-bool ComposeSiblingPath(const char* folder, const char* name, const char* leaf, char* path);
+// True for a working folder ("data\\~upd12AB.tmp") beside the entry name, or, with waiting, a file
+// in one ("data\\~upd12AB.tmp\\1F"): the only places a step may write or delete besides the name.
+bool IsWorkPath(const char* name, const char* path, bool waiting);
 
 // Finishes what an earlier run left in the folder: its commit when it got that far, else its
 // undoing. 0 when nothing of it is left (or there was nothing), 1 when something could not be
@@ -32,6 +35,8 @@ int RecoverInterruptedUpdate(const char* folder);
 // Starts the record of a pass into folder. 0 on success.
 int BeginJournal(const char* folder);
 bool IsJournalOpen(void);
+// The folder of the open record.
+const char* GetJournalFolder(void);
 
 // Writes one step down before it is taken; the names are relative to the folder, unused ones
 // NULL. 0 when the step is on record.
