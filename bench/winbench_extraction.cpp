@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,19 +62,16 @@ void CompareFullPass(const char* label, const std::vector<BenchFile>& files, dou
     DeleteFileA(package.c_str());
 }
 
-// The child of the undoing benchmark: a full pass killed right after its last file took its name,
-// before the commit, so that its whole record is left to undo.
-using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
-MoveFileExFunction realMoveFileEx;
-int placedBeforeKill;
+// The child of the undoing benchmark: a full pass killed when every file has taken its name,
+// before its commit is on record, so that its whole record is left to undo.
+using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+WriteFileFunction realWriteFile;
 
-BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
+BOOL WINAPI KillingWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    BOOL result = realMoveFileEx(from, to, flags);
-    const char* leaf = std::strrchr(to, '\\') != nullptr ? std::strrchr(to, '\\') + 1 : to;
-    if (result && !IsUpdateTemporaryName(leaf, std::strlen(leaf)) && --placedBeforeKill == 0)
+    if (size == 3 && std::memcmp(data, "C\r\n", 3) == 0)
         TerminateProcess(GetCurrentProcess(), 0);
-    return result;
+    return realWriteFile(file, data, size, written, overlapped);
 }
 
 int RunStartedChild(const std::string& line)
@@ -107,13 +103,13 @@ void CompareUndoing(const std::string& self, const std::vector<BenchFile>& files
         pass = std::min(pass, TimeOneSide(true, package, destination, true));
         EmptyFolder(destination);
         PlainZlibLoop(package, destination);
-        RunStartedChild("\"" + self + "\" --killed-pass \"" + package + "\" \"" + destination + "\" " +
-                        std::to_string(files.size()));
+        RunStartedChild("\"" + self + "\" --killed-pass \"" + package + "\" \"" + destination + "\"");
+        DWORD journalFound = GetFileAttributesA((destination + "\\" UPDATE_JOURNAL_NAME).c_str()) != INVALID_FILE_ATTRIBUTES;
         double start = Now();
         int left = RecoverInterruptedUpdate(destination.c_str());
         undoing = std::min(undoing, Now() - start);
-        if (left != 0)
-            std::printf("the undoing left something behind\n");
+        if (left != 0 || journalFound == 0)
+            std::printf("the undoing %s\n", left != 0 ? "left something behind" : "found no record: the pass was not cut off");
     }
     std::printf("undoing a full pass of %zu files over existing files: %.3f s, the full pass %.3f s, ratio %.2f (goal <= 1)\n",
                 files.size(), undoing, pass, undoing / pass);
@@ -163,10 +159,9 @@ int main(int argc, char** argv)
         GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
         return (int)(counters.PeakWorkingSetSize / 1024);
     }
-    if (argc == 5 && std::strcmp(argv[1], "--killed-pass") == 0) {
-        placedBeforeKill = std::atoi(argv[4]);
-        realMoveFileEx = reinterpret_cast<MoveFileExFunction>(
-            HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(KillingMoveFileEx)));
+    if (argc == 4 && std::strcmp(argv[1], "--killed-pass") == 0) {
+        realWriteFile = reinterpret_cast<WriteFileFunction>(
+            HookImport("kernel32.dll", "WriteFile", reinterpret_cast<void*>(KillingWriteFile)));
         SetPackageFilePath(argv[2]);
         ExtractPackage(argv[3], EXTRACT_FULL_PASS);
         return 1;  // never killed: the undoing has nothing to measure

@@ -158,10 +158,17 @@ HANDLE WINAPI KillingCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURI
     return file;
 }
 
+// stopAt counts the written blocks of data or, with steps, the steps put on record for files:
+// killed before the record of step k, k files are in their places.
+bool countSteps;
 BOOL WINAPI KillingWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
+    const char* bytes = static_cast<const char*>(data);
+    if (countSteps && size > 2 && (bytes[0] == JOURNAL_NEW || bytes[0] == JOURNAL_REPLACE) && bytes[1] == '\t' &&
+        StopHere())
+        Kill();
     BOOL result = realWriteFile(file, data, size, written, overlapped);
-    if (size == (DWORD)kUnit && StopHere())
+    if (!countSteps && size == (DWORD)kUnit && StopHere())
         Kill();
     return result;
 }
@@ -175,13 +182,20 @@ BOOL WINAPI KillingCreateHardLink(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRI
     return result;
 }
 
-// stopAt counts the files that took their names.
+// stopAt counts the old files moved aside.
 BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
 {
     BOOL result = realMoveFileEx(from, to, flags);
-    if (result && !IsWorkPath(to) && StopHere())
+    if (result && IsWorkPath(to) && StopHere())
         Kill();
     return result;
+}
+
+// A file system without second names (FAT, some network drives).
+BOOL WINAPI RefusingCreateHardLink(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES)
+{
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
 }
 
 BOOL WINAPI KillingDeleteFile(LPCSTR path)
@@ -198,22 +212,29 @@ Function Hook(const char* name, Function replacement)
     return reinterpret_cast<Function>(HookImport("kernel32.dll", name, reinterpret_cast<void*>(replacement)));
 }
 
-// args: package, target, how to stop ("", "quit", "journal", "block", "kept", "placed",
-// "commit"), the step count at which to stop.
+// args: package, target, how to stop ("", "quit", "journal", "block", "kept", "aside", "placed",
+// "commit", each after "nolinks" for a file system without second names), the step count at
+// which to stop.
 TEST_CHILD(Pass)
 {
     CreateWorkFolder();
-    const std::string& how = args.at(2);
+    std::string how = args.at(2);
+    if (how.rfind("nolinks", 0) == 0) {
+        realCreateHardLink = Hook("CreateHardLinkA", RefusingCreateHardLink);
+        how = how.substr(std::string("nolinks").size());
+    }
     stopAt = std::stoi(args.at(3));
     if (how == "quit")
         realCreateFile = Hook("CreateFileA", QuittingCreateFile);
     if (how == "journal")
         realCreateFile = Hook("CreateFileA", KillingCreateFile);
-    if (how == "block")
+    if (how == "block" || how == "placed") {
+        countSteps = how == "placed";
         realWriteFile = Hook("WriteFile", KillingWriteFile);
+    }
     if (how == "kept")
         realCreateHardLink = Hook("CreateHardLinkA", KillingCreateHardLink);
-    if (how == "placed")
+    if (how == "aside")
         realMoveFileEx = Hook("MoveFileExA", KillingMoveFileEx);
     if (how == "commit")
         realDeleteFile = Hook("DeleteFileA", KillingDeleteFile);
@@ -333,7 +354,7 @@ TEST(Transaction, AKilledPassIsUndoneOrFinishedByTheNextRun)
         {"block", 5, false, "in the middle of a later file"},
         {"kept", 0, false, "the first old file kept under a second name, the new one not in its place"},
         {"kept", 2, false, "the last old file kept under a second name"},
-        {"placed", 3, false, "four files in place"},
+        {"placed", 4, false, "four files in place"},
         {"commit", 0, true, "while the old files are deleted"},
     };
     ScratchFolder scratch;
@@ -359,6 +380,44 @@ TEST(Transaction, AKilledPassIsUndoneOrFinishedByTheNextRun)
         EXPECT_EQ(RunPass(package, game), 0u);
         EXPECT_EQ(ReadFolderState(game), updated);
     }
+}
+
+// Where the file system has no second names, an old file is moved aside instead: the same
+// promises hold.
+TEST(Transaction, WithoutSecondNamesOldFilesMoveAsideAndStillComeBack)
+{
+    ScratchFolder scratch;
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(GameUpdate(true)));
+    const FolderState updated = UpdatedGame(scratch, package);
+    const std::string game = scratch / "game";
+
+    MakeGame(game);
+    EXPECT_EQ(RunPass(package, game, "nolinks"), 0u);
+    EXPECT_EQ(ReadFolderState(game), updated);
+
+    for (int at : {0, 2}) {
+        SCOPED_TRACE("killed after old file " + std::to_string(at) + " moved aside");
+        RemoveTree(game);
+        MakeGame(game);
+        const FolderState before = ReadFolderState(game);
+        ASSERT_EQ(RunPass(package, game, "nolinksaside", at), kKilled);
+        EXPECT_FALSE(FileExists(game + "\\" + GameUpdate(false)[FileEntry(GameUpdate(false), 2 * at)].name))
+            << "the old file is not in its place any more";
+        EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
+        EXPECT_EQ(ReadFolderState(game), before);
+    }
+
+    RemoveTree(game);
+    MakeGame(game);
+    const FolderState before = ReadFolderState(game);
+    std::vector<Entry> damaged = GameUpdate(true);
+    damaged.back().damaged = true;
+    WriteFileBytes(package, BuildUpdate(damaged));
+    driver::Process child = StartChild("Pass", {package, game, "nolinks", "-1"});
+    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadFolderState(game), before);
 }
 
 struct FileIdentity {

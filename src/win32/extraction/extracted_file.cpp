@@ -16,6 +16,9 @@
     (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
 #define CREATED_ATTRIBUTES (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE)
 #define NAME_ATTEMPTS 16
+// Names a working folder takes before the next one is made: kept small, since every name made in
+// it is looked for first (see workFolder).
+#define WORK_FOLDER_NAMES 64
 // A virus scanner, an indexer or a sync client may hold the old file a moment without letting it
 // be renamed.
 #define HELD_FILE_RETRIES 5
@@ -72,7 +75,8 @@ static bool Below(const char* folder, const char* relative, char* path)
 static bool EnterWorkFolder(const char* folder, const char* name)
 {
     int parentLength = FolderPartLength(name);
-    if (workFolder[0] != '\0' && parentLength == workParentLength && strncmp(workFolder, name, (size_t)parentLength) == 0)
+    if (workFolder[0] != '\0' && parentLength == workParentLength && strncmp(workFolder, name, (size_t)parentLength) == 0 &&
+        workCounter + 2 <= WORK_FOLDER_NAMES)
         return true;
     workFolder[0] = '\0';
     for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
@@ -139,10 +143,55 @@ HANDLE OpenExtractedFile(const char* folder, const char* name)
         pendingPath[0] = '\0';
         return INVALID_HANDLE_VALUE;
     }
-    pendingHandle = CreateFileA(pendingPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, CreatedAttributes(pendingKept), NULL);
+    pendingHandle =
+        CreateFileA(pendingPath, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW, CreatedAttributes(pendingKept), NULL);
     if (pendingHandle == INVALID_HANDLE_VALUE)
         pendingPath[0] = '\0';
     return pendingHandle;
+}
+
+// FILE_RENAME_INFO, which the headers of a Windows XP build do not declare.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;  // bytes
+    WCHAR fileName[4 + PATH_BUFFER_SIZE];
+};
+#define FILE_RENAME_INFO_CLASS 3
+typedef BOOL(WINAPI* SetFileInformationByHandleFunction)(HANDLE, int, LPVOID, DWORD);
+
+// Gives the open file its name through its own handle: one call where MoveFileExA opens, renames
+// and closes (each a call into Wine's server, for every file of a large update). Windows before
+// Vista lacks the function, and only a full path with a drive can be named; false then, or when
+// the rename fails, and MoveFileExA does it after the file is closed.
+static bool RenameThroughHandle(HANDLE file, const char* destinationPath, bool replace)
+{
+    static SetFileInformationByHandleFunction setInformation;
+    static bool looked;
+    if (!looked) {
+        setInformation = (SetFileInformationByHandleFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                                                      "SetFileInformationByHandle");
+        looked = true;
+    }
+    if (setInformation == NULL || destinationPath[0] == '\0' || destinationPath[1] != ':' || destinationPath[2] != '\\')
+        return false;
+    RenameInformation rename;
+    memset(&rename, 0, sizeof rename);
+    rename.replaceIfExists = replace ? TRUE : FALSE;
+    memcpy(rename.fileName, L"\\??\\", 4 * sizeof(WCHAR));
+    int characters = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, destinationPath, -1, rename.fileName + 4,
+                                         PATH_BUFFER_SIZE);
+    if (characters <= 1)
+        return false;
+    rename.fileNameLength = (DWORD)((4 + characters - 1) * sizeof(WCHAR));
+    return setInformation(file, FILE_RENAME_INFO_CLASS, &rename, (DWORD)sizeof rename) != FALSE;
+}
+
+static void ClosePending(void)
+{
+    if (pendingHandle != INVALID_HANDLE_VALUE)
+        CloseHandle(pendingHandle);
+    pendingHandle = INVALID_HANDLE_VALUE;
 }
 
 static bool MoveHeldFile(const char* from, const char* to, DWORD flags)
@@ -169,19 +218,17 @@ int FinishExtractedFile(const char* folder, const char* name, int result, uint64
         time.dwHighDateTime = (DWORD)(lastWriteTime >> 32);
         SetFileTime(pendingHandle, NULL, NULL, &time);
     }
-    CloseHandle(pendingHandle);
-    pendingHandle = INVALID_HANDLE_VALUE;
     if (result != 0) {
         DiscardExtractedFile();
         return 1;
     }
     if (!IsJournalOpen()) {
+        ClosePending();
         pendingPath[0] = '\0';
         return 0;
     }
     bool replacing = pendingKept != INVALID_FILE_ATTRIBUTES;
-    if (replacing && (pendingKept & ~CREATED_ATTRIBUTES) != 0)
-        SetFileAttributesA(pendingPath, pendingKept);
+    bool attributesLeft = replacing && (pendingKept & ~CREATED_ATTRIBUTES) != 0;
     char path[PATH_BUFFER_SIZE];
     char kept[PATH_BUFFER_SIZE];
     bool placed = Below(folder, name, path);
@@ -196,8 +243,13 @@ int FinishExtractedFile(const char* folder, const char* name, int result, uint64
     }
     // Never over a file that was not the old one: whatever else stands under the name now was not
     // there when the step began.
-    if (placed)
+    if (placed && (attributesLeft || !RenameThroughHandle(pendingHandle, path, linked))) {
+        ClosePending();
+        if (attributesLeft)
+            SetFileAttributesA(pendingPath, pendingKept);
         placed = MoveHeldFile(pendingPath, path, linked ? MOVEFILE_REPLACE_EXISTING : 0);
+    }
+    ClosePending();
     if (!placed) {
         // The undoing removes the waiting file with the rest; an old file still in its place must
         // not be taken for the new one.
