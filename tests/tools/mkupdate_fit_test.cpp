@@ -33,12 +33,15 @@ struct RawEntry {
     std::string contents = "new";
 };
 
-// An update whose package holds exactly these entries.
+// An update whose package holds these entries after its title picture, without which verify
+// calls no update sound.
 std::string RawUpdate(const std::vector<RawEntry>& entries)
 {
     std::string file = kStub;
     PackageWriter writer([&](const unsigned char* d, size_t n) { file.append(reinterpret_cast<const char*>(d), n); },
                          (uint32_t)kStub.size());
+    const std::string title = TitlePictureBytes();
+    writer.AddFile("insttscr.rct", (int32_t)title.size(), 0, DeflateZlib(title));
     for (const RawEntry& entry : entries) {
         if (entry.folder)
             writer.AddFolder(entry.name);
@@ -99,10 +102,10 @@ bool MakeLink(const fs::path& target, const fs::path& link, bool folder)
 #endif
 }
 
-const std::string kA120(120, 'a'), kB120(120, 'b'), kB121(121, 'b');
+const std::string kA120(120, 'a'), kB111(111, 'b'), kB112(112, 'b');
 
-// The updater's paths hold 259 bytes, install folder included, and every file waits under a
-// 12-byte temporary name beside its place. A name that fits no folder, not even C:\G, is an
+// The updater's paths hold 259 bytes, install folder included, and every file waits in a working
+// folder beside its place ("\\~updXXXX.tmp\\" and up to eight hexadecimal digits, 22 bytes). A name that fits no folder, not even C:\G, is an
 // error; one that leaves less room than an ordinary install folder (80 bytes) is a warning.
 struct RoomCase {
     const char* label;
@@ -126,10 +129,10 @@ std::vector<RoomCase> RoomCases()
          }(),
          NameRoom::kFits},
         // The file's path is short enough; its folder leaves exactly 4 bytes for the install
-        // folder once the temporary name is counted, or none with one byte more.
-        {"a folder that leaves room for the temporary name", kA120 + "/" + kB120 + "/x.dat", NameRoom::kTight},
-        {"a folder that leaves no room for the temporary name", kA120 + "/" + kB121 + "/x.dat", NameRoom::kNone},
-        {"an empty folder must hold files later too", kA120 + "/" + kB121 + "/", NameRoom::kNone},
+        // folder once the waiting room is counted, or none with one byte more.
+        {"a folder that leaves room for the waiting file", kA120 + "/" + kB111 + "/x.dat", NameRoom::kTight},
+        {"a folder that leaves no room for the waiting file", kA120 + "/" + kB112 + "/x.dat", NameRoom::kNone},
+        {"an empty folder must hold files later too", kA120 + "/" + kB112 + "/", NameRoom::kNone},
     };
 }
 
@@ -258,7 +261,10 @@ TEST(MkupdateExtract, WritesEveryPackageVerifyCallsSound)
         }
         ToolRun extract = RunTool("extract " + Q(update) + " " + Q(dest));
         EXPECT_EQ(extract.code, kExitOk) << extract.output;
-        EXPECT_EQ(Listing(dest), c.expected) << "exactly these, no temporary file left";
+        std::vector<std::pair<std::string, std::string>> expected = c.expected;
+        expected.emplace_back("insttscr.rct", TitlePictureBytes());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Listing(dest), expected) << "exactly these, no temporary file left";
     }
 }
 

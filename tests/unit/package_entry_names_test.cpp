@@ -129,11 +129,15 @@ TEST(IsSafeEntryName, RefusesNamesWindowsWouldChange)
 
 TEST(IsSafeEntryName, DestinationPathLimit)
 {
-    std::string folder = "C:\\" + std::string(246, 'f');  // 249 bytes
     // folder + backslash + name: 259 bytes fit, 260 do not.
-    EntryHeader fits = Header(std::string(9, 'n'), false), tooLong = Header(std::string(10, 'n'), false);
+    std::string folder = "C:\\" + std::string(206, 'f');  // 209 bytes
+    EntryHeader fits = Header(std::string(49, 'n'), false), tooLong = Header(std::string(50, 'n'), false);
     EXPECT_TRUE(IsSafeEntryName(folder.c_str(), &fits));
     EXPECT_FALSE(IsSafeEntryName(folder.c_str(), &tooLong));
+    // A short name still needs room for the working folder it waits in: 237 + 22 = 259.
+    EntryHeader shortName = Header("n", false);
+    EXPECT_TRUE(IsSafeEntryName(("C:\\" + std::string(234, 'f')).c_str(), &shortName));
+    EXPECT_FALSE(IsSafeEntryName(("C:\\" + std::string(235, 'f')).c_str(), &shortName));
 }
 
 // Names Windows takes for one get one key: case ignored, a folder's trailing backslash left out,
@@ -161,27 +165,29 @@ TEST(EntryNameKey, OneKeyForWhatWindowsTakesAsOneName)
 }
 
 // The updater writes an entry when its path keeps to 259 bytes and its folder leaves room for a
-// temporary name "~updXXXX.tmp" beside it: the folder's length + 1 + 12 <= 259.
+// file waiting in a working folder there ("\\~updXXXX.tmp\\" and up to eight hexadecimal digits):
+// the folder's length + 22 <= 259.
 TEST(PackageEntryNames, LongestInstallFolderCountsThePathAndTheTemporaryName)
 {
     const std::string a100(100, 'a');
+    const int room = 1 + 12 + 1 + 8;
     struct {
         const char* label;
         std::string name;
         bool folder;
         int longest;
     } cases[] = {
-        {"a short top-level file: the temporary name decides", "x.dat", false, 259 - 13},
+        {"a short top-level file: the temporary name decides", "x.dat", false, 259 - room},
         {"a long top-level file: its own length decides", a100, false, 259 - 101},
-        {"a file in a folder, temporary name", "d\\x", false, 259 - (2 + 13)},
+        {"a file in a folder, temporary name", "d\\x", false, 259 - (2 + room)},
         {"a long file in a folder", "d\\" + a100, false, 259 - 103},
-        {"a folder receives files: its own length and the temporary name", "d\\e\\", true, 259 - (4 + 13)},
+        {"a folder receives files: its own length and the temporary name", "d\\e\\", true, 259 - (4 + room)},
         {"a name of 254 bytes fits a one-byte folder", std::string(254, 'n'), false, 4},
         {"a name of 255 bytes leaves no room for a drive", std::string(255, 'n'), false, 3},
         // ソ ends in 0x5C, which is no separator: the file lies at the top level.
         {"a trail byte 0x5C is no separator", kSo + std::string(200, 'n'), false, 259 - 203},
-        {"a folder named without its backslash, ending in a trail byte 0x5C", kSo + "\\" + kSo, true, 259 - (6 + 13)},
-        {"a folder's own backslash is left out", kSo + "\\" + kSo + "\\", true, 259 - (6 + 13)},
+        {"a folder named without its backslash, ending in a trail byte 0x5C", kSo + "\\" + kSo, true, 259 - (6 + room)},
+        {"a folder's own backslash is left out", kSo + "\\" + kSo + "\\", true, 259 - (6 + room)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(LongestInstallFolder(c.name.c_str(), c.folder), c.longest) << c.label;

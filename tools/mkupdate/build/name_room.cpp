@@ -9,8 +9,8 @@ NameRoom CheckNameRoom(const std::string& cp932, bool folder, std::string& why)
 {
     int longest = LongestInstallFolder(cp932.c_str(), folder);
     const std::string rule =
-        " (the updater writes paths of at most 259 bytes, install folder included, and keeps room for a 12-byte "
-        "temporary name beside each file)";
+        " (the updater writes paths of at most 259 bytes, install folder included, and keeps 22 bytes of room "
+        "in each folder for the files waiting there)";
     if (longest < kShortestInstallFolder) {
         why = "the name is " + std::to_string(cp932.size()) + " bytes in code page 932 and fits under no install folder, "
               "not even C:\\G" + rule + "; shorten it or its folders";

@@ -1,6 +1,6 @@
 // Whether an entry's name fits under the folders players install games in: the updater writes a
-// path of at most 259 bytes, the install folder's path included, and needs room for its temporary
-// names beside each file.
+// path of at most 259 bytes, the install folder's path included, and needs room in each folder for
+// the working folder a file waits in.
 #ifndef MKUPDATE_NAME_ROOM_H
 #define MKUPDATE_NAME_ROOM_H
 
