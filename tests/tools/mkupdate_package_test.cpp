@@ -181,6 +181,11 @@ TEST(MkupdateBuild, RefusesWhatTheUpdaterCouldNotUse)
         {"name without a code page 932 form",
          {{U8("install.env"), kSettings}, {U8("\xF0\x9F\x98\x80.dat"), "x"}},
          "has no code page 932 (Shift-JIS) form"},
+        // The updater's own record of an update in progress, and the form of its working names.
+        {"the updater's record's name", {{U8("install.env"), kSettings}, {U8("~UPDATER.journal"), "x"}},
+         "a name the updater keeps for itself"},
+        {"a working name of the updater's", {{U8("install.env"), kSettings}, {U8("data/~upd0a1F.tmp"), "x"}},
+         "a name the updater keeps for itself"},
         // Without a title picture the updater shows a notice in place of its window.
         {"no title picture", {{U8("install.env"), kSettings}, {U8("a.dat"), "a"}}, "no title picture", false},
         {"a title picture mkupdate cannot convert",
@@ -276,6 +281,9 @@ TEST(MkupdateVerify, FindsDamageTheUpdaterWouldMeet)
          package({{"install.env", settings + "CHKREG\tV\r\nCHKREGVER\t5\r\nCHKREGVERHIGH\t4\r\n"},
                   {"insttscr.rct", TitlePictureBytes()}}),
          "install.env: CHKREGVER 5 is above CHKREGVERHIGH 4"},
+        {"the updater's record's name",
+         package({{"install.env", settings}, {"insttscr.rct", TitlePictureBytes()}, {"~updater.journal", "x"}}),
+         "a name the updater keeps for itself"},
         {"a flipped bit", flipped, "offset "},
         {"a cut-off end", cut, "offset "},
         {"a name that climbs out", std::string(unsafe.begin(), unsafe.end()), "leaves the destination folder"},
