@@ -120,20 +120,8 @@ void CompareUndoing(const std::string& self, const std::vector<BenchFile>& files
 SIZE_T PeakWorkingSetOfFullPass(const std::string& self, const std::string& package, const std::string& destination)
 {
     EmptyFolder(destination);
-    std::string line = "\"" + self + "\" --full-pass \"" + package + "\" \"" + destination + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 0;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD peakKiB = 0;
-    GetExitCodeProcess(process.hProcess, &peakKiB);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return (SIZE_T)peakKiB * 1024;
+    int peakKiB = RunStartedChild("\"" + self + "\" --full-pass \"" + package + "\" \"" + destination + "\"");
+    return peakKiB > 0 ? (SIZE_T)peakKiB * 1024 : 0;
 }
 
 double TimeSetupPass(const std::string& package, const std::string& destination)

@@ -17,29 +17,6 @@ using namespace toolkit;
 
 namespace {
 
-// False where the host refuses links (Windows without the privilege or developer mode).
-bool MakeLink(const fs::path& target, const fs::path& link, bool folder)
-{
-#ifdef _WIN32
-    // Vista's call, looked up: the build targets XP headers.
-    using CreateLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
-    auto create = reinterpret_cast<CreateLink>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkW")));
-    // 1: a folder link; 2: allowed without the privilege where developer mode is on.
-    DWORD flags = (folder ? 0x1 : 0) | 0x2;
-    // Wine 8 answers success and makes nothing: only a link that is there counts.
-    return create != nullptr && create(link.c_str(), target.c_str(), flags) != 0 &&
-           GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
-#else
-    std::error_code code;
-    if (folder)
-        fs::create_directory_symlink(target, link, code);
-    else
-        fs::create_symlink(target, link, code);
-    return !code;
-#endif
-}
-
 TEST(HostLinks, ALinkIsALinkWhateverItPointsAt)
 {
     Scratch scratch;

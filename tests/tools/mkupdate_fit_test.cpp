@@ -27,31 +27,6 @@ namespace {
 
 const std::string kStub = "MZ stub";
 
-struct RawEntry {
-    std::string name;  // code page 932
-    bool folder = false;
-    std::string contents = "new";
-};
-
-// An update whose package holds these entries after its title picture, without which verify
-// calls no update sound.
-std::string RawUpdate(const std::vector<RawEntry>& entries)
-{
-    std::string file = kStub;
-    PackageWriter writer([&](const unsigned char* d, size_t n) { file.append(reinterpret_cast<const char*>(d), n); },
-                         (uint32_t)kStub.size());
-    const std::string title = TitlePictureBytes();
-    writer.AddFile("insttscr.rct", (int32_t)title.size(), 0, DeflateZlib(title));
-    for (const RawEntry& entry : entries) {
-        if (entry.folder)
-            writer.AddFolder(entry.name);
-        else
-            writer.AddFile(entry.name, (int32_t)entry.contents.size(), 0, DeflateZlib(entry.contents));
-    }
-    writer.Finish();
-    return file;
-}
-
 // Every file and folder below `folder`, "/"-separated, folders ending in "/", with file contents.
 std::vector<std::pair<std::string, std::string>> Listing(const fs::path& folder)
 {
@@ -80,26 +55,6 @@ fs::path StarterFolder(const Scratch& scratch)
 std::string BuildCommand(const Scratch& scratch, const fs::path& source, const fs::path& output)
 {
     return "build " + Q(source) + " -o " + Q(output) + " --stub " + Q(scratch.Path() / "stub.exe");
-}
-
-// False where the host makes no links (Windows without the privilege or developer mode, Wine 8).
-bool MakeLink(const fs::path& target, const fs::path& link, bool folder)
-{
-#ifdef _WIN32
-    using CreateLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
-    auto create = reinterpret_cast<CreateLink>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkW")));
-    DWORD flags = (folder ? 0x1 : 0) | 0x2;
-    return create != nullptr && create(link.c_str(), target.c_str(), flags) != 0 &&
-           GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
-#else
-    std::error_code code;
-    if (folder)
-        fs::create_directory_symlink(target, link, code);
-    else
-        fs::create_symlink(target, link, code);
-    return !code;
-#endif
 }
 
 const std::string kA120(120, 'a'), kB111(111, 'b'), kB112(112, 'b');
@@ -166,7 +121,7 @@ TEST(MkupdateNameRoom, BuildVerifyAndLintJudgeEveryNameByTheRoomItLeaves)
         Scratch scratch;
         // A package made by other means: verify judges it alone.
         fs::path raw = scratch.Path() / "raw.exe";
-        Write(raw, RawUpdate(EntriesOf(c.path)));
+        Write(raw, RawUpdate(kStub, EntriesOf(c.path), true));
         ToolRun verify = RunTool("verify " + Q(raw));
         bool tight = c.room == NameRoom::kTight;
         if (c.room == NameRoom::kNone) {
@@ -248,7 +203,7 @@ TEST(MkupdateExtract, WritesEveryPackageVerifyCallsSound)
         SCOPED_TRACE(c.label);
         Scratch scratch;
         fs::path update = scratch.Path() / "update.exe";
-        Write(update, RawUpdate(c.entries));
+        Write(update, RawUpdate(kStub, c.entries, true));
         ToolRun verify = RunTool("verify " + Q(update));
         EXPECT_EQ(verify.code, kExitOk) << verify.output;
         fs::path dest = scratch.Path() / "dest";

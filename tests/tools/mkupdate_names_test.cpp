@@ -30,28 +30,6 @@ namespace {
 const std::string kStub = "MZ stub";
 const std::string kSettings = "TITLEBAR\tTest\r\nREG_GLOBAL\tMaker\r\nREG_LOCAL\tGame\r\nKEYFILE\tgame.exe\r\n";
 
-struct RawEntry {
-    std::string name;
-    bool folder = false;
-    std::string contents = "new";
-};
-
-// An update whose package holds exactly these entries, whatever rules they break.
-std::string RawUpdate(const std::vector<RawEntry>& entries)
-{
-    std::string file = kStub;
-    PackageWriter writer([&](const unsigned char* d, size_t n) { file.append(reinterpret_cast<const char*>(d), n); },
-                         (uint32_t)kStub.size());
-    for (const RawEntry& entry : entries) {
-        if (entry.folder)
-            writer.AddFolder(entry.name);
-        else
-            writer.AddFile(entry.name, (int32_t)entry.contents.size(), 0, DeflateZlib(entry.contents));
-    }
-    writer.Finish();
-    return file;
-}
-
 // Every file below `folder` with its contents, leaving out what lies inside `except`, so a test
 // can see that nothing else changed.
 std::vector<std::pair<std::string, std::string>> Snapshot(const fs::path& folder, const fs::path& except)
@@ -111,7 +89,7 @@ TEST(MkupdateVerify, RefusesNamesTheUpdaterWouldNotWriteAndExtractWritesNothingO
         SCOPED_TRACE(c.label);
         Scratch scratch;
         fs::path update = scratch.Path() / "update.exe";
-        Write(update, RawUpdate(c.entries));
+        Write(update, RawUpdate(kStub, c.entries, false));
         ToolRun verify = RunTool("verify " + Q(update));
         EXPECT_EQ(verify.code, kExitInput) << verify.output;
         EXPECT_NE(verify.output.find(c.expected), std::string::npos) << verify.output;
@@ -132,7 +110,7 @@ TEST(MkupdateList, ShowsControlBytesInNamesEscaped)
 {
     Scratch scratch;
     fs::path update = scratch.Path() / "update.exe";
-    Write(update, RawUpdate({{"red\x1b[31m.dat"}, {"cr\r.dat"}}));
+    Write(update, RawUpdate(kStub, {{"red\x1b[31m.dat"}, {"cr\r.dat"}}, false));
     for (const char* options : {"", "--json "}) {
         ToolRun list = RunTool(std::string("list ") + options + Q(update));
         EXPECT_EQ(list.output.find('\x1b'), std::string::npos) << options << list.output;
@@ -183,7 +161,7 @@ TEST(MkupdateExtract, StopsAtAReadOnlyFileInTheWay)
 {
     Scratch scratch;
     fs::path update = scratch.Path() / "update.exe";
-    Write(update, RawUpdate({{"a.dat"}, {"game.dat"}}));
+    Write(update, RawUpdate(kStub, {{"a.dat"}, {"game.dat"}}, false));
     fs::path dest = scratch.Path() / "dest";
     Write(dest / "game.dat", "installed");
     fs::permissions(dest / "game.dat", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -252,7 +230,7 @@ TEST(MkupdateBuild, LeavesOutClutterEarlierUpdatesAndWhatTheMakerExcludes)
     fs::copy_file(first, source / "game-update-old.exe");
 
     fs::path output = scratch.Path() / "out.exe";
-    ToolRun run = RunTool("build " + Q(source) + " -o " + Q(output) + " --stub " + Q(stub) + " --exclude docs/*.md");
+    ToolRun run = RunTool("build " + Q(source) + " -o " + Q(output) + " --stub " + Q(stub) + " --exclude " + Q("docs/*.md"));
     ASSERT_EQ(run.code, kExitOk) << run.output;
     for (const char* left : {"left out: .git/", "left out: Thumbs.db", "left out: data/desktop.ini",
                              "left out: art.psd", "left out: work/", "left out: docs/todo.md", "left out: .mkupdateignore",
@@ -387,7 +365,7 @@ TEST(MkupdateExtract, FollowsNoLinkInsideDest)
 
     fs::create_directory_symlink(out, dest / "sub");
     fs::path viaFolder = scratch.Path() / "folder.exe";
-    Write(viaFolder, RawUpdate({{"sub\\", true}, {"sub\\x"}}));
+    Write(viaFolder, RawUpdate(kStub, {{"sub\\", true}, {"sub\\x"}}, false));
     ToolRun folder = RunTool("extract " + Q(viaFolder) + " " + Q(dest));
     EXPECT_EQ(folder.code, kExitInput) << folder.output;
     EXPECT_NE(folder.output.find("is a symbolic link"), std::string::npos) << folder.output;
@@ -397,7 +375,7 @@ TEST(MkupdateExtract, FollowsNoLinkInsideDest)
     // the file waits under the next free name instead.
     fs::create_symlink(scratch.Path() / "victim", dest / "~upd0000.tmp");
     fs::path viaPart = scratch.Path() / "part.exe";
-    Write(viaPart, RawUpdate({{"f.dat"}}));
+    Write(viaPart, RawUpdate(kStub, {{"f.dat"}}, false));
     ToolRun part = RunTool("extract " + Q(viaPart) + " " + Q(dest));
     EXPECT_EQ(part.code, kExitOk) << part.output;
     EXPECT_EQ(Read(scratch.Path() / "victim"), "victim");

@@ -6,11 +6,17 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "files.h"
 #include "host/rct_convert.h"
 #include "image/rct_decoder.h"
 #include "mkupdate_program.h"
+#include "package/package_writer.h"
 #include "program.h"
 
 namespace toolkit {
@@ -59,6 +65,57 @@ inline void WriteTitlePicture(const fs::path& folder)
 inline std::string Q(const fs::path& path)
 {
     return kit::Quoted(path);
+}
+
+// One entry of a package made by hand, whatever rules it breaks.
+struct RawEntry {
+    std::string name;  // code page 932
+    bool folder = false;
+    std::string contents = "new";
+};
+
+// An update: `stub`, then a package of exactly these entries, after a sound title picture when
+// withTitle (without one verify calls no update sound).
+inline std::string RawUpdate(const std::string& stub, const std::vector<RawEntry>& entries, bool withTitle)
+{
+    std::string file = stub;
+    PackageWriter writer([&](const unsigned char* d, size_t n) { file.append(reinterpret_cast<const char*>(d), n); },
+                         (uint32_t)stub.size());
+    if (withTitle) {
+        const std::string title = TitlePictureBytes();
+        writer.AddFile("insttscr.rct", (int32_t)title.size(), 0, DeflateZlib(title));
+    }
+    for (const RawEntry& entry : entries) {
+        if (entry.folder)
+            writer.AddFolder(entry.name);
+        else
+            writer.AddFile(entry.name, (int32_t)entry.contents.size(), 0, DeflateZlib(entry.contents));
+    }
+    writer.Finish();
+    return file;
+}
+
+// False where the host makes no links (Windows without the privilege or developer mode).
+inline bool MakeLink(const fs::path& target, const fs::path& link, bool folder)
+{
+#ifdef _WIN32
+    // Vista's call, looked up: the build targets XP headers.
+    using CreateLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
+    auto create = reinterpret_cast<CreateLink>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkW")));
+    // 1: a folder link; 2: allowed without the privilege where developer mode is on.
+    DWORD flags = (folder ? 0x1 : 0) | 0x2;
+    // Wine 8 answers success and makes nothing: only a link that is there counts.
+    return create != nullptr && create(link.c_str(), target.c_str(), flags) != 0 &&
+           GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    std::error_code code;
+    if (folder)
+        fs::create_directory_symlink(target, link, code);
+    else
+        fs::create_symlink(target, link, code);
+    return !code;
+#endif
 }
 
 }  // namespace toolkit
