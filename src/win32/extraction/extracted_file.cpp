@@ -19,10 +19,6 @@
 // Names a working folder takes before the next one is made: kept small, since every name made in
 // it is looked for first (see workFolder).
 #define WORK_FOLDER_NAMES 64
-// A virus scanner, an indexer or a sync client may hold the old file a moment without letting it
-// be renamed.
-#define HELD_FILE_RETRIES 5
-#define HELD_FILE_WAIT_MS 100
 
 // The file being written, so that a failure, or an exit in the middle of a file (a quit message
 // met while draining the queue), can remove it.
@@ -64,12 +60,6 @@ void DiscardExtractedFile(void)
     workFolder[0] = '\0';
 }
 
-static bool Below(const char* folder, const char* relative, char* path)
-{
-    int length = snprintf(path, PATH_BUFFER_SIZE, "%s\\%s", folder, relative);
-    return length > 0 && length < PATH_BUFFER_SIZE;
-}
-
 // The working folder beside the entry: the one in use when it serves the same folder, else a new
 // one, on record before it is made.
 static bool EnterWorkFolder(const char* folder, const char* name)
@@ -85,7 +75,7 @@ static bool EnterWorkFolder(const char* folder, const char* name)
         NextTemporaryName(leaf);
         snprintf(relative, sizeof relative, "%.*s%s", parentLength, name, leaf);
         char path[PATH_BUFFER_SIZE];
-        if (!Below(folder, relative, path) || (int)strlen(path) + 1 + UPDATE_WAITING_NAME_DIGITS > PATH_BUFFER_SIZE - 1 ||
+        if (!PathBelow(folder, relative, path) || (int)strlen(path) + 1 + UPDATE_WAITING_NAME_DIGITS > PATH_BUFFER_SIZE - 1 ||
             RecordStep(JOURNAL_WORK_FOLDER, relative, NULL, NULL) != 0)
             return false;
         if (CreateDirectoryA(path, NULL)) {
@@ -115,7 +105,7 @@ static DWORD CreatedAttributes(DWORD kept)
 HANDLE OpenExtractedFile(const char* folder, const char* name)
 {
     char path[PATH_BUFFER_SIZE];
-    if (!Below(folder, name, path))
+    if (!PathBelow(folder, name, path))
         return INVALID_HANDLE_VALUE;
     pendingKept = INVALID_FILE_ATTRIBUTES;
     if (!IsJournalOpen()) {
@@ -138,7 +128,7 @@ HANDLE OpenExtractedFile(const char* folder, const char* name)
     NextWaitingName(waitingName);
     if (replacing)
         NextWaitingName(keptName);
-    if (!Below(folder, waitingName, pendingPath) ||
+    if (!PathBelow(folder, waitingName, pendingPath) ||
         RecordStep(replacing ? JOURNAL_REPLACE : JOURNAL_NEW, name, waitingName, replacing ? keptName : NULL) != 0) {
         pendingPath[0] = '\0';
         return INVALID_HANDLE_VALUE;
@@ -231,13 +221,13 @@ int FinishExtractedFile(const char* folder, const char* name, int result, uint64
     bool attributesLeft = replacing && (pendingKept & ~CREATED_ATTRIBUTES) != 0;
     char path[PATH_BUFFER_SIZE];
     char kept[PATH_BUFFER_SIZE];
-    bool placed = Below(folder, name, path);
+    bool placed = PathBelow(folder, name, path);
     bool touched = false;  // the old file has its second name, or has moved
     bool linked = false;
     if (placed && replacing) {
         // A second name keeps the old file whole while the new one takes its name in one rename;
         // where the file system has no second names (FAT, some network drives) it moves instead.
-        placed = Below(folder, keptName, kept) &&
+        placed = PathBelow(folder, keptName, kept) &&
                  ((linked = CreateHardLinkA(kept, path, NULL) != FALSE) || MoveHeldFile(path, kept, 0));
         touched = placed;
     }

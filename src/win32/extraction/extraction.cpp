@@ -140,9 +140,9 @@ static bool CanReplace(const char* path, DWORD attributes)
             CloseHandle(file);
             return true;
         }
-        if (attempt >= 5 || GetLastError() != ERROR_SHARING_VIOLATION)
+        if (attempt >= HELD_FILE_RETRIES || GetLastError() != ERROR_SHARING_VIOLATION)
             return false;
-        Sleep(100);
+        Sleep(HELD_FILE_WAIT_MS);
     }
 }
 

@@ -14,9 +14,6 @@
 
 // The first line names the format, so that a record of another kind is never acted on.
 #define JOURNAL_HEADER UPDATE_JOURNAL_NAME " 1"
-// A virus scanner or an indexer holds a file it has just seen for a moment.
-#define HELD_FILE_RETRIES 5
-#define HELD_FILE_WAIT_MS 100
 
 static HANDLE journal = INVALID_HANDLE_VALUE;
 static char journalFolder[PATH_BUFFER_SIZE];
@@ -107,8 +104,7 @@ struct Step {
     bool untouched;  // an X line follows it
 };
 
-// path = the folder and a path below it; false when that does not fit.
-static bool Below(const char* folder, const char* relative, char* path)
+bool PathBelow(const char* folder, const char* relative, char* path)
 {
     int length = snprintf(path, PATH_BUFFER_SIZE, "%s\\%s", folder, relative);
     return length > 0 && length < PATH_BUFFER_SIZE;
@@ -172,15 +168,15 @@ static bool UndoStep(const char* folder, const Step* step)
     char path[PATH_BUFFER_SIZE];
     if (step->kind == JOURNAL_FOLDER || step->kind == JOURNAL_WORK_FOLDER) {
         // Only an empty folder goes: anything in it that is not ours stays, and so does the folder.
-        if (Below(folder, step->name, path) && !PassesThroughLink(folder, step->name, true))
+        if (PathBelow(folder, step->name, path) && !PassesThroughLink(folder, step->name, true))
             RemoveDirectoryA(StripTrailingBackslash(path));
         return true;
     }
-    bool undone = !Below(folder, step->temporary, path) || DeleteHeldFile(path);
+    bool undone = !PathBelow(folder, step->temporary, path) || DeleteHeldFile(path);
     if (step->untouched)
         return undone;
     char target[PATH_BUFFER_SIZE];
-    if (!Below(folder, step->name, target))
+    if (!PathBelow(folder, step->name, target))
         return false;
     if (step->kind == JOURNAL_NEW) {
         if (!PassesThroughLink(folder, step->name, true))
@@ -190,7 +186,7 @@ static bool UndoStep(const char* folder, const Step* step)
     // The old file comes back under its name, over the new one if that got there. Where the kept
     // name was a second name of the old file still in its place, the rename may leave both names
     // (POSIX renames one link onto another of the same file as nothing): the kept one goes then.
-    if (!Below(folder, step->aside, path))
+    if (!PathBelow(folder, step->aside, path))
         return false;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return undone;  // never kept: the old file is still in its place
@@ -284,12 +280,12 @@ static int FinishRecord(const char* folder)
         // The kept old files first, then their working folders, which are empty only after.
         for (int i = 0; i < count; ++i) {
             char aside[PATH_BUFFER_SIZE];
-            if (steps[i].kind == JOURNAL_REPLACE && !steps[i].untouched && Below(folder, steps[i].aside, aside))
+            if (steps[i].kind == JOURNAL_REPLACE && !steps[i].untouched && PathBelow(folder, steps[i].aside, aside))
                 finished = DeleteHeldFile(aside) && finished;
         }
         for (int i = 0; i < count; ++i) {
             char work[PATH_BUFFER_SIZE];
-            if (steps[i].kind == JOURNAL_WORK_FOLDER && Below(folder, steps[i].name, work) &&
+            if (steps[i].kind == JOURNAL_WORK_FOLDER && PathBelow(folder, steps[i].name, work) &&
                 !RemoveDirectoryA(work) && !IsGone(GetLastError()))
                 finished = false;
         }

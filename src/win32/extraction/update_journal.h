@@ -14,6 +14,11 @@
 #ifndef UPDATER_EXTRACTION_UPDATE_JOURNAL_H
 #define UPDATER_EXTRACTION_UPDATE_JOURNAL_H
 
+// A virus scanner, an indexer or a sync client may hold a file a moment after it was written or
+// looked at, without letting it be renamed or deleted: such a step is tried again a few times.
+#define HELD_FILE_RETRIES 5
+#define HELD_FILE_WAIT_MS 100
+
 enum JournalStep {
     JOURNAL_FOLDER = 'D',
     JOURNAL_WORK_FOLDER = 'S',
@@ -22,6 +27,9 @@ enum JournalStep {
     JOURNAL_UNTOUCHED = 'X',
     JOURNAL_COMMIT = 'C',
 };
+
+// path = the folder and a path below it; false when that does not fit a path.
+bool PathBelow(const char* folder, const char* relative, char* path);
 
 // True for a working folder ("data\\~upd12AB.tmp") beside the entry name, or, with waiting, a file
 // in one ("data\\~upd12AB.tmp\\1F"): the only places a step may write or delete besides the name.

@@ -347,13 +347,15 @@ std::vector<std::string> UpdateFiles(const fs::path& folder)
         // A link is never entered (std::filesystem under MinGW would follow a junction's loop).
         if (IsLink(it->path()))
             it.disable_recursion_pending();
-        if (!it->is_regular_file(error))
+        // A name whose kind cannot be told is passed over; it must not end the walk.
+        std::error_code kind;
+        if (!it->is_regular_file(kind))
             continue;
         // Named in code page 932, as the entries will be; a name without that form is the
         // build's to report.
         std::string relative, component, why;
         bool named = true;
-        for (const fs::path& part : fs::relative(it->path(), folder, error)) {
+        for (const fs::path& part : fs::relative(it->path(), folder, kind)) {
             named = named && NameToCp932(part, component, why);
             relative += (relative.empty() ? "" : "\\") + component;
         }
