@@ -125,6 +125,7 @@ using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
 using DeleteFileFunction = BOOL(WINAPI*)(LPCSTR);
 using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using CreateHardLinkFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
+using DiskFreeSpaceFunction = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 CreateFileFunction realCreateFile;
 MoveFileExFunction realMoveFileEx;
 DeleteFileFunction realDeleteFile;
@@ -191,6 +192,15 @@ BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
     return result;
 }
 
+// A disk with 1 MiB free.
+BOOL WINAPI NearlyFullDisk(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free)
+{
+    for (PULARGE_INTEGER value : {available, total, free})
+        if (value != nullptr)
+            value->QuadPart = 1 << 20;
+    return TRUE;
+}
+
 // A file system without second names (FAT, some network drives).
 BOOL WINAPI RefusingCreateHardLink(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES)
 {
@@ -212,7 +222,7 @@ Function Hook(const char* name, Function replacement)
     return reinterpret_cast<Function>(HookImport("kernel32.dll", name, reinterpret_cast<void*>(replacement)));
 }
 
-// args: package, target, how to stop ("", "quit", "journal", "block", "kept", "aside", "placed",
+// args: package, target, how to stop ("", "quit", "nospace", "journal", "block", "kept", "aside", "placed",
 // "commit", each after "nolinks" for a file system without second names), the step count at
 // which to stop.
 TEST_CHILD(Pass)
@@ -226,6 +236,8 @@ TEST_CHILD(Pass)
     stopAt = std::stoi(args.at(3));
     if (how == "quit")
         realCreateFile = Hook("CreateFileA", QuittingCreateFile);
+    if (how == "nospace")
+        Hook("GetDiskFreeSpaceExA", static_cast<DiskFreeSpaceFunction>(NearlyFullDisk));
     if (how == "journal")
         realCreateFile = Hook("CreateFileA", KillingCreateFile);
     if (how == "block" || how == "placed") {
@@ -336,6 +348,22 @@ TEST(Transaction, AFailureAtAnyEntryLeavesTheFolderAsItWas)
             SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
     }
+}
+
+// The new files and the old ones they replace are both on the disk until the commit: without
+// room for them nothing is written.
+TEST(Transaction, WithoutRoomOnTheDiskNothingIsWritten)
+{
+    ScratchFolder scratch;
+    const std::string game = scratch / "game";
+    MakeGame(game);
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(GameUpdate(true)));
+    const FolderState before = ReadFolderState(game);
+    driver::Process child = StartChild("Pass", {package, game, "nospace", "-1"});
+    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadFolderState(game), before);
 }
 
 // Killed at one point of a large update, the folder is as it was once the next run has looked
