@@ -530,6 +530,18 @@ TEST(Transaction, WritesPassThroughAFolderLinkAndRemovalsDoNot)
     EXPECT_EQ(ReadFileBytes(elsewhere + "\\new.dat"), "n");
     EXPECT_NE(GetFileAttributesA((game + "\\data").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "still a link";
 
+    // A pass that fails behind the link: the old file comes back there (a rename), the working
+    // folder goes, but a new file stays, since no undoing deletes through a link.
+    const std::string package = scratch / "failing.exe";
+    WriteFileBytes(package, BuildUpdate({{"data\\old.dat", "newer"}, {"data\\fresh.dat", "f"},
+                                         {"data\\last.dat", "l", true}}));
+    driver::Process child = StartChild("Pass", {package, game, "", "-1"});
+    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadFileBytes(elsewhere + "\\old.dat"), "new");
+    EXPECT_EQ(FolderNames(elsewhere), (std::vector<std::string>{"fresh.dat", "keep.dat", "new.dat", "old.dat"}));
+    DeleteFileA((elsewhere + "\\fresh.dat").c_str());
+
     for (const char* line : {"data\\keep.dat", "data\\*.dat", "plain\\keep.dat"})
         RemoveListedEntry(game.c_str(), line);
     EXPECT_EQ(ReadFileBytes(elsewhere + "\\keep.dat"), "the player's");

@@ -168,7 +168,9 @@ static bool UndoStep(const char* folder, const Step* step)
     char path[PATH_BUFFER_SIZE];
     if (step->kind == JOURNAL_FOLDER || step->kind == JOURNAL_WORK_FOLDER) {
         // Only an empty folder goes: anything in it that is not ours stays, and so does the folder.
-        if (PathBelow(folder, step->name, path) && !PassesThroughLink(folder, step->name, true))
+        // A working folder has a name no package carries, so it goes behind a folder link too.
+        if (PathBelow(folder, step->name, path) &&
+            (step->kind == JOURNAL_WORK_FOLDER || !PassesThroughLink(folder, step->name, true)))
             RemoveDirectoryA(StripTrailingBackslash(path));
         return true;
     }
