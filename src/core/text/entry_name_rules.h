@@ -21,8 +21,8 @@ enum EntryNameFault {
 };
 
 // The updater's own record of an update in progress, in the game folder, and the form of the
-// names it gives files while they wait for their place ("~upd" four hexadecimal digits ".tmp").
-// A package may carry neither: the next run would take such a file for a leftover of its own.
+// working folders files wait in before they take their place ("~upd" four hexadecimal digits
+// ".tmp"). A package may carry neither: the next run would take such a name for its own.
 #define UPDATE_JOURNAL_NAME "~updater.journal"
 #define UPDATE_TEMPORARY_PREFIX "~upd"
 #define UPDATE_TEMPORARY_SUFFIX ".tmp"
@@ -32,7 +32,7 @@ enum EntryNameFault {
 #define UPDATE_WAITING_NAME_DIGITS 8
 #define UPDATE_RECEIVING_ROOM (1 + UPDATE_TEMPORARY_NAME_LENGTH + 1 + UPDATE_WAITING_NAME_DIGITS)
 
-// True for a name of the form the updater gives files of its own while it works (any case).
+// True for a name of the form the updater gives its working folders (any case).
 bool IsUpdateTemporaryName(const char* component, size_t length);
 
 // Checks everything a single name can break; duplicates and a file named like a folder need the
