@@ -147,8 +147,8 @@ static bool CanReplace(const char* path, DWORD attributes)
 }
 
 // Every entry against what the pass will need, before the first write: a name that may be
-// written and fits with its temporary name, a destination that can be replaced, room on the
-// disk. 0 when the pass can go ahead.
+// written and fits with the working folder beside it, a destination that can be replaced, room
+// on the disk. 0 when the pass can go ahead.
 static int CheckBeforeWriting(const char* destinationFolder)
 {
     ByteStream bytes;
