@@ -48,3 +48,13 @@ int RunTestProgram(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+driver::Box AnswerChildBox(driver::Process& child, int button)
+{
+    try {
+        return driver::AnswerBox(child.Id(), button);
+    } catch (const driver::DriverError& e) {
+        ADD_FAILURE() << e.what() << "; the child ended with " << child.WaitForExit();
+    }
+    return driver::Box{};
+}

@@ -25,6 +25,10 @@ struct ChildRegistrar {
 // Starts this program as the child `name` with the arguments, in `folder` (empty: ours).
 driver::Process StartChild(const std::string& name, const ChildArgs& args = {}, const std::string& folder = "");
 
+// Answers the child's next message box with the button. Where none comes (the child ended, or
+// hangs), the test fails saying how the child ended, and an empty box is returned.
+driver::Box AnswerChildBox(driver::Process& child, int button);
+
 // The test program's main: runs a child when asked to, else GoogleTest.
 int RunTestProgram(int argc, char** argv);
 

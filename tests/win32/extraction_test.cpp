@@ -471,12 +471,7 @@ TEST(ExtractionFailure, NoticeExitWorkFolderGoneAndOlderCopyIntact)
         std::string marker = scratch / "workfolder.txt";
 
         driver::Process child = StartChild("Extract", {package, inner, c.pass, marker});
-        driver::Box box;
-        try {
-            box = driver::AnswerBox(child.Id(), IDOK);
-        } catch (const driver::DriverError& e) {
-            ADD_FAILURE() << e.what() << "; the child ended with " << child.WaitForExit();
-        }
+        driver::Box box = AnswerChildBox(child, IDOK);
         EXPECT_EQ(box.text, kReadFailure);
         EXPECT_EQ(box.caption, "");
         EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);

@@ -333,13 +333,7 @@ TEST(Transaction, AFailureAtAnyEntryLeavesTheFolderAsItWas)
             if (cause == Cause::Quit) {
                 EXPECT_EQ(child.WaitForExit(), (DWORD)kQuitCode);
             } else {
-                driver::Box box;
-                try {
-                    box = driver::AnswerBox(child.Id(), IDOK);
-                } catch (const driver::DriverError& e) {
-                    ADD_FAILURE() << e.what() << "; the child ended with " << child.WaitForExit();
-                }
-                EXPECT_EQ(box.text, kReadFailure);
+                EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
                 EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
             }
             if (held != INVALID_HANDLE_VALUE)
