@@ -544,6 +544,65 @@ TEST(Transaction, WritesPassThroughAFolderLinkAndRemovalsDoNot)
     EXPECT_FALSE(FolderExists(game + "\\plain"));
 }
 
+// Working folders an earlier run left without a record (a build that kept none, or a record that
+// was lost) go with the next update that lists their folder, once it is in place; anything in them
+// that is not a plain file keeps the whole folder, and a failed update leaves them too.
+TEST(Transaction, WorkingFoldersEarlierRunsLeftGoOnceTheNextUpdateIsInPlace)
+{
+    ScratchFolder scratch;
+    const std::string game = scratch / "game";
+    MakeGame(game);
+    const std::string spares = game + "\\~upd1A2B.tmp";
+    CreateDirectoryA(spares.c_str(), nullptr);
+    WriteFileBytes(spares + "\\~upd0.tmp", kit::RandomBytes((size_t)kUnit * 3, 7));
+    WriteFileBytes(spares + "\\~upd1.tmp", "spare");
+    CreateDirectoryA((game + "\\new").c_str(), nullptr);
+    CreateDirectoryA((game + "\\new\\~upd00ff.tmp").c_str(), nullptr);
+    WriteFileBytes(game + "\\new\\~upd00ff.tmp\\1F", "waiting");
+    CreateDirectoryA((game + "\\~upd2B3C.tmp").c_str(), nullptr);  // empty
+    const std::string nested = game + "\\~upd3C4D.tmp";
+    CreateDirectoryA(nested.c_str(), nullptr);
+    CreateDirectoryA((nested + "\\sub").c_str(), nullptr);
+    WriteFileBytes(nested + "\\sub\\x", "below a subfolder");
+    WriteFileBytes(nested + "\\0", "beside a subfolder, listed before it");
+    const std::string readOnly = game + "\\~upd4D5E.tmp";
+    CreateDirectoryA(readOnly.c_str(), nullptr);
+    WriteFileBytes(readOnly + "\\0", "beside a read-only file, listed before it");
+    WriteFileBytes(readOnly + "\\r", "read-only");
+    SetFileAttributesA((readOnly + "\\r").c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteFileBytes(game + "\\~upd5E6F.tmp", "a file, not a folder");
+    const std::string elsewhere = scratch / "elsewhere";
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    WriteFileBytes(elsewhere + "\\x", "behind a link");
+    bool linked = MakeFolderLink(game + "\\~upd6F70.tmp", elsewhere);
+    const FolderState before = ReadFolderState(game);
+
+    std::vector<Entry> failing = GameUpdate(false);
+    failing.back().damaged = true;
+    WriteFileBytes(scratch / "failing.exe", BuildUpdate(failing));
+    driver::Process child = StartChild("Pass", {scratch / "failing.exe", game, "", "-1"});
+    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadFolderState(game), before);
+
+    RunPassHere(scratch, game, GameUpdate(false));
+    FolderState after = ReadFolderState(game);
+    for (const char* gone : {"~upd1A2B.tmp", "new\\~upd00ff.tmp", "~upd2B3C.tmp"})
+        EXPECT_EQ(after.count(gone), 0u) << gone << " stays";
+    for (const auto& [name, item] : before) {
+        bool kept = name.rfind("~upd3C4D.tmp", 0) == 0 || name.rfind("~upd4D5E.tmp", 0) == 0 ||
+                    name.rfind("~upd5E6F.tmp", 0) == 0 || name.rfind("~upd6F70.tmp", 0) == 0;
+        if (kept) {
+            EXPECT_EQ(after.count(name) ? after.at(name) : ItemState{}, item) << name;
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(elsewhere + "\\x"), "behind a link");
+    if (linked) {
+        EXPECT_NE(GetFileAttributesA((game + "\\~upd6F70.tmp").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    }
+    EXPECT_EQ(ReadFileBytes(game + "\\a.dat"), "new a");
+}
+
 // A record planted in the game folder by someone who may write there reaches no further than a
 // broken package could: never outside the folder, never a name of the game's that no step made.
 TEST(Transaction, ARecordNamingPathsOutsideTheFolderIsNotActedOn)

@@ -8,6 +8,7 @@
 #include "base/notices.h"
 #include "package/entry_names.h"
 #include "text/buffer_sizes.h"
+#include "text/entry_name_rules.h"
 #include "text/path_text.h"
 
 // Open addressing over the folded names of the held folder.
@@ -21,6 +22,60 @@ static size_t slotCount;  // a power of two
 static size_t usedCount;
 static char heldFolder[PATH_BUFFER_SIZE];  // the relative folder part held ("" the top), or
 static bool holding;                        // nothing at all
+
+static bool searching;
+static char** leftovers;
+static int leftoverCount;
+static int leftoverRoom;
+
+void SearchLeftoverFolders(bool on)
+{
+    searching = on;
+}
+
+void ForgetLeftoverFolders(void)
+{
+    for (int i = 0; i < leftoverCount; ++i)
+        free(leftovers[i]);
+    free(leftovers);
+    leftovers = NULL;
+    leftoverCount = 0;
+    leftoverRoom = 0;
+}
+
+int CountLeftoverFolders(void)
+{
+    return leftoverCount;
+}
+
+const char* GetLeftoverFolder(int index)
+{
+    return index >= 0 && index < leftoverCount ? leftovers[index] : NULL;
+}
+
+// A folder listed twice (its entries do not all come together) is kept once.
+static void KeepLeftover(const char* relativeFolder, const char* leaf)
+{
+    char path[PATH_BUFFER_SIZE];
+    int length = snprintf(path, sizeof path, "%s%s", relativeFolder, leaf);
+    if (length <= 0 || length >= PATH_BUFFER_SIZE)
+        return;
+    for (int i = 0; i < leftoverCount; ++i) {
+        if (strcmp(leftovers[i], path) == 0)
+            return;
+    }
+    if (leftoverCount == leftoverRoom) {
+        int room = leftoverRoom == 0 ? 8 : leftoverRoom * 2;
+        char** grown = (char**)CheckedAlloc((size_t)room * sizeof(char*));
+        if (leftoverCount > 0)
+            memcpy(grown, leftovers, (size_t)leftoverCount * sizeof(char*));
+        free(leftovers);
+        leftovers = grown;
+        leftoverRoom = room;
+    }
+    leftovers[leftoverCount] = (char*)CheckedAlloc((size_t)length + 1);
+    memcpy(leftovers[leftoverCount++], path, (size_t)length + 1);
+}
 
 static size_t HashKey(const char* key)
 {
@@ -96,8 +151,12 @@ static void Hold(const char* folder, const char* relativeFolder)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-            Insert(found.cFileName, found.dwFileAttributes);
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        Insert(found.cFileName, found.dwFileAttributes);
+        if (searching && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            IsUpdateTemporaryName(found.cFileName, strlen(found.cFileName)))
+            KeepLeftover(relativeFolder, found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
 }

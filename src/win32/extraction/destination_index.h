@@ -18,4 +18,13 @@ DWORD FindDestination(const char* folder, const char* name);
 // The pass put a file under the name: the held listing counts it from now on.
 void NoteDestination(const char* name, DWORD attributes);
 
+// While searching (the checks before the first write), the working folders the listings meet are
+// kept by their paths relative to the game folder ("data\\~upd12AB.tmp"): before this pass wrote
+// anything, only an earlier run can have left them (one whose record was lost, or a build that
+// kept none).
+void SearchLeftoverFolders(bool on);
+void ForgetLeftoverFolders(void);
+int CountLeftoverFolders(void);
+const char* GetLeftoverFolder(int index);
+
 #endif

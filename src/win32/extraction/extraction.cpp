@@ -159,6 +159,8 @@ static int CheckBeforeWriting(const char* destinationFolder)
     uint64_t needed = FREE_SPACE_MARGIN;
     int result = 1;
     ForgetDestinations();
+    ForgetLeftoverFolders();
+    SearchLeftoverFolders(true);
     for (;;) {
         EntryHeader header;
         int read = ReadEntryHeader(&bytes, &header);
@@ -183,10 +185,20 @@ static int CheckBeforeWriting(const char* destinationFolder)
     }
     fclose(stream);
     ForgetDestinations();
+    SearchLeftoverFolders(false);
     ULARGE_INTEGER available;
     if (result == 0 && GetDiskFreeSpaceExA(destinationFolder, &available, NULL, NULL) && available.QuadPart < needed)
         result = 1;
     return result;
+}
+
+// Working folders that earlier runs left beside the destinations go once the update is in place:
+// a failed pass leaves the folder as it found it, leftovers included.
+static void SweepLeftoverFolders(const char* destinationFolder)
+{
+    for (int i = 0; i < CountLeftoverFolders(); ++i)
+        SweepLeftoverFolder(destinationFolder, GetLeftoverFolder(i));
+    ForgetLeftoverFolders();
 }
 
 // A folder the pass makes goes on record first, so that the undoing removes it again.
@@ -229,6 +241,8 @@ void ExtractPackage(const char* destinationFolder, int mode)
         if (read == PACKAGE_END) {
             if (mode == EXTRACT_FULL_PASS && CommitJournal() != 0)
                 FailExtraction(stream);
+            if (mode == EXTRACT_FULL_PASS)
+                SweepLeftoverFolders(destinationFolder);
             EndPass(stream);
             return;
         }

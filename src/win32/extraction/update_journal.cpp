@@ -304,6 +304,49 @@ static int FinishRecord(const char* folder)
     return 0;
 }
 
+// Calls act on each name in the folder but "." and ".."; false when the listing fails or act does.
+static bool ForEachName(const char* folder, bool (*act)(const char* folder, const WIN32_FIND_DATAA* found))
+{
+    char pattern[PATH_BUFFER_SIZE];
+    if (!PathBelow(folder, "*", pattern))
+        return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool each = true;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            each = act(folder, &found);
+    } while (each && FindNextFileA(search, &found));
+    FindClose(search);
+    return each;
+}
+
+static bool IsPlainFile(const char* folder, const WIN32_FIND_DATAA* found)
+{
+    (void)folder;
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+    return (found->dwFileAttributes & notPlain) == 0;
+}
+
+static bool DeleteListedFile(const char* folder, const WIN32_FIND_DATAA* found)
+{
+    char path[PATH_BUFFER_SIZE];
+    return PathBelow(folder, found->cFileName, path) && DeleteHeldFile(path);
+}
+
+bool SweepLeftoverFolder(const char* folder, const char* relative)
+{
+    char work[PATH_BUFFER_SIZE];
+    const char* leaf = relative + FolderPartLength(relative);
+    if (!IsUpdateTemporaryName(leaf, strlen(leaf)) || !PathBelow(folder, relative, work) ||
+        PassesThroughLink(folder, relative, true))
+        return false;
+    // Looked at whole before anything goes, so that a folder that is not all ours loses nothing.
+    return ForEachName(work, IsPlainFile) && ForEachName(work, DeleteListedFile) && RemoveDirectoryA(work);
+}
+
 int RecoverInterruptedUpdate(const char* folder)
 {
     return FinishRecord(folder);

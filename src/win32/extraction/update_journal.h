@@ -58,4 +58,9 @@ int CommitJournal(void);
 // pass is open. 0 when the folder is as it was.
 int RollBackJournal(void);
 
+// Removes a working folder an earlier run left without a record (relative to folder): its files
+// go, and then the folder. A folder that holds anything but plain files (a subfolder, a link, a
+// read-only file), or that is reached through a link, is left as it is. True when it is gone.
+bool SweepLeftoverFolder(const char* folder, const char* relative);
+
 #endif
