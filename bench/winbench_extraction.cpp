@@ -4,7 +4,8 @@
 // over a large package against a 1 MiB one; and the setup pass with a large non-setup entry
 // against the same package without it; the undoing of a 5,000-file update over existing files
 // (cut off after its last file took its place, undone as the next run undoes it) against its full
-// pass. --large uses 1 GiB where the default uses 128 MiB.
+// pass; and the floors those goals meet on this machine, from the calls a full pass cannot leave
+// out. --large uses 1 GiB where the default uses 128 MiB.
 #include <windows.h>
 #include <psapi.h>
 
@@ -43,7 +44,8 @@ double TimeOneSide(bool updater, const std::string& package, const std::string& 
     return Now() - start;
 }
 
-void CompareFullPass(const char* label, const std::vector<BenchFile>& files, double goal, bool overExisting = false)
+// The baseline's time of the last comparison, for the floors below.
+double CompareFullPass(const char* label, const std::vector<BenchFile>& files, double goal, bool overExisting = false)
 {
     std::string folder = TempFolder("winbench_extraction");
     std::string package = folder + "\\" + "package.exe";
@@ -60,6 +62,86 @@ void CompareFullPass(const char* label, const std::vector<BenchFile>& files, dou
                 baseline, baseline / product, goal);
     EmptyFolder(destination);
     DeleteFileA(package.c_str());
+    return baseline;
+}
+
+// FILE_RENAME_INFO, which the headers of a Windows XP build do not declare.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[MAX_PATH + 8];
+};
+using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+bool RenameOpenFile(HANDLE file, const std::string& path)
+{
+    static auto setInformation = reinterpret_cast<SetInformationFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    RenameInformation rename{};
+    rename.replaceIfExists = TRUE;
+    std::wstring name = L"\\??\\" + std::wstring(path.begin(), path.end());
+    std::copy(name.begin(), name.end(), rename.fileName);
+    rename.fileNameLength = (DWORD)(name.size() * sizeof(WCHAR));
+    return setInformation != nullptr && setInformation(file, 3, &rename, (DWORD)sizeof rename);
+}
+
+// Best of three rounds of work(i) for i below count, per call.
+template <typename Work>
+double PerCall(int count, Work work)
+{
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        double start = Now();
+        for (int i = 0; i < count; ++i)
+            work(round * count + i);
+        best = std::min(best, (Now() - start) / count);
+    }
+    return best;
+}
+
+// The least a full pass pays beyond the plain loop on this machine, from calls it cannot leave
+// out, each timed alone: draining the message queue after every block, and replacing a file by a
+// file of its own (made in a small working folder, written, the old file given a second name
+// there, the new one renamed over the name, the second name deleted at the commit). What the
+// goals can reach here follows from them and from the plain loop's own times.
+void PrintFloors(double plainLarge, uint64_t largeBytes, double plainOverExisting, size_t smallFiles)
+{
+    MSG message;
+    double drain = PerCall(2000, [&](int) { PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); });
+    double plainBlock = plainLarge / (double)(largeBytes / kUnit);
+    std::printf("floor, large files: draining the queue %.1f us per block, the plain loop %.1f us per block: "
+                "the ratio cannot pass %.2f here\n",
+                drain * 1e6, plainBlock * 1e6, plainBlock / (plainBlock + drain));
+
+    const std::string folder = TempFolder("winbench_floor");
+    EmptyFolder(folder);
+    const int count = 320;  // five working folders' worth per round
+    const std::string data(4096, 'd');
+    for (int i = 0; i < 3 * count; ++i) {
+        HANDLE file = CreateFileA((folder + "\\f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        CloseHandle(file);
+    }
+    auto work = [&](int i) { return folder + "\\~upd" + std::to_string(i / 64) + ".tmp"; };
+    for (int i = 0; i < 3 * count; i += 64)
+        CreateDirectoryA(work(i).c_str(), nullptr);
+    double replace = PerCall(count, [&](int i) {
+        const std::string name = folder + "\\f" + std::to_string(i);
+        const std::string waiting = work(i) + "\\n" + std::to_string(i);
+        HANDLE file = CreateFileA(waiting.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+        DWORD written = 0;
+        WriteFile(file, data.data(), (DWORD)data.size(), &written, nullptr);
+        CreateHardLinkA((work(i) + "\\o" + std::to_string(i)).c_str(), name.c_str(), nullptr);
+        RenameOpenFile(file, name);
+        CloseHandle(file);
+    });
+    double commit = PerCall(count, [&](int i) { DeleteFileA((work(i) + "\\o" + std::to_string(i)).c_str()); });
+    double plainFile = plainOverExisting / (double)smallFiles;
+    std::printf("floor, over existing files: replacing a file by one of its own %.3f ms and deleting the kept "
+                "old one %.3f ms, the plain loop's whole file %.3f ms: the ratio cannot pass %.2f here\n",
+                replace * 1e3, commit * 1e3, plainFile * 1e3, plainFile / (replace + commit));
+    EmptyFolder(folder);
+    RemoveDirectoryA(folder.c_str());
 }
 
 // The child of the undoing benchmark: a full pass killed when every file has taken its name,
@@ -157,13 +239,15 @@ int main(int argc, char** argv)
     bool large = argc > 1 && std::strcmp(argv[1], "--large") == 0;
     uint64_t big = large ? (1ull << 30) - (1 << 20) : 128ull << 20;
 
-    CompareFullPass(large ? "two files of 512 MiB" : "two files of 64 MiB", {Generated("a.dat", big / 2), Generated("b.dat", big / 2)}, 0.9);
+    double plainLarge = CompareFullPass(large ? "two files of 512 MiB" : "two files of 64 MiB",
+                                        {Generated("a.dat", big / 2), Generated("b.dat", big / 2)}, 0.9);
     std::vector<BenchFile> small;
     for (int i = 0; i < 5000; ++i)
         small.push_back(Generated("data\\f" + std::to_string(i) + ".dat", 4096));
     CompareFullPass("5000 files of 4 KiB into an empty folder", small, 0.8);
     // The plain loop overwrites each file in place; the updater replaces each one whole.
-    CompareFullPass("5000 files of 4 KiB over existing files of the same names", small, 0.5, true);
+    double plainOverExisting = CompareFullPass("5000 files of 4 KiB over existing files of the same names", small, 0.5, true);
+    PrintFloors(plainLarge, big, plainOverExisting, small.size());
 
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
