@@ -202,7 +202,7 @@ static bool UndoStep(const char* folder, const Step* step)
 }
 
 // Splits the record into its steps (in place); NULL when it is no record of this kind. The last
-// line counts only when whole: a record cut off by a lost machine ends before it.
+// line counts only when whole: a record cut off mid-line (a lost machine) ends before it.
 static Step* ReadSteps(char* text, DWORD size, int* count, bool* committed)
 {
     *count = 0;

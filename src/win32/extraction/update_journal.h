@@ -1,7 +1,9 @@
 // The record of one full pass in the game folder, so that a pass cut off anywhere (a failure, a
-// quit message, a killed process, a lost machine) can be undone: each step is written down before
-// it is taken, every undo step is harmless when its step never happened, and the record is read
-// back from the disk for undoing, by this run or by the next one.
+// quit message, a killed process) can be undone: each step is written down before it is taken,
+// every undo step is harmless when its step never happened, and the record is read back from the
+// disk for undoing, by this run or by the next one. Lines are not flushed one by one (a disk
+// write per file): a killed process loses nothing the system has accepted, but a machine that
+// loses power may lose the last lines while their steps reached the disk.
 //
 // Steps, one line each, paths relative to the game folder (code page 932, tab-separated):
 //   D folder                a folder of the package is about to be made
