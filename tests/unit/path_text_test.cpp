@@ -85,4 +85,26 @@ TEST(CopyText, CutsAndTerminates)
     EXPECT_STREQ(buffer, "abc");
 }
 
+// Reparse tags as Windows reports them: only those that name another place are links.
+TEST(LinkReparseTag, OnlyNameSurrogatesAndUnknownTagsAreLinks)
+{
+    const struct {
+        uint32_t tag;
+        bool link;
+        const char* kind;
+    } cases[] = {
+        {0xA000000Cu, true, "symbolic link"},
+        {0xA0000003u, true, "junction or mount point"},
+        {0xA0000027u, true, "AF_UNIX socket-style name surrogate"},
+        {0x00000000u, true, "no tag told (treated as a link)"},
+        {0x80000017u, false, "compressed by compact.exe (WOF)"},
+        {0x80000013u, false, "deduplicated"},
+        {0x9000001Au, false, "cloud placeholder"},
+        {0x9000301Au, false, "cloud placeholder, variant 3 (OneDrive)"},
+        {0x80000018u, false, "container isolation (WCI)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsLinkReparseTag(c.tag), c.link) << c.kind;
+}
+
 }  // namespace

@@ -216,6 +216,39 @@ BOOL WINAPI KillingDeleteFile(LPCSTR path)
     return result;
 }
 
+// The listings report a.dat as a reparse point of the planted tag, as Windows reports a file
+// compressed by compact.exe, a cloud placeholder or a symbolic link (Wine makes none of the first
+// two, and its own links carry no tag).
+using FindFirstFileFunction = HANDLE(WINAPI*)(LPCSTR, LPWIN32_FIND_DATAA);
+using FindNextFileFunction = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAA);
+FindFirstFileFunction realFindFirstFile;
+FindNextFileFunction realFindNextFile;
+DWORD plantedTag;
+
+void PlantTag(LPWIN32_FIND_DATAA found)
+{
+    if (_stricmp(found->cFileName, "a.dat") == 0) {
+        found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        found->dwReserved0 = plantedTag;
+    }
+}
+
+HANDLE WINAPI TaggingFindFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+{
+    HANDLE search = realFindFirstFile(pattern, found);
+    if (search != INVALID_HANDLE_VALUE)
+        PlantTag(found);
+    return search;
+}
+
+BOOL WINAPI TaggingFindNextFile(HANDLE search, LPWIN32_FIND_DATAA found)
+{
+    BOOL result = realFindNextFile(search, found);
+    if (result)
+        PlantTag(found);
+    return result;
+}
+
 template <typename Function>
 Function Hook(const char* name, Function replacement)
 {
@@ -223,12 +256,17 @@ Function Hook(const char* name, Function replacement)
 }
 
 // args: package, target, how to stop ("", "quit", "nospace", "journal", "block", "kept", "aside", "placed",
-// "commit", each after "nolinks" for a file system without second names), the step count at
-// which to stop.
+// "commit", each after "nolinks" for a file system without second names; or "tag:" and a
+// hexadecimal reparse tag the listings give a.dat), the step count at which to stop.
 TEST_CHILD(Pass)
 {
     CreateWorkFolder();
     std::string how = args.at(2);
+    if (how.rfind("tag:", 0) == 0) {
+        plantedTag = (DWORD)std::stoul(how.substr(4), nullptr, 16);
+        realFindFirstFile = Hook("FindFirstFileA", TaggingFindFirstFile);
+        realFindNextFile = Hook("FindNextFileA", TaggingFindNextFile);
+    }
     if (how.rfind("nolinks", 0) == 0) {
         realCreateHardLink = Hook("CreateHardLinkA", RefusingCreateHardLink);
         how = how.substr(std::string("nolinks").size());
@@ -542,6 +580,40 @@ TEST(Transaction, WritesPassThroughAFolderLinkAndRemovalsDoNot)
     EXPECT_EQ(ReadFileBytes(elsewhere + "\\old.dat"), "new");
     EXPECT_FALSE(FileExists(game + "\\plain\\keep.dat"));
     EXPECT_FALSE(FolderExists(game + "\\plain"));
+}
+
+// A file that a system feature keeps as a reparse point in place is replaced like any other; one
+// that leads somewhere else (a file link), or whose kind is not told, is refused before anything
+// is written.
+TEST(Transaction, AFileKeptAsAReparsePointInPlaceIsReplacedAndAFileLinkIsNot)
+{
+    const struct {
+        const char* tag;
+        bool replaced;
+        const char* kind;
+    } cases[] = {{"80000017", true, "compressed by compact.exe"},
+                 {"9000301A", true, "cloud placeholder"},
+                 {"A000000C", false, "symbolic link"},
+                 {"0", false, "no tag told"}};
+    ScratchFolder scratch;
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(GameUpdate(false)));
+    const FolderState updated = UpdatedGame(scratch, package);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const std::string game = scratch / (std::string("game-") + c.tag);
+        MakeGame(game);
+        const FolderState before = ReadFolderState(game);
+        driver::Process child = StartChild("Pass", {package, game, std::string("tag:") + c.tag, "-1"});
+        if (c.replaced) {
+            EXPECT_EQ(child.WaitForExit(), 0u);
+            EXPECT_EQ(ReadFolderState(game), updated);
+        } else {
+            EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+            EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+            EXPECT_EQ(ReadFolderState(game), before);
+        }
+    }
 }
 
 // Working folders an earlier run left without a record (a build that kept none, or a record that

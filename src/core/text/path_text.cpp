@@ -82,3 +82,9 @@ bool IsConfinedRelativePath(const char* path)
         }
     }
 }
+
+bool IsLinkReparseTag(uint32_t tag)
+{
+    const uint32_t nameSurrogate = 0x20000000u;  // the tag's bit for "names another file or folder"
+    return tag == 0 || (tag & nameSurrogate) != 0;
+}

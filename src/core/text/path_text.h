@@ -3,6 +3,8 @@
 #ifndef UPDATER_TEXT_PATH_TEXT_H
 #define UPDATER_TEXT_PATH_TEXT_H
 
+#include <stdint.h>
+
 #include "text/cp932_text.h"
 
 // Removes one trailing backslash unless it is the second byte of a double-byte character.
@@ -26,5 +28,11 @@ bool IsConfinedRelativePath(const char* path);
 
 // result = the drive and folder of pattern followed by name, cut to size - 1 bytes.
 void ComposeMatchPath(char* result, int size, const char* pattern, const char* name);
+
+// Whether a reparse point with this tag (a Windows file's reparse tag) leads somewhere else: a
+// symbolic link, a junction or mount point (the system's name surrogates), or one whose kind is
+// not told (tag 0). Files and folders that a system feature keeps as reparse points in place
+// (compressed by compact.exe, deduplicated, cloud placeholders such as OneDrive's) are not links.
+bool IsLinkReparseTag(uint32_t tag);
 
 #endif

@@ -7,6 +7,22 @@
 
 #include "text/buffer_sizes.h"
 #include "text/cp932_text.h"
+#include "text/path_text.h"
+
+bool IsLinkItem(const char* path, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return true;
+    // The listing of one name tells its reparse tag.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ? false : IsLinkReparseTag(found.dwReserved0);
+}
 
 bool PassesThroughLink(const char* folder, const char* relative, bool includeLast)
 {
@@ -32,7 +48,7 @@ bool PassesThroughLink(const char* folder, const char* relative, bool includeLas
                 DWORD error = GetLastError();
                 return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
             }
-            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            if (end ? IsLinkItem(path, attributes) : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
                 return true;
         }
         if (end)

@@ -6,6 +6,7 @@
 
 #include "extraction/destination_index.h"
 #include "extraction/update_journal.h"
+#include "base/reparse_points.h"
 #include "text/buffer_sizes.h"
 #include "text/entry_name_rules.h"
 #include "text/path_text.h"
@@ -118,7 +119,7 @@ HANDLE OpenExtractedFile(const char* folder, const char* name)
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         // A read-only file stays as the player or the game made it; a file link would have the
         // update written somewhere else.
-        if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0 || IsLinkItem(path, attributes))
             return INVALID_HANDLE_VALUE;
         pendingKept = attributes & KEPT_ATTRIBUTES;
     }

@@ -15,6 +15,7 @@
 #include "extraction/update_journal.h"
 #include "package/package_format.h"
 #include "base/notices.h"
+#include "base/reparse_points.h"
 #include "text/path_text.h"
 #include "base/work_folder.h"
 #include "ui/progress_window.h"
@@ -126,12 +127,11 @@ static void EndPass(FILE* stream)
 // Folders, the record and the file system's own overhead are covered by a margin.
 #define FREE_SPACE_MARGIN (4 * 1024 * 1024)
 
-// Whether an existing destination can be replaced: a plain file, not read-only, that nobody
-// holds open without letting it be renamed (a scanner may, for a moment).
+// Whether an existing destination can be replaced: a plain file (not a folder, not a link), not
+// read-only, that nobody holds open without letting it be renamed (a scanner may, for a moment).
 static bool CanReplace(const char* path, DWORD attributes)
 {
-    const DWORD notPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if ((attributes & notPlain) != 0)
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0 || IsLinkItem(path, attributes))
         return false;
     for (int attempt = 0;; ++attempt) {
         HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

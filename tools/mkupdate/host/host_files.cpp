@@ -20,6 +20,7 @@
 
 #include "text/cp932_text.h"
 #include "text/entry_name_rules.h"
+#include "text/path_text.h"
 
 namespace {
 
@@ -228,7 +229,15 @@ bool IsLink(const std::filesystem::path& path)
 {
 #ifdef _WIN32
     DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    // The listing of the one name tells its reparse tag.
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkReparseTag(found.dwReserved0);
 #else
     struct stat status;
     return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);

@@ -26,9 +26,12 @@ bool Cp932ToHostPath(const std::filesystem::path& base, const std::string& cp932
 // link) already has the name, so nothing is ever written through a planted link.
 std::FILE* CreateNewFile(const std::filesystem::path& path);
 
-// True when `path` itself is a link, not followed: a symbolic link, or on Windows any reparse
-// point (a symbolic link, a junction, a mount point). std::filesystem cannot be asked: MinGW's
-// reports no link at all, so a walk there would write through links and follow link loops.
+// True when `path` itself is a link, not followed: a symbolic link, or on Windows a reparse point
+// that leads somewhere else (a symbolic link, a junction, a mount point: IsLinkReparseTag). A
+// file or folder kept as a reparse point in place (compressed by compact.exe, a OneDrive
+// placeholder) is no link: a maker's game in a synced folder builds. std::filesystem cannot be
+// asked: MinGW's reports no link at all, so a walk there would write through links and follow
+// link loops.
 bool IsLink(const std::filesystem::path& path);
 
 // An anonymous temporary file for data too large to hold in memory, open for writing and reading
