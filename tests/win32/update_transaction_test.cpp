@@ -393,7 +393,7 @@ TEST(Transaction, WithoutRoomOnTheDiskNothingIsWritten)
     WriteFileBytes(package, BuildUpdate(GameUpdate(true)));
     const FolderState before = ReadFolderState(game);
     driver::Process child = StartChild("Pass", {package, game, "nospace", "-1"});
-    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFolderState(game), before);
 }
@@ -475,7 +475,7 @@ TEST(Transaction, WithoutSecondNamesOldFilesMoveAsideAndStillComeBack)
     damaged.back().damaged = true;
     WriteFileBytes(package, BuildUpdate(damaged));
     driver::Process child = StartChild("Pass", {package, game, "nolinks", "-1"});
-    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFolderState(game), before);
 }
@@ -568,7 +568,7 @@ TEST(Transaction, WritesPassThroughAFolderLinkAndRemovalsDoNot)
     WriteFileBytes(package, BuildUpdate({{"data\\old.dat", "newer"}, {"data\\fresh.dat", "f"},
                                          {"data\\last.dat", "l", true}}));
     driver::Process child = StartChild("Pass", {package, game, "", "-1"});
-    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFileBytes(elsewhere + "\\old.dat"), "new");
     EXPECT_EQ(FolderNames(elsewhere), (std::vector<std::string>{"fresh.dat", "keep.dat", "new.dat", "old.dat"}));
@@ -609,7 +609,7 @@ TEST(Transaction, AFileKeptAsAReparsePointInPlaceIsReplacedAndAFileLinkIsNot)
             EXPECT_EQ(child.WaitForExit(), 0u);
             EXPECT_EQ(ReadFolderState(game), updated);
         } else {
-            EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+            EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
             EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
             EXPECT_EQ(ReadFolderState(game), before);
         }
@@ -653,7 +653,7 @@ TEST(Transaction, WorkingFoldersEarlierRunsLeftGoOnceTheNextUpdateIsInPlace)
     failing.back().damaged = true;
     WriteFileBytes(scratch / "failing.exe", BuildUpdate(failing));
     driver::Process child = StartChild("Pass", {scratch / "failing.exe", game, "", "-1"});
-    EXPECT_EQ(driver::AnswerBox(child.Id(), IDOK).text, kReadFailure);
+    EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFolderState(game), before);
 
