@@ -27,6 +27,14 @@
 namespace {
 
 const char kReadFailure[] = "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
+const char kInUse[] = "次のファイルが使用中のため、アップデートできません。\n";
+const char kNoRoom[] = "ディスクの空き容量が足りません。\n";
+const char kBusy[] = "このフォルダでは、別のアップデータが実行中です。\n";
+
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
 const uint64_t kTime = 0x01D8A1B2C3D4E5F0ull;     // the packaged time stamp
 const uint64_t kOldTime = 0x01D0123456789ABCull;  // the installed files'
 const std::vector<unsigned char> kImage(300, 0x4D);
@@ -183,11 +191,12 @@ BOOL WINAPI KillingCreateHardLink(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRI
     return result;
 }
 
-// stopAt counts the old files moved aside.
+// stopAt counts the old files moved aside or, with placing, the files given their names.
+bool countPlacing;
 BOOL WINAPI KillingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags)
 {
     BOOL result = realMoveFileEx(from, to, flags);
-    if (result && IsWorkPath(to) && StopHere())
+    if (result && IsWorkPath(to) != countPlacing && StopHere())
         Kill();
     return result;
 }
@@ -256,7 +265,7 @@ Function Hook(const char* name, Function replacement)
 }
 
 // args: package, target, how to stop ("", "quit", "nospace", "journal", "block", "kept", "aside", "placed",
-// "commit", each after "nolinks" for a file system without second names; or "tag:" and a
+// "placing", "commit", each after "nolinks" for a file system without second names; or "tag:" and a
 // hexadecimal reparse tag the listings give a.dat), the step count at which to stop.
 TEST_CHILD(Pass)
 {
@@ -284,8 +293,10 @@ TEST_CHILD(Pass)
     }
     if (how == "kept")
         realCreateHardLink = Hook("CreateHardLinkA", KillingCreateHardLink);
-    if (how == "aside")
+    if (how == "aside" || how == "placing") {
+        countPlacing = how == "placing";
         realMoveFileEx = Hook("MoveFileExA", KillingMoveFileEx);
+    }
     if (how == "commit")
         realDeleteFile = Hook("DeleteFileA", KillingDeleteFile);
     SetPackageFilePath(args.at(0).c_str());
@@ -370,6 +381,12 @@ TEST(Transaction, AFailureAtAnyEntryLeavesTheFolderAsItWas)
                 StartChild("Pass", {package, game, cause == Cause::Quit ? "quit" : "", std::to_string(k)});
             if (cause == Cause::Quit) {
                 EXPECT_EQ(child.WaitForExit(), (DWORD)kQuitCode);
+            } else if (cause == Cause::HeldOpen) {
+                // Found before the first write; the player is told which file, and may cancel.
+                const std::string text = AnswerChildBox(child, IDCANCEL).text;
+                EXPECT_TRUE(StartsWith(text, kInUse)) << text;
+                EXPECT_NE(text.find(destination), std::string::npos) << text;
+                EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
             } else {
                 EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
                 EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
@@ -393,14 +410,32 @@ TEST(Transaction, WithoutRoomOnTheDiskNothingIsWritten)
     WriteFileBytes(package, BuildUpdate(GameUpdate(true)));
     const FolderState before = ReadFolderState(game);
     driver::Process child = StartChild("Pass", {package, game, "nospace", "-1"});
-    EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
+    // Three files of 2.5 blocks and the margin, against 1 MiB free: the shortfall in whole MiB.
+    const std::string text = AnswerChildBox(child, IDCANCEL).text;
+    EXPECT_TRUE(StartsWith(text, kNoRoom)) << text;
+    EXPECT_NE(text.find(game), std::string::npos) << text;
+    EXPECT_NE(text.find(" 4 MB"), std::string::npos) << text;
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFolderState(game), before);
 }
 
+// Every name the game had, as it was: new names may only be the pass's working folders, its
+// record and the package's new folders.
+void ExpectOldNamesUntouched(const FolderState& before, const FolderState& now)
+{
+    for (const auto& [name, item] : before)
+        EXPECT_EQ(now.count(name) ? now.at(name) : ItemState{}, item) << name << " changed before the commit";
+    for (const auto& [name, item] : now) {
+        bool ours = IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\'))) ||
+                    name == UPDATE_JOURNAL_NAME || (item.folder && name == "new");
+        EXPECT_TRUE(before.count(name) || ours) << name << " took its name before the commit";
+    }
+}
+
 // Killed at one point of a large update, the folder is as it was once the next run has looked
-// at it (or updated, when the kill came after every entry was in place); that run then completes
-// and nothing of the first is left.
+// at it (or updated, when the kill came inside the commit); before the commit, no name the game
+// had has changed even at the moment of the kill. That run then completes and nothing of the
+// first is left.
 TEST(Transaction, AKilledPassIsUndoneOrFinishedByTheNextRun)
 {
     const struct {
@@ -412,9 +447,11 @@ TEST(Transaction, AKilledPassIsUndoneOrFinishedByTheNextRun)
         {"journal", 0, false, "right after the record was made"},
         {"block", 1, false, "in the middle of the first file"},
         {"block", 5, false, "in the middle of a later file"},
-        {"kept", 0, false, "the first old file kept under a second name, the new one not in its place"},
-        {"kept", 2, false, "the last old file kept under a second name"},
-        {"placed", 4, false, "four files in place"},
+        {"kept", 0, false, "the first old file has its second name"},
+        {"kept", 2, false, "the last old file has its second name"},
+        {"placed", 4, false, "four files waiting"},
+        {"placing", 0, true, "the first file has taken its name"},
+        {"placing", 3, true, "four files have taken their names"},
         {"commit", 0, true, "while the old files are deleted"},
     };
     ScratchFolder scratch;
@@ -429,6 +466,8 @@ TEST(Transaction, AKilledPassIsUndoneOrFinishedByTheNextRun)
         const FolderState before = ReadFolderState(game);
         ASSERT_EQ(RunPass(package, game, point.how, point.at), kKilled) << "the pass was not stopped there";
         EXPECT_TRUE(FileExists(game + "\\" UPDATE_JOURNAL_NAME));
+        if (!point.committed)
+            ExpectOldNamesUntouched(before, ReadFolderState(game));
 
         EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
         EXPECT_EQ(ReadFolderState(game), point.committed ? updated : before);
@@ -456,17 +495,24 @@ TEST(Transaction, WithoutSecondNamesOldFilesMoveAsideAndStillComeBack)
     EXPECT_EQ(RunPass(package, game, "nolinks"), 0u);
     EXPECT_EQ(ReadFolderState(game), updated);
 
+    // The old files move aside only inside the commit: a kill there is finished, between the two
+    // renames of one file too.
     for (int at : {0, 2}) {
         SCOPED_TRACE("killed after old file " + std::to_string(at) + " moved aside");
         RemoveTree(game);
         MakeGame(game);
-        const FolderState before = ReadFolderState(game);
         ASSERT_EQ(RunPass(package, game, "nolinksaside", at), kKilled);
         EXPECT_FALSE(FileExists(game + "\\" + GameUpdate(false)[FileEntry(GameUpdate(false), 2 * at)].name))
             << "the old file is not in its place any more";
         EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
-        EXPECT_EQ(ReadFolderState(game), before);
+        EXPECT_EQ(ReadFolderState(game), updated);
     }
+    RemoveTree(game);
+    MakeGame(game);
+    const FolderState old = ReadFolderState(game);
+    ASSERT_EQ(RunPass(package, game, "nolinksblock", 5), kKilled);
+    EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
+    EXPECT_EQ(ReadFolderState(game), old);
 
     RemoveTree(game);
     MakeGame(game);
@@ -562,17 +608,20 @@ TEST(Transaction, WritesPassThroughAFolderLinkAndRemovalsDoNot)
     EXPECT_EQ(ReadFileBytes(elsewhere + "\\new.dat"), "n");
     EXPECT_NE(GetFileAttributesA((game + "\\data").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "still a link";
 
-    // A pass that fails behind the link: the old file comes back there (a rename), the working
-    // folder goes, but a new file stays, since no undoing deletes through a link.
+    // A pass that fails behind the link, and one killed there and undone by the next run: what
+    // they made goes again (known by its identity), and nothing else there changes.
     const std::string package = scratch / "failing.exe";
     WriteFileBytes(package, BuildUpdate({{"data\\old.dat", "newer"}, {"data\\fresh.dat", "f"},
+                                         {"data\\sub\\", ""}, {"data\\sub\\deep.dat", "d"},
                                          {"data\\last.dat", "l", true}}));
+    const FolderState there = ReadFolderState(elsewhere);
     driver::Process child = StartChild("Pass", {package, game, "", "-1"});
     EXPECT_EQ(AnswerChildBox(child, IDOK).text, kReadFailure);
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
-    EXPECT_EQ(ReadFileBytes(elsewhere + "\\old.dat"), "new");
-    EXPECT_EQ(FolderNames(elsewhere), (std::vector<std::string>{"fresh.dat", "keep.dat", "new.dat", "old.dat"}));
-    DeleteFileA((elsewhere + "\\fresh.dat").c_str());
+    EXPECT_EQ(ReadFolderState(elsewhere), there);
+    ASSERT_EQ(RunPass(package, game, "placed", 3), kKilled);
+    EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
+    EXPECT_EQ(ReadFolderState(elsewhere), there);
 
     for (const char* line : {"data\\keep.dat", "data\\*.dat", "plain\\keep.dat"})
         RemoveListedEntry(game.c_str(), line);
@@ -616,38 +665,45 @@ TEST(Transaction, AFileKeptAsAReparsePointInPlaceIsReplacedAndAFileLinkIsNot)
     }
 }
 
-// Working folders an earlier run left without a record (a build that kept none, or a record that
-// was lost) go with the next update that lists their folder, once it is in place; anything in them
-// that is not a plain file keeps the whole folder, and a failed update leaves them too.
+void MakeMarkedFolder(const std::string& path, const std::vector<std::pair<std::string, std::string>>& files)
+{
+    CreateDirectoryA(path.c_str(), nullptr);
+    WriteFileBytes(path + "\\" UPDATE_MARK_NAME, UPDATE_MARK_TEXT);
+    for (const auto& [name, contents] : files)
+        WriteFileBytes(path + "\\" + name, contents);
+}
+
+// Working folders an earlier run left without a record (one whose record was lost) go with the
+// next update that lists their folder, once it is in place. Only folders that carry the
+// updater's mark and hold nothing but its waiting files: a player's folder of that name, one
+// holding anything else, or one reached through a link stays, and a failed update leaves all.
 TEST(Transaction, WorkingFoldersEarlierRunsLeftGoOnceTheNextUpdateIsInPlace)
 {
     ScratchFolder scratch;
     const std::string game = scratch / "game";
     MakeGame(game);
-    const std::string spares = game + "\\~upd1A2B.tmp";
-    CreateDirectoryA(spares.c_str(), nullptr);
-    WriteFileBytes(spares + "\\~upd0.tmp", kit::RandomBytes((size_t)kUnit * 3, 7));
-    WriteFileBytes(spares + "\\~upd1.tmp", "spare");
+    MakeMarkedFolder(game + "\\~upd1A2B.tmp", {{"0", kit::RandomBytes((size_t)kUnit * 3, 7)}, {"1", "spare"}});
     CreateDirectoryA((game + "\\new").c_str(), nullptr);
-    CreateDirectoryA((game + "\\new\\~upd00ff.tmp").c_str(), nullptr);
-    WriteFileBytes(game + "\\new\\~upd00ff.tmp\\1F", "waiting");
-    CreateDirectoryA((game + "\\~upd2B3C.tmp").c_str(), nullptr);  // empty
-    const std::string nested = game + "\\~upd3C4D.tmp";
-    CreateDirectoryA(nested.c_str(), nullptr);
-    CreateDirectoryA((nested + "\\sub").c_str(), nullptr);
-    WriteFileBytes(nested + "\\sub\\x", "below a subfolder");
-    WriteFileBytes(nested + "\\0", "beside a subfolder, listed before it");
-    const std::string readOnly = game + "\\~upd4D5E.tmp";
-    CreateDirectoryA(readOnly.c_str(), nullptr);
-    WriteFileBytes(readOnly + "\\0", "beside a read-only file, listed before it");
-    WriteFileBytes(readOnly + "\\r", "read-only");
-    SetFileAttributesA((readOnly + "\\r").c_str(), FILE_ATTRIBUTE_READONLY);
+    MakeMarkedFolder(game + "\\new\\~upd00ff.tmp", {{"1F", "waiting"}});
+    MakeMarkedFolder(game + "\\~upd2B3C.tmp", {});
+    // The player's own, named alike: without the mark, or with a wrong one.
+    CreateDirectoryA((game + "\\~upd7A7A.tmp").c_str(), nullptr);
+    WriteFileBytes(game + "\\~upd7A7A.tmp\\0", "the player's");
+    CreateDirectoryA((game + "\\~upd7B7B.tmp").c_str(), nullptr);
+    WriteFileBytes(game + "\\~upd7B7B.tmp\\" UPDATE_MARK_NAME, "mine");
+    CreateDirectoryA((game + "\\~upd7C7C.tmp").c_str(), nullptr);  // empty
+    MakeMarkedFolder(game + "\\~upd3C4D.tmp", {{"0", "beside a subfolder, listed before it"}});
+    CreateDirectoryA((game + "\\~upd3C4D.tmp\\sub").c_str(), nullptr);
+    WriteFileBytes(game + "\\~upd3C4D.tmp\\sub\\x", "below a subfolder");
+    MakeMarkedFolder(game + "\\~upd4D5E.tmp", {{"0", "beside a read-only file"}, {"2", "read-only"}});
+    SetFileAttributesA((game + "\\~upd4D5E.tmp\\2").c_str(), FILE_ATTRIBUTE_READONLY);
+    MakeMarkedFolder(game + "\\~upd5E5E.tmp", {{"0", "waiting"}, {"notes.txt", "not a waiting name"}});
     WriteFileBytes(game + "\\~upd5E6F.tmp", "a file, not a folder");
     const std::string elsewhere = scratch / "elsewhere";
-    CreateDirectoryA(elsewhere.c_str(), nullptr);
-    WriteFileBytes(elsewhere + "\\x", "behind a link");
+    MakeMarkedFolder(elsewhere, {{"0", "behind a link"}});
     bool linked = MakeFolderLink(game + "\\~upd6F70.tmp", elsewhere);
     const FolderState before = ReadFolderState(game);
+    const FolderState beyond = ReadFolderState(elsewhere);
 
     std::vector<Entry> failing = GameUpdate(false);
     failing.back().damaged = true;
@@ -662,39 +718,128 @@ TEST(Transaction, WorkingFoldersEarlierRunsLeftGoOnceTheNextUpdateIsInPlace)
     for (const char* gone : {"~upd1A2B.tmp", "new\\~upd00ff.tmp", "~upd2B3C.tmp"})
         EXPECT_EQ(after.count(gone), 0u) << gone << " stays";
     for (const auto& [name, item] : before) {
-        bool kept = name.rfind("~upd3C4D.tmp", 0) == 0 || name.rfind("~upd4D5E.tmp", 0) == 0 ||
-                    name.rfind("~upd5E6F.tmp", 0) == 0 || name.rfind("~upd6F70.tmp", 0) == 0;
+        bool kept = false;
+        for (const char* stays : {"~upd7A7A.tmp", "~upd7B7B.tmp", "~upd7C7C.tmp", "~upd3C4D.tmp", "~upd4D5E.tmp",
+                                  "~upd5E5E.tmp", "~upd5E6F.tmp", "~upd6F70.tmp"})
+            kept = kept || name.rfind(stays, 0) == 0;
         if (kept) {
             EXPECT_EQ(after.count(name) ? after.at(name) : ItemState{}, item) << name;
         }
     }
-    EXPECT_EQ(ReadFileBytes(elsewhere + "\\x"), "behind a link");
+    EXPECT_EQ(ReadFolderState(elsewhere), beyond);
     if (linked) {
         EXPECT_NE(GetFileAttributesA((game + "\\~upd6F70.tmp").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     }
     EXPECT_EQ(ReadFileBytes(game + "\\a.dat"), "new a");
 }
 
-// A record planted in the game folder by someone who may write there reaches no further than a
-// broken package could: never outside the folder, never a name of the game's that no step made.
-TEST(Transaction, ARecordNamingPathsOutsideTheFolderIsNotActedOn)
+std::string IdentityFields(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION i{};
+    bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &i);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!known)
+        throw driver::DriverError("no identity for " + path);
+    char text[80];
+    snprintf(text, sizeof text, "%08lX\t%08lX%08lX\t%08lX%08lX\t%08lX%08lX", i.dwVolumeSerialNumber, i.nFileIndexHigh,
+             i.nFileIndexLow, i.nFileSizeHigh, i.nFileSizeLow, i.ftLastWriteTime.dwHighDateTime,
+             i.ftLastWriteTime.dwLowDateTime);
+    return text;
+}
+
+// Records planted in the game folder, or left by another version: the next run acts on nothing it
+// did not make (never outside the folder, never a file of the game's or the player's, never
+// through a link), sets aside what it cannot read, and the update goes on.
+TEST(Transaction, APlantedOrUnreadableRecordNeitherHarmsNorBlocks)
 {
     ScratchFolder scratch;
-    const std::string game = scratch / "game";
-    MakeGame(game);
-    WriteFileBytes(scratch / "victim.dat", "outside");
-    WriteFileBytes(game + "\\~upd0001.tmp", "aside");
-    const std::string record = std::string(UPDATE_JOURNAL_NAME) + " 1\r\n" +
-                               "N\t..\\victim.dat\t~upd0002.tmp\r\n"
-                               "N\tC:\\victim.dat\t~upd0003.tmp\r\n"
-                               "R\tkeep.dat\tnot-temporary.dat\t~upd0001.tmp\r\n"
-                               "D\t..\\\r\n";
-    WriteFileBytes(game + "\\" UPDATE_JOURNAL_NAME, record);
-    FolderState before = ReadFolderState(game);
-    before.erase(UPDATE_JOURNAL_NAME);
-    EXPECT_EQ(RecoverInterruptedUpdate(game.c_str()), 0);
-    EXPECT_EQ(ReadFileBytes(scratch / "victim.dat"), "outside");
-    EXPECT_EQ(ReadFolderState(game), before);
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(GameUpdate(false)));
+    const FolderState updated = UpdatedGame(scratch, package);
+    const std::string header = std::string(UPDATE_JOURNAL_NAME) + " 2\r\n";
+    enum class Form { File, Folder, ReadOnly };
+    const struct {
+        const char* label;
+        Form form;
+        bool setAside;
+        std::string (*text)(const std::string& game);
+    } cases[] = {
+        {"garbage", Form::File, true, [](const std::string&) { return kit::RandomBytes(300, 5); }},
+        {"an earlier version's, naming the game's files", Form::File, true,
+         [](const std::string&) {
+             return std::string(UPDATE_JOURNAL_NAME) + " 1\r\nN\tkeep.dat\t~upd0002.tmp\\0\r\n"
+                                                       "R\ta.dat\t~upd0001.tmp\\0\t~upd0001.tmp\\1\r\n";
+         }},
+        {"a later version's", Form::File, true,
+         [](const std::string&) { return std::string(UPDATE_JOURNAL_NAME) + " 3\r\nC\r\n"; }},
+        {"a folder of that name", Form::Folder, true, [](const std::string&) { return std::string(); }},
+        {"read-only, nothing to do", Form::ReadOnly, false,
+         [](const std::string&) { return std::string(UPDATE_JOURNAL_NAME) + " 2\r\n"; }},
+        {"paths outside the folder", Form::File, false,
+         [](const std::string&) {
+             return std::string(UPDATE_JOURNAL_NAME) + " 2\r\nN\t..\\victim.dat\t~upd0002.tmp\\0\r\n"
+                                                       "N\tC:\\victim.dat\t~upd0003.tmp\\0\r\nD\t..\\\r\n";
+         }},
+        {"the player's files with their identities, a player's folder as working folder", Form::File, false,
+         [](const std::string& game) {
+             return std::string(UPDATE_JOURNAL_NAME) + " 2\r\nS\t~upd0001.tmp\r\nT\t" +
+                    IdentityFields(game + "\\~upd0001.tmp") + "\r\nN\tsave\\slot01.sav\tsave\\~upd0009.tmp\\0\r\nW\t" +
+                    IdentityFields(game + "\\save\\slot01.sav") + "\tN\r\nR\tkeep.dat\t~upd0001.tmp\\0\t~upd0001.tmp\\1\t" +
+                    IdentityFields(game + "\\keep.dat") + "\r\nW\t" + IdentityFields(game + "\\~upd0001.tmp\\0") +
+                    "\tL\r\nC\r\n";
+         }},
+        {"a link as working folder", Form::File, false,
+         [](const std::string& game) {
+             return std::string(UPDATE_JOURNAL_NAME) + " 2\r\nS\t~upd0004.tmp\r\nN\tz.dat\t~upd0004.tmp\\0\r\nW\t" +
+                    IdentityFields(game + "\\~upd0004.tmp\\0") + "\tN\r\n";
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string game = scratch / "game";
+        RemoveTree(game);
+        MakeGame(game);
+        WriteFileBytes(scratch / "victim.dat", "outside");
+        CreateDirectoryA((game + "\\~upd0001.tmp").c_str(), nullptr);
+        WriteFileBytes(game + "\\~upd0001.tmp\\0", "the player's");
+        const std::string elsewhere = scratch / "elsewhere";
+        RemoveTree(elsewhere);
+        MakeMarkedFolder(elsewhere, {{"0", "behind a link"}});
+        MakeFolderLink(game + "\\~upd0004.tmp", elsewhere);
+        const std::string record = game + "\\" UPDATE_JOURNAL_NAME;
+        if (c.form == Form::Folder)
+            CreateDirectoryA(record.c_str(), nullptr);
+        else
+            WriteFileBytes(record, c.text(game));
+        if (c.form == Form::ReadOnly)
+            SetFileAttributesA(record.c_str(), FILE_ATTRIBUTE_READONLY);
+        FolderState before = ReadFolderState(game);
+        const FolderState beyond = ReadFolderState(elsewhere);
+        const ItemState planted = before.at(UPDATE_JOURNAL_NAME);
+        before.erase(UPDATE_JOURNAL_NAME);
+
+        EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
+        FolderState after = ReadFolderState(game);
+        if (c.setAside) {
+            ASSERT_EQ(after.count(UPDATE_JOURNAL_ASIDE_NAME), 1u) << "set aside under its name";
+            EXPECT_EQ(after.at(UPDATE_JOURNAL_ASIDE_NAME), planted);
+            for (const auto& [name, item] : after)
+                if (name.rfind(UPDATE_JOURNAL_ASIDE_NAME, 0) == 0)
+                    before[name] = item;
+        }
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(ReadFolderState(elsewhere), beyond);
+        EXPECT_EQ(ReadFileBytes(scratch / "victim.dat"), "outside");
+
+        // And the update goes on.
+        EXPECT_EQ(RunPass(package, game), 0u);
+        for (const auto& [name, item] : updated)
+            EXPECT_EQ(ReadFolderState(game).count(name), 1u) << name;
+        EXPECT_EQ(ReadFileBytes(game + "\\a.dat"), "new a");
+    }
 }
 
 }  // namespace

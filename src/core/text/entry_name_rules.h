@@ -31,6 +31,13 @@ enum EntryNameFault {
 // eight hexadecimal digits: what the receiving folder's path must leave of the 259 bytes.
 #define UPDATE_WAITING_NAME_DIGITS 8
 #define UPDATE_RECEIVING_ROOM (1 + UPDATE_TEMPORARY_NAME_LENGTH + 1 + UPDATE_WAITING_NAME_DIGITS)
+// The file that marks a working folder as the updater's own (a player may well name a folder of
+// hers like one), within the room of a waiting name; and its whole contents.
+#define UPDATE_MARK_NAME "~updmark"
+#define UPDATE_MARK_TEXT "~updater working folder\r\n"
+// Where a record that cannot be read is set aside, so that it never blocks an update; a number
+// follows when that name is taken.
+#define UPDATE_JOURNAL_ASIDE_NAME UPDATE_JOURNAL_NAME ".unread"
 
 // True for a name of the form the updater gives its working folders (any case).
 bool IsUpdateTemporaryName(const char* component, size_t length);

@@ -63,6 +63,15 @@ void ShowRetryError(const char* format, ...)
         exit(-1);
 }
 
+bool AskRetry(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    int answer = RaiseNotice(MB_RETRYCANCEL | MB_ICONERROR | MB_TOPMOST, true, format, arguments);
+    va_end(arguments);
+    return answer != IDCANCEL;
+}
+
 bool AskYesNo(const char* format, ...)
 {
     va_list arguments;
@@ -113,6 +122,32 @@ void PumpMessages(void)
         if (message.message < 0xC000)
             DispatchMessageA(&message);
     }
+}
+
+static bool quitHeld;
+static int heldQuitCode;
+
+void PumpMessagesHoldingQuit(void)
+{
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            quitHeld = true;
+            heldQuitCode = (int)message.wParam;
+            // Peeking again would find the quit state once more; the rest waits for the release.
+            return;
+        }
+        TranslateMessage(&message);
+        if (message.message < 0xC000)
+            DispatchMessageA(&message);
+    }
+}
+
+void ReleaseHeldQuit(void)
+{
+    if (quitHeld)
+        PostQuitMessage(heldQuitCode);
+    quitHeld = false;
 }
 
 void CenterWindow(HWND window)

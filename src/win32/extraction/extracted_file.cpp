@@ -80,6 +80,12 @@ static bool EnterWorkFolder(const char* folder, const char* name)
             RecordStep(JOURNAL_WORK_FOLDER, relative, NULL, NULL) != 0)
             return false;
         if (CreateDirectoryA(path, NULL)) {
+            // Marked and on record with its identity before any file is made in it: only then is
+            // it known for the updater's own, by the undoing and by a later sweep.
+            FileIdentity made;
+            if (!MarkWorkFolder(path) || !ReadIdentity(path, &made) ||
+                RecordIdentity(JOURNAL_WORK_MADE, NULL, NULL, NULL, &made, 0) != 0)
+                return false;
             CopyText(workFolder, relative, PATH_BUFFER_SIZE);
             workParentLength = parentLength;
             workCounter = 0;
@@ -103,7 +109,7 @@ static DWORD CreatedAttributes(DWORD kept)
     return kept & CREATED_ATTRIBUTES;
 }
 
-HANDLE OpenExtractedFile(const char* folder, const char* name)
+HANDLE OpenExtractedFile(const char* folder, const char* name, const FileIdentity* old)
 {
     char path[PATH_BUFFER_SIZE];
     if (!PathBelow(folder, name, path))
@@ -118,8 +124,9 @@ HANDLE OpenExtractedFile(const char* folder, const char* name)
     DWORD attributes = FindDestination(folder, name);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         // A read-only file stays as the player or the game made it; a file link would have the
-        // update written somewhere else.
-        if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0 || IsLinkItem(path, attributes))
+        // update written somewhere else; and a file the checks did not see is not ours to replace.
+        if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0 || IsLinkItem(path, attributes) ||
+            old == NULL)
             return INVALID_HANDLE_VALUE;
         pendingKept = attributes & KEPT_ATTRIBUTES;
     }
@@ -130,52 +137,16 @@ HANDLE OpenExtractedFile(const char* folder, const char* name)
     if (replacing)
         NextWaitingName(keptName);
     if (!PathBelow(folder, waitingName, pendingPath) ||
-        RecordStep(replacing ? JOURNAL_REPLACE : JOURNAL_NEW, name, waitingName, replacing ? keptName : NULL) != 0) {
+        RecordIdentity(replacing ? JOURNAL_REPLACE : JOURNAL_NEW, name, waitingName, replacing ? keptName : NULL,
+                       replacing ? old : NULL, 0) != 0) {
         pendingPath[0] = '\0';
         return INVALID_HANDLE_VALUE;
     }
     pendingHandle =
-        CreateFileA(pendingPath, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW, CreatedAttributes(pendingKept), NULL);
+        CreateFileA(pendingPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, CreatedAttributes(pendingKept), NULL);
     if (pendingHandle == INVALID_HANDLE_VALUE)
         pendingPath[0] = '\0';
     return pendingHandle;
-}
-
-// FILE_RENAME_INFO, which the headers of a Windows XP build do not declare.
-struct RenameInformation {
-    BOOLEAN replaceIfExists;
-    HANDLE rootDirectory;
-    DWORD fileNameLength;  // bytes
-    WCHAR fileName[4 + PATH_BUFFER_SIZE];
-};
-#define FILE_RENAME_INFO_CLASS 3
-typedef BOOL(WINAPI* SetFileInformationByHandleFunction)(HANDLE, int, LPVOID, DWORD);
-
-// Gives the open file its name through its own handle: one call where MoveFileExA opens, renames
-// and closes (each a call into Wine's server, for every file of a large update). Windows before
-// Vista lacks the function, and only a full path with a drive can be named; false then, or when
-// the rename fails, and MoveFileExA does it after the file is closed.
-static bool RenameThroughHandle(HANDLE file, const char* destinationPath, bool replace)
-{
-    static SetFileInformationByHandleFunction setInformation;
-    static bool looked;
-    if (!looked) {
-        setInformation = (SetFileInformationByHandleFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                                                      "SetFileInformationByHandle");
-        looked = true;
-    }
-    if (setInformation == NULL || destinationPath[0] == '\0' || destinationPath[1] != ':' || destinationPath[2] != '\\')
-        return false;
-    RenameInformation rename;
-    memset(&rename, 0, sizeof rename);
-    rename.replaceIfExists = replace ? TRUE : FALSE;
-    memcpy(rename.fileName, L"\\??\\", 4 * sizeof(WCHAR));
-    int characters = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, destinationPath, -1, rename.fileName + 4,
-                                         PATH_BUFFER_SIZE);
-    if (characters <= 1)
-        return false;
-    rename.fileNameLength = (DWORD)((4 + characters - 1) * sizeof(WCHAR));
-    return setInformation(file, FILE_RENAME_INFO_CLASS, &rename, (DWORD)sizeof rename) != FALSE;
 }
 
 static void ClosePending(void)
@@ -185,70 +156,46 @@ static void ClosePending(void)
     pendingHandle = INVALID_HANDLE_VALUE;
 }
 
-static bool MoveHeldFile(const char* from, const char* to, DWORD flags)
-{
-    for (int attempt = 0;; ++attempt) {
-        if (MoveFileExA(from, to, flags))
-            return true;
-        DWORD error = GetLastError();
-        if (attempt >= HELD_FILE_RETRIES || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
-            return false;
-        Sleep(HELD_FILE_WAIT_MS);
-    }
-}
-
 int FinishExtractedFile(const char* folder, const char* name, int result, uint64_t lastWriteTime)
 {
     if (pendingHandle == INVALID_HANDLE_VALUE)
         return 1;
-    if (result == 0) {
-        // Set on the file's own handle after its last write; the rename keeps it. A failure here is
-        // ignored.
-        FILETIME time;
-        time.dwLowDateTime = (DWORD)lastWriteTime;
-        time.dwHighDateTime = (DWORD)(lastWriteTime >> 32);
-        SetFileTime(pendingHandle, NULL, NULL, &time);
-    }
     if (result != 0) {
         DiscardExtractedFile();
         return 1;
     }
+    // Set on the file's own handle after its last write; a failure here is ignored.
+    FILETIME time;
+    time.dwLowDateTime = (DWORD)lastWriteTime;
+    time.dwHighDateTime = (DWORD)(lastWriteTime >> 32);
+    SetFileTime(pendingHandle, NULL, NULL, &time);
     if (!IsJournalOpen()) {
         ClosePending();
         pendingPath[0] = '\0';
         return 0;
     }
-    bool replacing = pendingKept != INVALID_FILE_ATTRIBUTES;
-    bool attributesLeft = replacing && (pendingKept & ~CREATED_ATTRIBUTES) != 0;
-    char path[PATH_BUFFER_SIZE];
-    char kept[PATH_BUFFER_SIZE];
-    bool placed = PathBelow(folder, name, path);
-    bool touched = false;  // the old file has its second name, or has moved
-    bool linked = false;
-    if (placed && replacing) {
-        // A second name keeps the old file whole while the new one takes its name in one rename;
-        // where the file system has no second names (FAT, some network drives) it moves instead.
-        placed = PathBelow(folder, keptName, kept) &&
-                 ((linked = CreateHardLinkA(kept, path, NULL) != FALSE) || MoveHeldFile(path, kept, 0));
-        touched = placed;
-    }
-    // Never over a file that was not the old one: whatever else stands under the name now was not
-    // there when the step began.
-    if (placed && (attributesLeft || !RenameThroughHandle(pendingHandle, path, linked))) {
-        ClosePending();
-        if (attributesLeft)
-            SetFileAttributesA(pendingPath, pendingKept);
-        placed = MoveHeldFile(pendingPath, path, linked ? MOVEFILE_REPLACE_EXISTING : 0);
-    }
+    // The identity as the file system keeps it (a time may be rounded), read after the last change.
+    FileIdentity made;
+    bool known = ReadHandleIdentity(pendingHandle, &made);
     ClosePending();
-    if (!placed) {
-        // The undoing removes the waiting file with the rest; an old file still in its place must
-        // not be taken for the new one.
-        if (!touched)
-            RecordStep(JOURNAL_UNTOUCHED, NULL, NULL, NULL);
+    if (!known)
         return 1;
+    bool replacing = pendingKept != INVALID_FILE_ATTRIBUTES;
+    if (replacing && (pendingKept & ~CREATED_ATTRIBUTES) != 0)
+        SetFileAttributesA(pendingPath, pendingKept);
+    char how = 'N';
+    if (replacing) {
+        // A second name keeps the old file whole, in its place, while the new one takes the name
+        // at the commit in one rename; where the file system has no second names (FAT, some
+        // network drives) the old file moves aside at the commit instead.
+        char path[PATH_BUFFER_SIZE];
+        char kept[PATH_BUFFER_SIZE];
+        if (!PathBelow(folder, name, path) || !PathBelow(folder, keptName, kept))
+            return 1;
+        how = CreateHardLinkA(kept, path, NULL) ? 'L' : 'M';
     }
-    NoteDestination(name, pendingKept != INVALID_FILE_ATTRIBUTES ? pendingKept : FILE_ATTRIBUTE_ARCHIVE);
+    if (RecordIdentity(JOURNAL_WRITTEN, NULL, NULL, NULL, &made, how) != 0)
+        return 1;
     pendingPath[0] = '\0';
     return 0;
 }
