@@ -210,6 +210,16 @@ BOOL WINAPI NearlyFullDisk(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER to
     return TRUE;
 }
 
+// A folder link that leads the game's data onto a drive with 1 MiB free.
+DiskFreeSpaceFunction realDiskFreeSpace;
+BOOL WINAPI FullDataDrive(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free)
+{
+    std::string folder = path;
+    if (folder.size() < 5 || folder.compare(folder.size() - 5, 5, "\\data") != 0)
+        return realDiskFreeSpace(path, available, total, free);
+    return NearlyFullDisk(path, available, total, free);
+}
+
 // A file system without second names (FAT, some network drives).
 BOOL WINAPI RefusingCreateHardLink(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES)
 {
@@ -285,6 +295,8 @@ TEST_CHILD(Pass)
         realCreateFile = Hook("CreateFileA", QuittingCreateFile);
     if (how == "nospace")
         Hook("GetDiskFreeSpaceExA", static_cast<DiskFreeSpaceFunction>(NearlyFullDisk));
+    if (how == "fulldata")
+        realDiskFreeSpace = Hook("GetDiskFreeSpaceExA", static_cast<DiskFreeSpaceFunction>(FullDataDrive));
     if (how == "journal")
         realCreateFile = Hook("CreateFileA", KillingCreateFile);
     if (how == "block" || how == "placed") {
@@ -839,6 +851,166 @@ TEST(Transaction, APlantedOrUnreadableRecordNeitherHarmsNorBlocks)
         for (const auto& [name, item] : updated)
             EXPECT_EQ(ReadFolderState(game).count(name), 1u) << name;
         EXPECT_EQ(ReadFileBytes(game + "\\a.dat"), "new a");
+    }
+}
+
+// Holds a file as a running game does: its own program file mapped (started from a copy in the
+// game folder), or a DLL it loaded (args[1]), until the event args[0] is set.
+TEST_CHILD(Hold)
+{
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, args.at(0).c_str());
+    if (args.size() > 1 && LoadLibraryA(args[1].c_str()) == nullptr)
+        return 3;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (args.at(0) + ".ready").c_str());
+    SetEvent(ready);
+    WaitForSingleObject(stop, 60000);
+    return 0;
+}
+
+std::string ProgramFile()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// A running game's exe, or a DLL it has loaded, passes no check: found before anything is written,
+// named in the notice; once the game has ended, Retry completes the update.
+TEST(Transaction, AFileARunningGameHoldsIsFoundBeforeWritingAndRetryCompletes)
+{
+    const struct {
+        const char* name;
+        bool program;
+    } cases[] = {{"game.exe", true}, {"engine.dll", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder scratch;
+        const std::string game = scratch / "game";
+        MakeGame(game);
+        const std::string held = game + "\\" + c.name;
+        ASSERT_TRUE(CopyFileA(c.program ? ProgramFile().c_str() : PLANTED_DLL, held.c_str(), FALSE));
+        std::vector<Entry> entries = GameUpdate(false);
+        entries.push_back({c.name, "the new version"});
+        const std::string package = scratch / "update.exe";
+        WriteFileBytes(package, BuildUpdate(entries));
+        const std::string event = std::string("UpdaterHold") + std::to_string(GetCurrentProcessId()) + c.name;
+        HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (event + ".ready").c_str());
+        driver::Process holder = c.program ? driver::Start(driver::Quote(held) + " --child Hold " + driver::Quote(event))
+                                           : StartChild("Hold", {event, held});
+        ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0) << "the holder did not start";
+        const FolderState before = ReadFolderState(game);
+
+        driver::Process child = StartChild("Pass", {package, game, "", "-1"});
+        HWND box = driver::WaitForMessageBox(child.Id());
+        const std::string text = driver::ReadBox(box).text;
+        EXPECT_TRUE(StartsWith(text, kInUse)) << text;
+        EXPECT_NE(text.find(held), std::string::npos) << text;
+        EXPECT_EQ(ReadFolderState(game), before) << "written before the check";
+
+        SetEvent(stop);
+        EXPECT_EQ(holder.WaitForExit(), 0u);
+        driver::Press(box, IDRETRY);
+        EXPECT_EQ(child.WaitForExit(), 0u);
+        EXPECT_EQ(ReadFileBytes(held), "the new version");
+        EXPECT_EQ(ReadFileBytes(game + "\\a.dat"), "new a");
+        CloseHandle(stop);
+        CloseHandle(ready);
+    }
+}
+
+// A folder link leads part of the game onto another drive: its own room is checked before
+// anything is written.
+TEST(Transaction, ALinkedFolderOnAFullerDriveIsRefusedBeforeWriting)
+{
+    ScratchFolder scratch;
+    const std::string game = scratch / "game";
+    const std::string elsewhere = scratch / "elsewhere";
+    MakeGame(game);
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    WriteFileBytes(elsewhere + "\\old.dat", "old");
+    if (!MakeFolderLink(game + "\\data", elsewhere))
+        GTEST_SKIP() << "no folder link can be made here";
+    std::vector<Entry> entries = GameUpdate(false);
+    entries.push_back({"data\\old.dat", kit::RandomBytes((size_t)kUnit * 16, 3)});
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(entries));
+    const FolderState before = ReadFolderState(game);
+    const FolderState there = ReadFolderState(elsewhere);
+    driver::Process child = StartChild("Pass", {package, game, "fulldata", "-1"});
+    const std::string text = AnswerChildBox(child, IDCANCEL).text;
+    EXPECT_TRUE(StartsWith(text, kNoRoom)) << text;
+    EXPECT_NE(text.find(game + "\\data"), std::string::npos) << text;
+    EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadFolderState(game), before);
+    EXPECT_EQ(ReadFolderState(elsewhere), there);
+}
+
+// Another updater at work on the folder holds its record: this one says so and writes nothing.
+TEST(Transaction, AnotherUpdaterAtWorkOnTheFolderIsToldApart)
+{
+    ScratchFolder scratch;
+    const std::string game = scratch / "game";
+    MakeGame(game);
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(GameUpdate(false)));
+    HANDLE record = CreateFileA((game + "\\" UPDATE_JOURNAL_NAME).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    ASSERT_NE(record, INVALID_HANDLE_VALUE);
+    const FolderState before = ReadFolderState(game);
+    driver::Process child = StartChild("Pass", {package, game, "", "-1"});
+    const std::string text = AnswerChildBox(child, IDOK).text;
+    EXPECT_TRUE(StartsWith(text, kBusy)) << text;
+    EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
+    EXPECT_EQ(ReadFolderState(game), before);
+    CloseHandle(record);
+}
+
+// The game reinstalled (every file deleted and made again) after a kill: the next run leaves every
+// such file as it found it, before the commit and inside it; an old file it had set aside, whose
+// name now holds another file, stays in an unmarked working folder for the player.
+TEST(Transaction, WhatChangedAfterAKillIsLeftAsTheNextRunFindsIt)
+{
+    const std::string oldA = "old a, longer than the new one would be";
+    const struct {
+        const char* how;
+        int at;
+        const char* label;
+        std::set<std::string> kept;  // the old files that had their second names at the kill
+    } points[] = {{"block", 5, "before the commit", {oldA, "old m"}},
+                  {"placing", 0, "inside the commit", {oldA, "old m", "old z"}}};
+    ScratchFolder scratch;
+    const std::string package = scratch / "update.exe";
+    WriteFileBytes(package, BuildUpdate(GameUpdate(true)));
+    for (const auto& point : points) {
+        SCOPED_TRACE(point.label);
+        const std::string game = scratch / "game";
+        RemoveTree(game);
+        MakeGame(game);
+        ASSERT_EQ(RunPass(package, game, point.how, point.at), kKilled);
+        for (const char* name : {"a.dat", "m.dat", "z.dat", "keep.dat", "c.dat"}) {
+            DeleteFileA((game + "\\" + name).c_str());
+            WriteFileBytes(game + "\\" + name, std::string("reinstalled ") + name);
+        }
+        FolderState reinstalled = ReadFolderState(game);
+        EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
+        FolderState after = ReadFolderState(game);
+        for (const auto& [name, item] : reinstalled) {
+            if (!IsWorkPath("\\" + name) && !IsWorkPath("\\" + name.substr(0, name.rfind('\\'))) &&
+                name != UPDATE_JOURNAL_NAME && name != "new" && name != "new\\b.dat") {
+                EXPECT_EQ(after.count(name) ? after.at(name) : ItemState{}, item) << name;
+            }
+        }
+        std::set<std::string> keptCopies;
+        for (const auto& [name, item] : after) {
+            EXPECT_NE(name, UPDATE_JOURNAL_NAME);
+            if (IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\')))) {
+                EXPECT_EQ(name.find(UPDATE_MARK_NAME), std::string::npos) << "still marked: " << name;
+                if (!item.folder)
+                    keptCopies.insert(item.bytes);
+            }
+        }
+        EXPECT_EQ(keptCopies, point.kept);
     }
 }
 
