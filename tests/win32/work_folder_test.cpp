@@ -161,6 +161,13 @@ TEST(WorkFolder, MadeUnderTheTemporaryFolderCurrentAndRemovedAgain)
     SetCurrentDirectoryA(before.c_str());
 }
 
+// A running updater's folder: it holds the folder open without letting it be deleted.
+HANDLE HoldFolder(const std::string& path)
+{
+    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 TEST(WorkFolder, AFolderOfTheSameNameIsNeverShared)
 {
     // Occupy every name the next moments could give, as a second copy started in the same
@@ -168,12 +175,15 @@ TEST(WorkFolder, AFolderOfTheSameNameIsNeverShared)
     std::string prefix = TempFolder() + "\\VaruVIRazudarIdezor_";
     DWORD now = timeGetTime();
     std::set<std::string> occupied;
+    std::vector<HANDLE> held;
     for (DWORD tick = now; tick < now + 400; ++tick) {
         char name[64];
         snprintf(name, sizeof name, "%09d", (int)tick);
         std::string path = prefix + name;
-        if (CreateDirectoryA(path.c_str(), nullptr))
+        if (CreateDirectoryA(path.c_str(), nullptr)) {
             occupied.insert(path);
+            held.push_back(HoldFolder(path));
+        }
     }
     std::string before = CurrentFolder();
     CreateWorkFolder();
@@ -184,8 +194,52 @@ TEST(WorkFolder, AFolderOfTheSameNameIsNeverShared)
     EXPECT_EQ(CurrentFolder(), work);
     RemoveWorkFolder();
     EXPECT_FALSE(FolderExists(work));
+    for (HANDLE folder : held)
+        CloseHandle(folder);
     for (const std::string& path : occupied)
         RemoveDirectoryA(path.c_str());
+    SetCurrentDirectoryA(before.c_str());
+}
+
+// Work folders killed runs left go at the next start; a running updater's, one holding a
+// subfolder, and folders of other names stay.
+TEST(WorkFolder, FoldersKilledRunsLeftGoAtTheNextStart)
+{
+    const std::string prefix = TempFolder() + "\\VaruVIRazudarIdezor_";
+    const std::string left = prefix + "000012345";
+    const std::string leftNegative = prefix + "-00012345";
+    const std::string running = prefix + "000012346";
+    const std::string nested = prefix + "000012347";
+    const std::string other = prefix + "notes";
+    for (const std::string& folder : {left, leftNegative, running, nested, other}) {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        WriteFileBytes(folder + "\\install.env", "TITLEBAR\tx\r\n");
+    }
+    CreateDirectoryA((nested + "\\sub").c_str(), nullptr);
+    HANDLE held = HoldFolder(running);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    std::string before = CurrentFolder();
+    CreateWorkFolder();
+    EXPECT_FALSE(FolderExists(left));
+    EXPECT_FALSE(FolderExists(leftNegative));
+    for (const std::string& folder : {running, nested, other})
+        EXPECT_TRUE(FileExists(folder + "\\install.env")) << folder;
+    // This run's own folder is held the same way while it runs.
+    std::string work = GetWorkFolder();
+    HANDLE probe = CreateFileA(work.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(probe, INVALID_HANDLE_VALUE) << "a later start could take it";
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    RemoveWorkFolder();
+    EXPECT_FALSE(FolderExists(work));
+    CloseHandle(held);
+    for (const std::string& folder : {running, nested, other}) {
+        DeleteFileA((folder + "\\install.env").c_str());
+        RemoveDirectoryA((folder + "\\sub").c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
     SetCurrentDirectoryA(before.c_str());
 }
 

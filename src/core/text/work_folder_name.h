@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#define WORK_FOLDER_PREFIX "VaruVIRazudarIdezor_"
+
 // "VaruVIRazudarIdezor_" and at most 11 characters of number, with the terminator.
 #define WORK_FOLDER_NAME_SIZE 32
 
