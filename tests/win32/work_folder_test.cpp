@@ -164,7 +164,7 @@ TEST(WorkFolder, MadeUnderTheTemporaryFolderCurrentAndRemovedAgain)
 // A running updater's folder: it holds the folder open without letting it be deleted.
 HANDLE HoldFolder(const std::string& path)
 {
-    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    return CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 

@@ -171,7 +171,8 @@ void CreateWorkFolder(void)
             break;
     }
     SetCurrentDirectoryA(workFolder);
-    workHandle = CreateFileA(workFolder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+    // Listing access: a handle that may only read attributes takes no part in sharing checks.
+    workHandle = CreateFileA(workFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
