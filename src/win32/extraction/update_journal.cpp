@@ -833,14 +833,54 @@ static void FindOurWorkFolders(Record* record)
         record->ours[i] = record->steps[i].kind == JOURNAL_WORK_FOLDER && IsOurWorkFolder(record->folder, &record->steps[i]);
 }
 
+// Before the commit no name of the game's has changed: the waiting files go (nobody else writes
+// in a working folder of ours), and each second name of an old file goes while the old file keeps
+// another name; one that has become the only name of the old file stays for the player.
+static void UndoWaitingStep(Record* record, const Step* step)
+{
+    char path[PATH_BUFFER_SIZE];
+    if (WorkStepOf(record, step->waiting) >= 0 && PathBelow(record->folder, step->waiting, path) && !DeleteFileA(path)) {
+        DWORD error = GetLastError();
+        if (!IsGone(error))
+            NoteOutcome(record, IsHeld(error) ? ACT_HELD : ACT_FAILED, step->name);
+    }
+    int work = step->kind == JOURNAL_REPLACE ? WorkStepOf(record, step->kept) : -1;
+    if (work < 0 || !PathBelow(record->folder, step->kept, path))
+        return;
+    HANDLE kept = OpenItem(path, DELETE);
+    if (kept == INVALID_HANDLE_VALUE) {
+        if (!IsGone(GetLastError()))
+            NoteOutcome(record, ACT_HELD, step->name);
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    FileIdentity identity;
+    bool same = GetFileInformationByHandle(kept, &information) && ReadHandleIdentity(kept, &identity) &&
+                SameItem(&identity, &step->old);
+    if (same && information.nNumberOfLinks >= 2) {
+        bool deleted = DeleteThroughHandle(kept);
+        CloseHandle(kept);
+        if (!deleted && !DeleteFileA(path) && !IsGone(GetLastError()))
+            NoteOutcome(record, ACT_HELD, step->name);
+        return;
+    }
+    CloseHandle(kept);
+    if (same)
+        record->keptForPlayer[work] = true;
+}
+
 // Undoes every step on record, newest first, so that a name written twice comes back as the first
 // write found it.
-static void UndoRecord(Record* record)
+static void UndoRecord(Record* record, bool beforeCommit)
 {
     for (int i = record->count - 1; i >= 0; --i) {
         KeepWindowsAlive();
         const Step* step = &record->steps[i];
-        if (step->kind == JOURNAL_NEW || step->kind == JOURNAL_REPLACE)
+        if (step->kind != JOURNAL_NEW && step->kind != JOURNAL_REPLACE)
+            continue;
+        if (beforeCommit)
+            UndoWaitingStep(record, step);
+        else
             UndoFileStep(record, step);
     }
     DropWorkFolders(record);
@@ -934,7 +974,7 @@ static int FinishRecord(const char* folder)
     if (committed && !abandoned)
         FinishRecordedCommit(&record);
     else
-        UndoRecord(&record);
+        UndoRecord(&record, !committed);
     bool held = record.held;
     free(record.ours);
     free(record.keptForPlayer);
