@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "extraction/extraction.h"
-#include "extraction/update_journal.h"
+#include "transaction/update_journal.h"
 #include "import_hook.h"
 #include "base/notices.h"
 #include "ui/progress_window.h"

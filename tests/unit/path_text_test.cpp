@@ -5,6 +5,8 @@
 #include <string>
 
 #include "sample_text.h"
+#include "text/buffer_sizes.h"
+#include <cstring>
 
 namespace {
 
@@ -76,6 +78,19 @@ TEST(MatchPath, KeepsThePatternsFolderWhateverItsLastByte)
         ComposeMatchPath(result, sizeof result, c.pattern.c_str(), c.name.c_str());
         EXPECT_EQ(result, c.expected) << c.pattern;
     }
+}
+
+// A path is joined whole or refused: the longest that fits has 259 bytes, one more does not.
+TEST(JoinPath, JoinsWithOneBackslashOrRefusesWhatDoesNotFit)
+{
+    char path[PATH_BUFFER_SIZE];
+    EXPECT_TRUE(JoinPath(path, "C:\\Games\\\x95\x5c", "data\\a.dat"));
+    EXPECT_STREQ(path, "C:\\Games\\\x95\x5c\\data\\a.dat");
+    const std::string folder(200, 'f');
+    EXPECT_TRUE(JoinPath(path, folder.c_str(), std::string(58, 'n').c_str()));
+    EXPECT_EQ(strlen(path), 259u);
+    EXPECT_FALSE(JoinPath(path, folder.c_str(), std::string(59, 'n').c_str()));
+    EXPECT_EQ(strlen(path), 259u) << "cut, but terminated";
 }
 
 TEST(CopyText, CutsAndTerminates)

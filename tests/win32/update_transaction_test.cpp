@@ -14,7 +14,7 @@
 #include "child.h"
 #include "driver.h"
 #include "extraction/extraction.h"
-#include "extraction/update_journal.h"
+#include "transaction/update_journal.h"
 #include "folder_state.h"
 #include "import_hook.h"
 #include "package/package_writer.h"

@@ -1,7 +1,10 @@
 // The lead-byte test and the trailing-backslash rules of path text (text/path_text.h).
 #include "text/path_text.h"
 
+#include <stdio.h>
 #include <string.h>
+
+#include "text/buffer_sizes.h"
 
 char* StripTrailingBackslash(char* path)
 {
@@ -26,6 +29,12 @@ void CopyText(char* destination, const char* source, int size)
         return;
     strncpy(destination, source, (size_t)size - 1);
     destination[size - 1] = '\0';
+}
+
+bool JoinPath(char* path, const char* folder, const char* relative)
+{
+    int length = snprintf(path, PATH_BUFFER_SIZE, "%s\\%s", folder, relative);
+    return length > 0 && length < PATH_BUFFER_SIZE;
 }
 
 int FolderPartLength(const char* path)

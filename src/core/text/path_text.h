@@ -26,6 +26,10 @@ int FolderPartLength(const char* path);
 // blanks: Windows trims trailing dots and blanks, so "..." and ". ." climb like "..").
 bool IsConfinedRelativePath(const char* path);
 
+// path (PATH_BUFFER_SIZE bytes) = folder, a backslash and relative; false, with path cut but
+// terminated, when that does not fit: a path that does not fit must never be acted on.
+bool JoinPath(char* path, const char* folder, const char* relative);
+
 // result = the drive and folder of pattern followed by name, cut to size - 1 bytes.
 void ComposeMatchPath(char* result, int size, const char* pattern, const char* name);
 

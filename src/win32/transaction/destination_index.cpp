@@ -1,5 +1,5 @@
 // One listing of the destination folder (extraction/destination_index.h).
-#include "extraction/destination_index.h"
+#include "transaction/destination_index.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -4,13 +4,13 @@
 // behind a folder link) and waits there for the commit (extraction/update_journal.h); an existing
 // file it replaces gets a second name there meanwhile, in its place and untouched. Each step is
 // on record before it is taken, each finished file with its identity.
-#ifndef UPDATER_EXTRACTION_EXTRACTED_FILE_H
-#define UPDATER_EXTRACTION_EXTRACTED_FILE_H
+#ifndef UPDATER_TRANSACTION_WAITING_FILE_H
+#define UPDATER_TRANSACTION_WAITING_FILE_H
 
 #include <stdint.h>
 #include <windows.h>
 
-#include "extraction/update_journal.h"
+#include "transaction/file_identity.h"
 
 // The handle to write the entry's contents to, from its start; INVALID_HANDLE_VALUE when there
 // is none (a read-only file, a link or a folder in the way, or nothing could be made). old is the
@@ -25,5 +25,10 @@ int FinishExtractedFile(const char* folder, const char* name, int result, uint64
 // Closes and removes a file left half-written (a failure, or an exit in the middle of a file),
 // and forgets the working folder of the pass.
 void DiscardExtractedFile(void);
+
+// A folder entry: made at once (a new folder changes no name the game had), on record first and
+// with its identity once made, so that the undoing removes it again and nothing else at its name.
+// 0 on success.
+int MakePackageFolder(const char* folder, const char* name);
 
 #endif

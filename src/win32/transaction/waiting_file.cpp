@@ -1,11 +1,11 @@
-// Where an extracted file is written and how it takes its place (extraction/extracted_file.h).
-#include "extraction/extracted_file.h"
+// Where an extracted file is written and waits (transaction/waiting_file.h).
+#include "transaction/waiting_file.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "extraction/destination_index.h"
-#include "extraction/update_journal.h"
+#include "transaction/destination_index.h"
+#include "transaction/update_journal.h"
 #include "base/reparse_points.h"
 #include "text/buffer_sizes.h"
 #include "text/entry_name_rules.h"
@@ -76,7 +76,7 @@ static bool EnterWorkFolder(const char* folder, const char* name)
         NextTemporaryName(leaf);
         snprintf(relative, sizeof relative, "%.*s%s", parentLength, name, leaf);
         char path[PATH_BUFFER_SIZE];
-        if (!PathBelow(folder, relative, path) || (int)strlen(path) + 1 + UPDATE_WAITING_NAME_DIGITS > PATH_BUFFER_SIZE - 1 ||
+        if (!JoinPath(path, folder, relative) || (int)strlen(path) + 1 + UPDATE_WAITING_NAME_DIGITS > PATH_BUFFER_SIZE - 1 ||
             RecordStep(JOURNAL_WORK_FOLDER, relative, NULL, NULL) != 0)
             return false;
         if (CreateDirectoryA(path, NULL)) {
@@ -112,7 +112,7 @@ static DWORD CreatedAttributes(DWORD kept)
 HANDLE OpenExtractedFile(const char* folder, const char* name, const FileIdentity* old)
 {
     char path[PATH_BUFFER_SIZE];
-    if (!PathBelow(folder, name, path))
+    if (!JoinPath(path, folder, name))
         return INVALID_HANDLE_VALUE;
     pendingKept = INVALID_FILE_ATTRIBUTES;
     if (!IsJournalOpen()) {
@@ -136,7 +136,7 @@ HANDLE OpenExtractedFile(const char* folder, const char* name, const FileIdentit
     NextWaitingName(waitingName);
     if (replacing)
         NextWaitingName(keptName);
-    if (!PathBelow(folder, waitingName, pendingPath) ||
+    if (!JoinPath(pendingPath, folder, waitingName) ||
         RecordIdentity(replacing ? JOURNAL_REPLACE : JOURNAL_NEW, name, waitingName, replacing ? keptName : NULL,
                        replacing ? old : NULL, 0) != 0) {
         pendingPath[0] = '\0';
@@ -190,12 +190,34 @@ int FinishExtractedFile(const char* folder, const char* name, int result, uint64
         // network drives) the old file moves aside at the commit instead.
         char path[PATH_BUFFER_SIZE];
         char kept[PATH_BUFFER_SIZE];
-        if (!PathBelow(folder, name, path) || !PathBelow(folder, keptName, kept))
+        if (!JoinPath(path, folder, name) || !JoinPath(kept, folder, keptName))
             return 1;
         how = CreateHardLinkA(kept, path, NULL) ? 'L' : 'M';
     }
     if (RecordIdentity(JOURNAL_WRITTEN, NULL, NULL, NULL, &made, how) != 0)
         return 1;
     pendingPath[0] = '\0';
+    return 0;
+}
+
+int MakePackageFolder(const char* folder, const char* name)
+{
+    char path[PATH_BUFFER_SIZE];
+    if (!JoinPath(path, folder, name))
+        return 1;
+    if (!IsJournalOpen()) {
+        CreateDirectoryA(path, NULL);
+        return 0;
+    }
+    if (FindDestination(folder, name) != INVALID_FILE_ATTRIBUTES)
+        return 0;
+    if (RecordStep(JOURNAL_FOLDER, name, NULL, NULL) != 0)
+        return 1;
+    NoteDestination(name, FILE_ATTRIBUTE_DIRECTORY);
+    CreateDirectoryA(path, NULL);
+    FileIdentity made;
+    StripTrailingBackslash(path);
+    if (ReadIdentity(path, &made) && RecordIdentity(JOURNAL_FOLDER_MADE, NULL, NULL, NULL, &made, 0) != 0)
+        return 1;
     return 0;
 }

@@ -2,8 +2,8 @@
 // lookup per name: a name that is not there costs a look at every name of the folder in some file
 // systems (Wine's, on a case-sensitive Unix one), and an update may bring thousands of new files
 // into one folder. One folder is held at a time: entries of one folder come together.
-#ifndef UPDATER_EXTRACTION_DESTINATION_INDEX_H
-#define UPDATER_EXTRACTION_DESTINATION_INDEX_H
+#ifndef UPDATER_TRANSACTION_DESTINATION_INDEX_H
+#define UPDATER_TRANSACTION_DESTINATION_INDEX_H
 
 #include <windows.h>
 
