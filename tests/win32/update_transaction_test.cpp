@@ -966,9 +966,31 @@ TEST(Transaction, AnotherUpdaterAtWorkOnTheFolderIsToldApart)
     CloseHandle(record);
 }
 
-// The game reinstalled (every file deleted and made again) after a kill: the next run leaves every
-// such file as it found it, before the commit and inside it; an old file it had set aside, whose
-// name now holds another file, stays in an unmarked working folder for the player.
+bool InWorkingFolder(const std::string& name)
+{
+    return IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\')));
+}
+
+// What the folder's working folders hold after the next run: none may carry the mark any more.
+std::set<std::string> KeptCopies(const FolderState& state)
+{
+    std::set<std::string> copies;
+    for (const auto& [name, item] : state) {
+        EXPECT_NE(name, UPDATE_JOURNAL_NAME);
+        if (InWorkingFolder(name)) {
+            EXPECT_EQ(name.find(UPDATE_MARK_NAME), std::string::npos) << "still marked: " << name;
+            if (!item.folder)
+                copies.insert(item.bytes);
+        }
+    }
+    return copies;
+}
+
+// After a kill the folder changes: the game reinstalled (every file deleted and made again, a new
+// file of the update's among them), or a kept old file replaced by another. The next run leaves
+// every such file as it found it, before the commit and inside it; an old file it had set aside,
+// whose name now holds another file, and the file someone put in place of a kept one, stay in an
+// unmarked working folder for the player.
 TEST(Transaction, WhatChangedAfterAKillIsLeftAsTheNextRunFindsIt)
 {
     const std::string oldA = "old a, longer than the new one would be";
@@ -976,41 +998,58 @@ TEST(Transaction, WhatChangedAfterAKillIsLeftAsTheNextRunFindsIt)
         const char* how;
         int at;
         const char* label;
-        std::set<std::string> kept;  // the old files that had their second names at the kill
-    } points[] = {{"block", 5, "before the commit", {oldA, "old m"}},
-                  {"placing", 0, "inside the commit", {oldA, "old m", "old z"}}};
+        bool reinstall;                // else the kept copy of m.dat is replaced
+        std::set<std::string> copies;  // what stays in working folders
+    } points[] = {{"block", 5, "reinstalled before the commit", true, {oldA, "old m"}},
+                  {"placing", 0, "reinstalled inside the commit", true, {oldA, "old m", "old z"}},
+                  {"block", 5, "a kept copy replaced before the commit", false, {"the player's copy"}},
+                  {"placing", 0, "a kept copy replaced inside the commit", false, {"the player's copy"}}};
     ScratchFolder scratch;
     const std::string package = scratch / "update.exe";
     WriteFileBytes(package, BuildUpdate(GameUpdate(true)));
+    const FolderState updated = UpdatedGame(scratch, package);
     for (const auto& point : points) {
         SCOPED_TRACE(point.label);
         const std::string game = scratch / "game";
         RemoveTree(game);
         MakeGame(game);
+        const FolderState before = ReadFolderState(game);
         ASSERT_EQ(RunPass(package, game, point.how, point.at), kKilled);
-        for (const char* name : {"a.dat", "m.dat", "z.dat", "keep.dat", "c.dat"}) {
-            DeleteFileA((game + "\\" + name).c_str());
-            WriteFileBytes(game + "\\" + name, std::string("reinstalled ") + name);
+        if (point.reinstall) {
+            for (const char* name : {"a.dat", "m.dat", "z.dat", "keep.dat", "c.dat"}) {
+                DeleteFileA((game + "\\" + name).c_str());
+                WriteFileBytes(game + "\\" + name, std::string("reinstalled ") + name);
+            }
+        } else {
+            bool replaced = false;
+            for (const auto& [name, item] : ReadFolderState(game)) {
+                if (InWorkingFolder(name) && item.bytes == "old m") {
+                    DeleteFileA((game + "\\" + name).c_str());
+                    WriteFileBytes(game + "\\" + name, "the player's copy");
+                    replaced = true;
+                }
+            }
+            ASSERT_TRUE(replaced) << "m.dat had no second name";
         }
-        FolderState reinstalled = ReadFolderState(game);
+        const FolderState changed = ReadFolderState(game);
         EXPECT_EQ(StartChild("Recover", {game}).WaitForExit(), 0u);
-        FolderState after = ReadFolderState(game);
-        for (const auto& [name, item] : reinstalled) {
-            if (!IsWorkPath("\\" + name) && !IsWorkPath("\\" + name.substr(0, name.rfind('\\'))) &&
-                name != UPDATE_JOURNAL_NAME && name != "new" && name != "new\\b.dat") {
-                EXPECT_EQ(after.count(name) ? after.at(name) : ItemState{}, item) << name;
+        const FolderState after = ReadFolderState(game);
+        EXPECT_EQ(KeptCopies(after), point.copies);
+        if (point.reinstall) {
+            for (const auto& [name, item] : changed) {
+                if (!InWorkingFolder(name) && name != UPDATE_JOURNAL_NAME && name != "new" && name != "new\\b.dat") {
+                    EXPECT_EQ(after.count(name) ? after.at(name) : ItemState{}, item) << name;
+                }
+            }
+        } else {
+            // Everything else is undone, or finished, as after any kill.
+            const FolderState& expected = std::string(point.how) == "placing" ? updated : before;
+            for (const auto& [name, item] : after) {
+                if (!InWorkingFolder(name)) {
+                    EXPECT_EQ(expected.count(name) ? expected.at(name) : ItemState{}, item) << name;
+                }
             }
         }
-        std::set<std::string> keptCopies;
-        for (const auto& [name, item] : after) {
-            EXPECT_NE(name, UPDATE_JOURNAL_NAME);
-            if (IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\')))) {
-                EXPECT_EQ(name.find(UPDATE_MARK_NAME), std::string::npos) << "still marked: " << name;
-                if (!item.folder)
-                    keptCopies.insert(item.bytes);
-            }
-        }
-        EXPECT_EQ(keptCopies, point.kept);
     }
 }
 

@@ -137,7 +137,7 @@ int DeleteIfSame(const char* path, const FileIdentity* expected, bool folder)
         if (item == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
             if (IsGoneError(error))
-                return ACT_NOT_OURS;
+                return ACT_GONE;
             if (attempt >= HELD_FILE_RETRIES || !IsHeldError(error))
                 return IsHeldError(error) ? ACT_HELD : ACT_FAILED;
             Sleep(HELD_FILE_WAIT_MS);
@@ -188,7 +188,7 @@ int MoveIfSame(const char* from, const FileIdentity* expected, const char* to, b
         } else {
             error = GetLastError();
             if (IsGoneError(error))
-                return ACT_NOT_OURS;
+                return ACT_GONE;
         }
         if (attempt >= HELD_FILE_RETRIES || !IsHeldError(error))
             return IsHeldError(error) ? ACT_HELD : ACT_FAILED;

@@ -32,7 +32,8 @@ enum FoundItem {
 // Outcomes of acting on an identified item.
 enum ActOutcome {
     ACT_DONE,
-    ACT_NOT_OURS,  // nothing there, or something else: left alone
+    ACT_GONE,      // nothing there
+    ACT_NOT_OURS,  // something else: left alone
     ACT_HELD,      // it is ours, but in use
     ACT_FAILED,
 };

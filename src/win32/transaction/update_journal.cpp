@@ -127,8 +127,12 @@ static int WorkStepOf(const Record* record, const char* waiting)
     return -1;
 }
 
-static void NoteOutcome(Record* record, int outcome, const char* name)
+// What acting on an item came to; work is the working folder step the item lies in (-1: a name of
+// the game's). Something not ours in a working folder keeps the folder, unmarked, for the player.
+static void NoteOutcome(Record* record, int outcome, const char* name, int work = -1)
 {
+    if (outcome == ACT_NOT_OURS && work >= 0)
+        record->keptForPlayer[work] = true;
     if (outcome == ACT_HELD) {
         if (!record->held)
             CopyText(busyName, name, PATH_BUFFER_SIZE);
@@ -152,9 +156,10 @@ static bool IsMadeByRecord(const Record* record, const FileIdentity* identity)
 static void DropWaiting(Record* record, const Step* step)
 {
     char path[PATH_BUFFER_SIZE];
-    if (WorkStepOf(record, step->waiting) < 0 || !JoinPath(path, record->folder, step->waiting))
+    int work = WorkStepOf(record, step->waiting);
+    if (work < 0 || !JoinPath(path, record->folder, step->waiting))
         return;
-    NoteOutcome(record, DeleteIfSame(path, step->hasMade ? &step->made : NULL, false), step->name);
+    NoteOutcome(record, DeleteIfSame(path, step->hasMade ? &step->made : NULL, false), step->name, work);
 }
 
 // Undoes one file step, whatever point of the commit it reached.
@@ -177,14 +182,16 @@ static void UndoFileStep(Record* record, const Step* step)
         return;
     }
     int work = WorkStepOf(record, step->kept);
-    bool keptHere = work >= 0 && JoinPath(kept, record->folder, step->kept) && LookAt(kept, &step->old, NULL) == ITEM_MATCH;
-    if (keptHere) {
+    int keptState = work >= 0 && JoinPath(kept, record->folder, step->kept) ? LookAt(kept, &step->old, NULL) : ITEM_NONE;
+    if (keptState == ITEM_MATCH) {
         if (oursAtName || state == ITEM_NONE)
-            NoteOutcome(record, MoveIfSame(kept, &step->old, target, oursAtName), step->name);
+            NoteOutcome(record, MoveIfSame(kept, &step->old, target, oursAtName), step->name, work);
         else if (state == ITEM_MATCH)
-            NoteOutcome(record, DeleteIfSame(kept, &step->old, false), step->name);  // its second name
+            NoteOutcome(record, DeleteIfSame(kept, &step->old, false), step->name, work);  // its second name
         else if (state == ITEM_OTHER)
             record->keptForPlayer[work] = true;
+    } else if (keptState == ITEM_OTHER) {
+        record->keptForPlayer[work] = true;  // not the file the step set aside: someone put it there
     }
     DropWaiting(record, step);
 }
@@ -232,8 +239,9 @@ static void FinishFileStep(Record* record, const Step* step)
     DropWaiting(record, step);
 }
 
-// After a finished commit: a kept old file goes where its name holds a file this run made; where
-// the name holds something else, the old file stays for the player.
+// After a finished commit: a kept old file goes where its name holds a file this run made (or
+// still the old file, of which it is a second name); where the name holds something else, the old
+// file stays for the player, and so does whatever else someone put at the kept name.
 static void DropKeptFile(Record* record, const Step* step)
 {
     char target[PATH_BUFFER_SIZE];
@@ -241,12 +249,17 @@ static void DropKeptFile(Record* record, const Step* step)
     int work = WorkStepOf(record, step->kept);
     if (work < 0 || !JoinPath(kept, record->folder, step->kept) || !JoinPath(target, record->folder, step->name))
         return;
+    int keptState = LookAt(kept, &step->old, NULL);
+    if (keptState == ITEM_NONE)
+        return;
     FileIdentity atName;
     int state = LookAt(target, &step->old, &atName);
-    if (state == ITEM_MATCH || (state == ITEM_OTHER && IsMadeByRecord(record, &atName)))
-        NoteOutcome(record, DeleteIfSame(kept, &step->old, false), step->name);
-    else if (LookAt(kept, &step->old, NULL) == ITEM_MATCH)
+    if (keptState == ITEM_MATCH && (state == ITEM_MATCH || (state == ITEM_OTHER && IsMadeByRecord(record, &atName))))
+        NoteOutcome(record, DeleteIfSame(kept, &step->old, false), step->name, work);
+    else if (keptState != ITEM_UNKNOWN)
         record->keptForPlayer[work] = true;
+    else
+        NoteOutcome(record, ACT_HELD, step->name);
 }
 
 // Calls act on each name in the folder but "." and ".."; false when the listing fails or act does.
@@ -378,8 +391,8 @@ static void UndoWaitingStep(Record* record, const Step* step)
         return;
     }
     CloseHandle(kept);
-    if (same)
-        record->keptForPlayer[work] = true;
+    // The only name left of the old file, or something someone put there: it stays, for the player.
+    record->keptForPlayer[work] = true;
 }
 
 // Undoes every step on record, newest first, so that a name written twice comes back as the first
