@@ -206,7 +206,7 @@ TEST(ApplyDeltaEntry, EachRecordKindMakesItsBytes)
         {"add", Records().Add("new!").End(), "new!"},
         {"differences against the old bytes", Records().Diff(diff, 11).End(), "bddd"},
         {"a seek back from after a difference", Records().Diff(std::string(2, '\0'), 20).Copy(1, -22).End(), "kl0"},
-        {"all kinds", Records().Add("<").Copy(3, 0).Diff(std::string(1, '\x01'), 5).Add(">").End(), "<012a>"},
+        {"all kinds", Records().Add("<").Copy(3, 0).Diff(std::string(1, '\x01'), 5).Add(">").End(), "<0129>"},
         {"nothing", Records().End(), ""},
     };
     for (const Case& c : cases) {
