@@ -96,9 +96,13 @@ int RunList(const Args& args)
     std::vector<std::string> removals = ReadSettingsView(settings).removals;
     int files = 0, folders = 0, deltas = 0;
     uint64_t total = 0;
-    for (const Row& row : rows) {
-        row.folder ? ++folders : ++files;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
         deltas += row.delta ? 1 : 0;
+        // The deltas of one name, one for each old version, make one file.
+        if (row.delta && i > 0 && rows[i - 1].delta && rows[i - 1].name == row.name)
+            continue;
+        row.folder ? ++folders : ++files;
         total += row.folder ? 0 : (uint64_t)row.originalSize;
     }
     if (json) {
