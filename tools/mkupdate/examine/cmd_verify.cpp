@@ -241,8 +241,8 @@ int RunVerify(const Args& args)
     if (json) {
         PrintTo(stdout, "{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
         if (sound)
-            PrintTo(stdout, ", \"files\": %d, \"deltas\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld",
-                    summary.files, summary.deltas, summary.folders, summary.packageSize, (long long)summary.firstEntryOffset);
+            PrintTo(stdout, ", \"files\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld, \"deltas\": %d",
+                    summary.files, summary.folders, summary.packageSize, (long long)summary.firstEntryOffset, summary.deltas);
         else
             PrintTo(stdout, ", \"problem\": {\"offset\": %lld, \"name\": %s, \"text\": %s}", (long long)problem.offset,
                         JsonString(DisplayName(problem.name)).c_str(), JsonString(problem.text).c_str());
