@@ -123,9 +123,10 @@ void ArchiveMembers(size_t total, int count, std::vector<Member>& before, std::v
             text.erase(text.begin() + (long)at, text.begin() + (long)(at + cut));
         }
     }
-    for (int r = 0; r < 3; ++r)
-        Fill(random, after[(size_t)images[random() % images.size()]].bytes.data(),
-             after[(size_t)images[random() % images.size()]].bytes.size());
+    for (int r = 0; r < 3; ++r) {
+        Bytes& image = after[(size_t)images[random() % images.size()]].bytes;
+        Fill(random, image.data(), image.size());
+    }
 }
 
 // Functions of code-like bytes calling each other (E8 and a 32-bit offset to the callee): an edit
@@ -278,6 +279,7 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--scale") == 0)
             scale = (size_t)std::max(1, std::atoi(argv[i + 1]));
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each case as it is measured
     fs::path root = fs::temp_directory_path() / "bench_delta";
     fs::remove_all(root);
     fs::create_directories(root);
