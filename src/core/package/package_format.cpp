@@ -93,8 +93,10 @@ int ReadPackageEntry(ByteStream* stream, PackageEntry* entry)
     entry->compressedSize = GetUi32(field);
     if (IsFolderEntry(entry))
         return PACKAGE_ENTRY;
-    if (entry->originalSize < 0 || entry->compressedSize > (uint32_t)INT32_MAX)
+    if ((entry->originalSize < 0 && !IsDeltaEntry(entry)) || entry->compressedSize > (uint32_t)INT32_MAX)
         return PACKAGE_SIZE_TOO_LARGE;
+    if (IsDeltaEntry(entry) && entry->compressedSize < PACKAGE_DELTA_HEADER_SIZE)
+        return PACKAGE_DELTA_TOO_SHORT;
     return PACKAGE_ENTRY;
 }
 
@@ -115,6 +117,11 @@ int ReadEntryHeader(ByteStream* stream, EntryHeader* header)
 bool IsFolderEntry(const PackageEntry* entry)
 {
     return entry->originalSize == PACKAGE_FOLDER_SIZE;
+}
+
+bool IsDeltaEntry(const PackageEntry* entry)
+{
+    return entry->originalSize == PACKAGE_DELTA_SIZE;
 }
 
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry)

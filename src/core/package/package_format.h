@@ -10,6 +10,8 @@
 #include "text/buffer_sizes.h"
 
 #define PACKAGE_FOLDER_SIZE (-1)   // originalSize of a folder entry
+#define PACKAGE_DELTA_SIZE (-2)    // originalSize of a delta entry (package/delta_apply.h)
+#define PACKAGE_DELTA_HEADER_SIZE 80  // a delta entry's data begins with its DeltaHeader
 #define PACKAGE_TIME_SIZE 8        // bytes of a file entry's lastWriteTime, between its header and data
 
 // Every negative result is damage. The updater shows one notice for all of them; the causes are
@@ -25,12 +27,13 @@ enum PackageResult {
     PACKAGE_SIZES_CUT_SHORT = -6,    // the file ends inside originalSize or compressedSize
     PACKAGE_SIZE_TOO_LARGE = -7,     // a file entry's size of 2^31 or more
     PACKAGE_TIME_CUT_SHORT = -8,     // the file ends inside a file entry's lastWriteTime
+    PACKAGE_DELTA_TOO_SHORT = -9,    // a delta entry's compressedSize cannot hold its DeltaHeader
 };
 
 struct PackageEntry {
     int nameLength;                // bytes of name, terminator included
     char name[PATH_BUFFER_SIZE];  // always terminated
-    int32_t originalSize;          // PACKAGE_FOLDER_SIZE for a folder
+    int32_t originalSize;          // PACKAGE_FOLDER_SIZE for a folder, PACKAGE_DELTA_SIZE for a delta
     uint32_t compressedSize;       // meaningless for a folder
 };
 
@@ -45,7 +48,8 @@ int LocatePackage(ByteStream* stream, int32_t* packageSize);
 int64_t FindCertificateTable(ByteStream* stream, int64_t fileLength);
 
 // Reads nameLength and, unless it is the end marker, the name and both sizes. Refuses a
-// nameLength above 260, a name without its terminator, a file entry size of 2^31 or more, each
+// nameLength above 260, a name without its terminator, a file entry size of 2^31 or more (any
+// negative originalSize but a folder's and a delta's), a delta too short for its header, each
 // with its own PackageResult.
 int ReadPackageEntry(ByteStream* stream, PackageEntry* entry);
 
@@ -56,13 +60,15 @@ struct EntryHeader {
     int nameFault;           // CheckEntryName's verdict (an EntryNameFault); refusing is the caller's call
 };
 
-// Reads the next entry's header and, for a file, its lastWriteTime, so the stream stands at the
-// data; checks the name rules on the way. PACKAGE_ENTRY, PACKAGE_END or the cause of the damage.
+// Reads the next entry's header and, for a file or a delta, its lastWriteTime, so the stream
+// stands at the data (a delta's DeltaHeader); checks the name rules on the way. PACKAGE_ENTRY, PACKAGE_END or the cause of the damage.
 int ReadEntryHeader(ByteStream* stream, EntryHeader* header);
 
 bool IsFolderEntry(const PackageEntry* entry);
+// A delta entry: data, lastWriteTime and compressedSize as a file's, made from an old file.
+bool IsDeltaEntry(const PackageEntry* entry);
 
-// For a file entry whose header ReadEntryHeader read: passes over its data (PACKAGE_DAMAGED when
+// For a file or delta entry whose header ReadEntryHeader read: passes over its data (PACKAGE_DAMAGED when
 // the data runs past the package).
 int SkipPackageData(ByteStream* stream, const PackageEntry* entry);
 

@@ -34,6 +34,8 @@ struct Walker {
     PackageProblem* problem;
     std::set<std::string> folders;  // keys of the folder entries met so far
     std::set<std::string> names;    // keys of every entry
+    std::string deltaKey;           // the name of the delta entries just met
+    std::set<std::string> deltaBases;  // their old versions (size and hash)
     bool beforeNestedFolder = true;
 
     bool Fail(int64_t offset, const char* name, const std::string& text)
@@ -56,8 +58,15 @@ struct Walker {
             return Fail(walked.offset, entry.name,
                         std::string("not a name the updater may write: ") + DescribeEntryNameFault(walked.nameFault));
         // Windows ignores case: "Data\" and "data" are one name, whatever kind each entry is.
-        if (!names.insert(NameKey(entry.name, folder)).second)
+        // Only delta entries side by side share a name, one for each old version.
+        std::string key = NameKey(entry.name, folder);
+        bool nextDelta = walked.delta && key == deltaKey;
+        if (!nextDelta && !names.insert(key).second)
             return Fail(walked.offset, entry.name, "same name as an earlier entry (Windows ignores case)");
+        if (walked.delta && !CheckDeltaRules(walked, key, nextDelta))
+            return false;
+        if (!walked.delta)
+            deltaKey.clear();
         std::string parent = ParentFolder(entry.name, folder);
         if (!parent.empty() && folders.count(NameKey(parent, true)) == 0)
             return Fail(walked.offset, entry.name, "comes before the entry of its folder, " + parent);
@@ -72,6 +81,75 @@ struct Walker {
         if (folder)
             folders.insert(NameKey(entry.name, true));
         return true;
+    }
+
+    bool CheckDeltaRules(const WalkedEntry& walked, const std::string& key, bool nextDelta)
+    {
+        // The setup pass inflates its files whole: it has no old file to apply a delta to.
+        if (IsSetupFileName(walked.entry.name))
+            return Fail(walked.offset, walked.entry.name, "a delta of a setup file: the setup pass cannot apply it");
+        if (!nextDelta) {
+            deltaKey = key;
+            deltaBases.clear();
+        }
+        const DeltaHeader& header = walked.deltaHeader;
+        std::string base = std::to_string(header.baseSize) + ":" +
+                           std::string(reinterpret_cast<const char*>(header.baseHash), SHA256_SIZE);
+        if (!deltaBases.insert(base).second)
+            return Fail(walked.offset, walked.entry.name, "a second delta entry from the same old version");
+        return true;
+    }
+
+    // What the applier's status means, in words.
+    static std::string DescribeDeltaFault(int status)
+    {
+        switch (status) {
+        case DELTA_HEADER_CUT_SHORT: return "the delta's header does not fit its data";
+        case DELTA_NO_ZLIB: return "zlib could not be initialised";
+        case DELTA_CUT_SHORT: return "the file ends inside this entry's data";
+        case DELTA_UNFINISHED: return "the delta's zlib stream does not end within its compressedSize";
+        case DELTA_DAMAGED: return "damaged zlib stream of delta records";
+        case DELTA_STREAM_SHORT: return "the delta's zlib stream ends before the end of its data (compressedSize is too large)";
+        case DELTA_BAD_RECORD: return "a damaged delta record (unknown kind, length 0 or a number too large)";
+        case DELTA_NO_END: return "the delta's records stop before their end record";
+        case DELTA_AFTER_END: return "bytes after the delta's end record";
+        case DELTA_OUT_OF_RANGE: return "a delta record reaches outside the old file";
+        case DELTA_OLD_READ: return "the old file cannot be read to its stated size";
+        case DELTA_TOO_LONG: return "the delta makes more bytes than its stated result size";
+        case DELTA_TOO_SHORT: return "the delta makes fewer bytes than its stated result size";
+        case DELTA_WRONG_HASH: return "the delta's result does not have its stated SHA-256";
+        default: return "";
+        }
+    }
+
+    // Applies a delta's records with the updater's own applier, to the old file the walk names
+    // or, without one, to stand-in bytes (every check but the result's hash).
+    bool ApplyDelta(WalkedEntry& walked, bool deliver)
+    {
+        const PackageEntry& entry = walked.entry;
+        int64_t recordsOffset = walked.offset + EntryHeaderSize(&entry) + PACKAGE_TIME_SIZE + DELTA_HEADER_SIZE;
+        std::vector<unsigned char> work(DELTA_WORK_SIZE);
+        struct Delivery {
+            PackageWalk& walk;
+            const WalkedEntry& walked;
+            bool deliver;
+        } delivery{walk, walked, deliver};
+        InflateSink sink = {&delivery,
+                            [](void* context, const unsigned char* data, size_t size) {
+                                Delivery* d = static_cast<Delivery*>(context);
+                                return !d->deliver || !d->walk.data || d->walk.data(d->walked, data, size);
+                            },
+                            nullptr};
+        const DeltaSource* source = walk.deltaSource ? walk.deltaSource(walked) : nullptr;
+        DeltaOutcome outcome;
+        int status = ApplyDeltaRecords(stream, &walked.deltaHeader, entry.compressedSize, source, work.data(), &sink,
+                                       &outcome);
+        walked.inflatedSize = outcome.written;
+        if (status == DELTA_DONE)
+            return true;
+        if (status == DELTA_REFUSED)
+            return Fail(recordsOffset, entry.name, "");
+        return Fail(recordsOffset + outcome.inflate.consumed, entry.name, DescribeDeltaFault(status));
     }
 
     // Inflates a file's data with the updater's own loop; the rules cap the output at
@@ -162,6 +240,9 @@ struct Walker {
                 return Fail(walked.offset, walked.entry.name, DescribeHeaderDamage(read, walked.entry));
             const PackageEntry& entry = walked.entry;
             bool folder = IsFolderEntry(&entry);
+            walked.delta = IsDeltaEntry(&entry);
+            if (walked.delta && !ReadDeltaHeader(stream, entry.compressedSize, &walked.deltaHeader))
+                return Fail(walked.offset, entry.name, "the file ends inside this delta's header");
             if (walk.checkRules && !CheckRules(walked))
                 return false;
             int action = walk.begin ? walk.begin(walked) : WALK_TAKE;
@@ -176,6 +257,19 @@ struct Walker {
             }
             if (summary != nullptr)
                 ++summary->files;
+            if (walked.delta) {
+                if (summary != nullptr)
+                    ++summary->deltas;
+                if (action == WALK_TAKE || walk.inflateAll) {
+                    if (!ApplyDelta(walked, action == WALK_TAKE))
+                        return false;
+                    if (action == WALK_TAKE && walk.end && !walk.end(walked))
+                        return Fail(walked.offset, entry.name, "");
+                } else if (!SkipBytes(stream, entry.compressedSize - DELTA_HEADER_SIZE)) {
+                    return Fail(walked.offset, entry.name, "the file ends inside this entry's data");
+                }
+                continue;
+            }
             if (action == WALK_TAKE || walk.inflateAll) {
                 if (!Inflate(walked, action == WALK_TAKE))
                     return false;
@@ -205,6 +299,9 @@ struct Walker {
             return std::string(entry.originalSize < 0 ? "originalSize" : "compressedSize") + " is 2 GiB or more";
         case PACKAGE_TIME_CUT_SHORT:
             return "the file ends inside this entry's time stamp";
+        case PACKAGE_DELTA_TOO_SHORT:
+            return "a delta entry whose compressedSize " + std::to_string(entry.compressedSize) +
+                   " cannot hold its 80-byte header";
         default:
             return "damaged entry header";
         }
@@ -215,6 +312,6 @@ struct Walker {
 
 bool WalkPackage(ByteStream* stream, PackageWalk& walk, WalkSummary* summary, PackageProblem* problem)
 {
-    Walker walker{stream, walk, problem, {}, {}, true};
+    Walker walker{stream, walk, problem, {}, {}, {}, {}, true};
     return walker.Run(summary);
 }

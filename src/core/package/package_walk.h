@@ -11,6 +11,7 @@
 #include <string>
 
 #include "package/byte_stream.h"
+#include "package/delta_apply.h"
 #include "package/package_format.h"
 
 struct WalkedEntry {
@@ -18,7 +19,9 @@ struct WalkedEntry {
     int64_t offset = 0;          // file offset of the entry's nameLength
     uint64_t lastWriteTime = 0;  // file entries only
     int nameFault = 0;           // ReadEntryHeader's verdict on the name (an EntryNameFault)
-    int64_t inflatedSize = 0;    // file entries that were inflated
+    int64_t inflatedSize = 0;    // file entries that were inflated, delta entries that were applied
+    bool delta = false;          // a delta entry: deltaHeader read, the data is its result
+    DeltaHeader deltaHeader{};
 };
 
 struct PackageProblem {
@@ -42,13 +45,17 @@ struct PackageWalk {
     std::function<bool(const WalkedEntry&, const unsigned char*, size_t)> data;
     // After a taken file's stream ended with a correct check, or after a taken folder.
     std::function<bool(const WalkedEntry&)> end;
+    // The old file a taken (or, with inflateAll, checked) delta entry applies to; NULL or no
+    // function: the records are checked without it (ApplyDeltaEntry with no old file).
+    std::function<const DeltaSource*(const WalkedEntry&)> deltaSource;
 };
 
 struct WalkSummary {
     int32_t packageSize = 0;
     int64_t firstEntryOffset = 0;
-    int files = 0;
+    int files = 0;  // delta entries included
     int folders = 0;
+    int deltas = 0;
 };
 
 // True when the package is sound as far as the walk went. On false, `problem` tells the first

@@ -47,6 +47,17 @@ void PackageWriter::BeginFile(const std::string& name, int32_t originalSize, uin
     Put(time, PACKAGE_TIME_SIZE);
 }
 
+void PackageWriter::BeginDelta(const std::string& name, uint64_t lastWriteTime, size_t dataSize)
+{
+    BeginFile(name, PACKAGE_DELTA_SIZE, lastWriteTime, dataSize);
+}
+
+void PackageWriter::AddDelta(const std::string& name, uint64_t lastWriteTime, const std::vector<unsigned char>& data)
+{
+    BeginDelta(name, lastWriteTime, data.size());
+    Put(data.data(), data.size());
+}
+
 void PackageWriter::PutData(const unsigned char* data, size_t size)
 {
     Put(data, size);

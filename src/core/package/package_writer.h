@@ -26,6 +26,10 @@ public:
     // header and time stamp, then exactly `zlibSize` bytes through PutData.
     void BeginFile(const std::string& name, int32_t originalSize, uint64_t lastWriteTime, size_t zlibSize);
     void PutData(const unsigned char* data, size_t size);
+    // A delta entry (package/delta_apply.h): its header and time stamp, then exactly `dataSize`
+    // bytes (the DeltaHeader and the records' zlib stream) through PutData.
+    void BeginDelta(const std::string& name, uint64_t lastWriteTime, size_t dataSize);
+    void AddDelta(const std::string& name, uint64_t lastWriteTime, const std::vector<unsigned char>& data);
     // End marker, two zero bytes of padding plus `extraPadding` more, and the trailer.
     void Finish(uint32_t extraPadding = 0);
 

@@ -9,6 +9,7 @@
 #include "host/host_files.h"
 #include "text/cp932_text.h"
 #include "cli/text_util.h"
+#include "build/delta_match.h"
 
 namespace fs = std::filesystem;
 
@@ -105,13 +106,22 @@ std::string JsonNames(const std::vector<std::string>& names)
     return out + "]";
 }
 
+// The OLD_DIR folders, for messages.
+std::string BaseFolders(const BaseRequest& request)
+{
+    std::string text;
+    for (const fs::path& base : request.bases)
+        text += (text.empty() ? "" : ", ") + PathForDisplay(base);
+    return text;
+}
+
 // --remove-missing on a played copy would delete players' saves: stop and say how to go on.
 std::string PlayerDataError(const BaseRequest& request, const RemovalPlan& plan)
 {
     std::string list;
     for (const std::string& name : plan.playerData)
         list += "\n  " + DisplayName(name);
-    return "OLD_DIR " + PathForDisplay(request.base) + " holds " +
+    return "OLD_DIR " + BaseFolders(request) + " holds " +
            Count((long long)plan.playerData.size(), "file", "files") +
            " that SRC_DIR lacks and that look like player data; --remove-missing would delete them from "
            "players' folders:" + list +
@@ -151,19 +161,145 @@ bool BringsNothing(const BaseReport& report)
     return r.newFiles == 0 && r.changedFiles == 0 && r.newFolders == 0 && !report.removalsAdded;
 }
 
+// Reads every OLD_DIR; each must be a folder other than SRC_DIR.
+bool ReadBases(const BaseRequest& request, std::vector<OldTree>& olds, std::string& error)
+{
+    olds.resize(request.bases.size());
+    for (size_t b = 0; b < request.bases.size(); ++b) {
+        const fs::path& base = request.bases[b];
+        std::error_code code;
+        if (!fs::is_directory(base, code)) {
+            error = PathForDisplay(base) + ": OLD_DIR is not a folder";
+            return false;
+        }
+        if (fs::equivalent(base, request.source, code)) {
+            error = "OLD_DIR and SRC_DIR are the same folder; OLD_DIR is the previous release as it shipped";
+            return false;
+        }
+        if (!ReadOldTree(base, ExcludePatterns(request.source, request.collect), request.collect.defaultExcludes,
+                         olds[b], error))
+            return false;
+    }
+    return true;
+}
+
+// A file's or folder's verdict over every base: unchanged only when unchanged in each, new only
+// when new in each.
+BaseState MergedState(const std::vector<BaseResult>& results, size_t index)
+{
+    bool allUnchanged = true, allNew = true, anyNew = false;
+    for (const BaseResult& result : results) {
+        BaseState state = result.verdicts[index].state;
+        if (state == BaseState::kCarried)
+            return BaseState::kCarried;
+        allUnchanged = allUnchanged && state == BaseState::kUnchanged;
+        allNew = allNew && state == BaseState::kNew;
+        anyNew = anyNew || state == BaseState::kNew;
+    }
+    if (allUnchanged)
+        return BaseState::kUnchanged;
+    if (results[0].verdicts[index].folder)
+        return anyNew ? BaseState::kNew : BaseState::kCarried;
+    return allNew ? BaseState::kNew : BaseState::kChanged;
+}
+
+// The old file of that name in one base, or none (absent, or a folder).
+const OldEntry* OldFileOf(const OldTree& old, const std::string& name)
+{
+    auto found = old.byName.find(NameKey(name, false));
+    if (found == old.byName.end())
+        return nullptr;
+    for (const OldEntry& entry : found->second)
+        if (!entry.folder)
+            return &entry;
+    return nullptr;
+}
+
+// The distinct old versions of a changed file for its deltas: none when a base lacks the file
+// (those players need it whole anyway), one for each different content among the bases where it
+// changed, in --base order.
+bool PlanDeltaBases(PlannedEntry& entry, const std::vector<OldTree>& olds, const std::vector<BaseResult>& results,
+                    size_t index, std::string& error)
+{
+    std::vector<fs::path> changed;
+    for (size_t b = 0; b < olds.size(); ++b) {
+        const OldEntry* old = OldFileOf(olds[b], entry.name);
+        if (old == nullptr)
+            return true;
+        if (results[b].verdicts[index].state == BaseState::kChanged)
+            changed.push_back(old->path);
+    }
+    std::set<std::string> versions;
+    for (const fs::path& path : changed) {
+        uint64_t size = 0;
+        unsigned char hash[SHA256_SIZE];
+        if (changed.size() > 1 && !HashFile(path, size, hash, error))
+            return false;
+        std::string version = std::to_string(size) + ":" + std::string(reinterpret_cast<char*>(hash), SHA256_SIZE);
+        if (changed.size() == 1 || versions.insert(version).second)
+            entry.deltaBases.push_back(path);
+    }
+    return true;
+}
+
+// Compares SRC_DIR with every base and keeps what any base's players lack; the verdicts, counts
+// and missing files of all bases together in `merged`.
+bool CompareWithBases(const BaseRequest& request, const std::vector<OldTree>& olds, const BaseOptions& options,
+                      std::vector<PlannedEntry>& entries, BaseResult& merged, std::string& error)
+{
+    std::vector<BaseResult> results(olds.size());
+    std::set<std::string> kept;
+    for (size_t b = 0; b < olds.size(); ++b) {
+        std::vector<PlannedEntry> left = entries;
+        if (!CompareWithBase(left, olds[b], options, results[b], error))
+            return false;
+        for (const PlannedEntry& entry : left)
+            kept.insert(NameKey(entry.name, entry.folder));
+    }
+    merged.verdicts = results[0].verdicts;
+    std::set<std::string> missing, missingFolders, unnamed;
+    for (const BaseResult& result : results) {
+        merged.comparedBytes += result.comparedBytes;
+        for (const OldEntry& entry : result.missingFiles)
+            if (missing.insert(NameKey(entry.name, false)).second)
+                merged.missingFiles.push_back(entry);
+        for (const OldEntry& entry : result.missingFolders)
+            if (missingFolders.insert(NameKey(entry.name, true)).second)
+                merged.missingFolders.push_back(entry);
+        for (const std::string& name : result.unnamed)
+            if (unnamed.insert(name).second)
+                merged.unnamed.push_back(name);
+    }
+    auto byName = [](const OldEntry& a, const OldEntry& b) { return a.name < b.name; };
+    std::sort(merged.missingFiles.begin(), merged.missingFiles.end(), byName);
+    std::sort(merged.missingFolders.begin(), merged.missingFolders.end(), byName);
+    std::vector<PlannedEntry> packed;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        Verdict& verdict = merged.verdicts[i];
+        verdict.state = MergedState(results, i);
+        if (!kept.count(NameKey(entries[i].name, entries[i].folder)))
+            verdict.state = BaseState::kUnchanged;
+        switch (verdict.state) {
+        case BaseState::kNew: verdict.folder ? ++merged.newFolders : ++merged.newFiles; break;
+        case BaseState::kChanged: ++merged.changedFiles; break;
+        case BaseState::kCarried: verdict.folder ? ++merged.neededFolders : ++merged.carriedFiles; break;
+        case BaseState::kUnchanged: verdict.folder ? ++merged.keptFolders : ++merged.unchangedFiles; break;
+        }
+        if (verdict.state == BaseState::kUnchanged)
+            continue;
+        if (verdict.state == BaseState::kChanged && request.deltas &&
+            !PlanDeltaBases(entries[i], olds, results, i, error))
+            return false;
+        packed.push_back(std::move(entries[i]));
+    }
+    entries = std::move(packed);
+    return true;
+}
+
 }  // namespace
 
 bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report, std::string& error)
 {
-    std::error_code code;
-    if (!fs::is_directory(request.base, code)) {
-        error = PathForDisplay(request.base) + ": OLD_DIR is not a folder";
-        return false;
-    }
-    if (fs::equivalent(request.base, request.source, code)) {
-        error = "OLD_DIR and SRC_DIR are the same folder; OLD_DIR is the previous release as it shipped";
-        return false;
-    }
     std::string settings;
     if (!ReadWholeFile(request.source / "install.env", settings)) {
         error = PathForDisplay(request.source / "install.env") + ": cannot read it";
@@ -172,9 +308,8 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     SettingsView view = ReadSettingsView(settings);
     report.keyFile = view.keyFile;
 
-    OldTree old;
-    if (!ReadOldTree(request.base, ExcludePatterns(request.source, request.collect), request.collect.defaultExcludes,
-                     old, error))
+    std::vector<OldTree> olds;
+    if (!ReadBases(request, olds, error))
         return false;
     BaseOptions options;
     options.jobs = request.jobs;
@@ -183,21 +318,20 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     options.carried = {"install.env", "insttscr.rct"};
     if (!view.readme.empty())
         options.carried.push_back(view.readme);
-    if (!CompareWithBase(entries, old, options, report.result, error))
+    if (!CompareWithBases(request, olds, options, entries, report.result, error))
         return false;
-    WarnOfReplacedReadme(request, view, old);
+    for (size_t b = 0; b < olds.size(); ++b)
+        WarnOfReplacedReadme(request, view, olds[b]);
 
-    if (!view.keyFile.empty()) {
-        auto found = old.byName.find(NameKey(view.keyFile, false));
-        report.keyFileInBase = found != old.byName.end() &&
-                               std::any_of(found->second.begin(), found->second.end(),
-                                           [](const OldEntry& e) { return !e.folder; });
-        if (!report.keyFileInBase)
-            PrintTo(stderr,
-                    "mkupdate build: warning: the key file %s (KEYFILE) is not in OLD_DIR %s: the updater finds "
-                    "players' installs by it, so it would refuse every install like OLD_DIR. Is OLD_DIR the game "
-                    "as it shipped?\n",
-                    DisplayName(view.keyFile).c_str(), PathForDisplay(request.base).c_str());
+    for (size_t b = 0; b < olds.size() && !view.keyFile.empty(); ++b) {
+        if (OldFileOf(olds[b], view.keyFile) != nullptr)
+            continue;
+        report.keyFileInBase = false;
+        PrintTo(stderr,
+                "mkupdate build: warning: the key file %s (KEYFILE) is not in OLD_DIR %s: the updater finds "
+                "players' installs by it, so it would refuse every install like OLD_DIR. Is OLD_DIR the game "
+                "as it shipped?\n",
+                DisplayName(view.keyFile).c_str(), PathForDisplay(request.bases[b]).c_str());
     }
 
     std::vector<std::string> missing;
@@ -215,7 +349,7 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     }
     if (BringsNothing(report) && !request.allowEmpty) {
         error = "the update brings nothing of the game: every file of SRC_DIR is the same in OLD_DIR " +
-                PathForDisplay(request.base) + " (is OLD_DIR the new version itself?); only the setup files would "
+                BaseFolders(request) + " (is OLD_DIR the new version itself?); only the setup files would "
                 "be packed. Give the previous release as --base, or --allow-empty if that is meant";
         return false;
     }
@@ -279,7 +413,7 @@ std::string BaseSummary(const BaseReport& report)
     return text;
 }
 
-std::string BaseReportJson(const BaseReport& report, const std::string& baseDir)
+std::string BaseReportJson(const BaseReport& report, const std::vector<std::string>& baseDirs)
 {
     const BaseResult& r = report.result;
     std::vector<std::string> groups[4];
@@ -307,7 +441,11 @@ std::string BaseReportJson(const BaseReport& report, const std::string& baseDir)
     for (const std::string& name : r.unnamed)
         unnamed += std::string(unnamed.size() > 1 ? ", " : "") + JsonString(name);
     unnamed += "]";
-    return "{\"oldDir\": " + JsonString(baseDir) + ", \"new\": " + JsonNames(groups[(int)BaseState::kNew]) +
+    std::string dirs = "[";
+    for (const std::string& dir : baseDirs)
+        dirs += (dirs.size() > 1 ? ", " : "") + JsonString(dir);
+    dirs += "]";
+    return "{\"oldDir\": " + JsonString(baseDirs.front()) + ", \"oldDirs\": " + dirs + ", \"new\": " + JsonNames(groups[(int)BaseState::kNew]) +
            ", \"changed\": " + JsonNames(groups[(int)BaseState::kChanged]) +
            ", \"setup\": " + JsonNames(groups[(int)BaseState::kCarried]) +
            ", \"unchanged\": " + std::to_string(r.unchangedFiles) + ", \"comparedBytes\": " +

@@ -16,7 +16,10 @@
 
 struct BaseRequest {
     std::filesystem::path source;  // SRC_DIR
-    std::filesystem::path base;    // OLD_DIR
+    // OLD_DIR: every old version the update accepts (each --base); deltas are made from each
+    // distinct old version of a changed file, removal lines from every version's files.
+    std::vector<std::filesystem::path> bases;
+    bool deltas = true;            // false: changed files are packed whole (--no-deltas)
     CollectOptions collect;        // the excludes apply to OLD_DIR too
     LintOptions lint;              // the added removal lines are checked as lint checks the file
     bool removeMissing = false;
@@ -27,7 +30,7 @@ struct BaseRequest {
 };
 
 struct BaseReport {
-    BaseResult result;
+    BaseResult result;  // every base together: a file is unchanged when it is in every one
     RemovalPlan removals;
     bool removalsAdded = false;
     std::string keyFile;        // KEYFILE (code page 932), empty when absent
@@ -45,6 +48,6 @@ void PrintBaseReport(const BaseReport& report, bool explain, std::FILE* out);
 // "against OLD_DIR: 2 new, 1 changed, 30 unchanged (left out), 3 removed"
 std::string BaseSummary(const BaseReport& report);
 // The JSON object of the "base" member of build --json.
-std::string BaseReportJson(const BaseReport& report, const std::string& baseDir);
+std::string BaseReportJson(const BaseReport& report, const std::vector<std::string>& baseDirs);
 
 #endif

@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kBuildHelp[] =
-    "usage: mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing] [--keep PATTERN]...\n"
-    "                      [--allow-empty]] [--explain] [--json] [--stub STUB.exe] [--level N]\n"
+    "usage: mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR... [--remove-missing] [--keep PATTERN]...\n"
+    "                      [--allow-empty] [--no-deltas]] [--explain] [--json] [--stub STUB.exe] [--level N]\n"
     "                      [--jobs N] [--strict] [--allow-wipe]\n"
     "                      [--exclude PATTERN]... [--no-default-excludes]\n"
     "\n"
@@ -47,8 +47,11 @@ const char kBuildHelp[] =
     "(removed on failure or Ctrl+C).\n"
     "\n"
     "  -o, --output OUT.exe  the update to write (replaced only once it is complete)\n"
-    "  --base OLD_DIR        the previous release as it shipped (not a copy anyone has played):\n"
-    "                        pack only what players lack (see \"From one version to the next\")\n"
+    "  --base OLD_DIR        an old release as it shipped (not a copy anyone has played): pack\n"
+    "                        only what its players lack (see \"From one version to the next\").\n"
+    "                        Repeat it for every old version the update accepts: every version\n"
+    "                        that CHKREGVER..CHKREGVERHIGH of install.env admits\n"
+    "  --no-deltas           with --base: pack changed files whole, never as deltas\n"
     "  --remove-missing      with --base: add removal lines for the files SRC_DIR no longer has to\n"
     "                        [delfiles_afterinst] of the install.env that is packed\n"
     "  --keep PATTERN        with --base: never remove what the pattern names (repeatable): a\n"
@@ -107,6 +110,20 @@ const char kBuildHelp[] =
     "    matches the SRC_DIR name with the same bytes. A name in OLD_DIR with no code page 932\n"
     "    form cannot be named by a removal line: it is listed and left alone.\n"
     "  A name that is a file on one side and a folder on the other is refused.\n"
+    "\n"
+    "Several old versions, and deltas (--base OLD_DIR given once for each):\n"
+    "  mkupdate cannot tell which version a folder holds, and the updater takes every version\n"
+    "  that CHKREGVER..CHKREGVERHIGH admits: give each of them as a --base. A file is left out\n"
+    "  only when it is the same in every OLD_DIR; the removal lines come from the files of every\n"
+    "  OLD_DIR. A changed file that every OLD_DIR holds is packed as deltas, one for each\n"
+    "  distinct old version of it (the changes only: copies of old bytes, new bytes, byte\n"
+    "  differences), when together they take at most 4/5 of the whole file packed; else, and\n"
+    "  for a file some OLD_DIR lacks, the whole file. A file that shares nothing with an old\n"
+    "  version is found out early and packed whole. The updater checks each player's file by\n"
+    "  size and SHA-256 before it writes anything: a file that is none of the old versions (a\n"
+    "  player modified it) refuses the update with a notice that names it, and nothing changes.\n"
+    "  --explain gives each changed file's verdict with its delta and whole sizes; a summary\n"
+    "  line says what the deltas saved.\n"
     "\n"
     "exit status: 0 written, 1 a problem with the input, 2 wrong usage\n";
 
@@ -241,9 +258,10 @@ bool CheckWrittenUpdate(const fs::path& path, std::string& error)
 
 // What the command line asks for.
 struct BuildRequest {
-    std::string source, output, stubPath, base;
+    std::string source, output, stubPath;
+    std::vector<std::string> bases;  // every --base, UTF-8, as given
     std::vector<std::string> keep;  // UTF-8, as given
-    bool removeMissing = false, allowEmpty = false, explain = false, json = false;
+    bool removeMissing = false, allowEmpty = false, explain = false, json = false, deltas = true;
     LintOptions lint;
     CollectOptions collect;
     int level = 9;
@@ -278,7 +296,12 @@ std::vector<OptionRule> BuildOptionRules(BuildRequest& request)
     };
     return {{{"-o", "--output"}, true, text(request.output)},
             {{"--stub"}, true, text(request.stubPath)},
-            {{"--base"}, true, text(request.base)},
+            {{"--base"}, true,
+             [&request](const std::string& value) {
+                 request.bases.push_back(value);
+                 return std::string();
+             }},
+            {{"--no-deltas"}, false, flag(request.deltas, false)},
             {{"--remove-missing"}, false, flag(request.removeMissing, true)},
             {{"--keep"}, true,
              [&request](const std::string& value) {
@@ -315,11 +338,11 @@ int ReadBuildRequest(const Args& args, BuildRequest& request)
         return Usage("which folder? SRC_DIR is missing");
     if (request.output.empty())
         return Usage("where to? -o OUT.exe is missing");
-    if (request.removeMissing && request.base.empty())
+    if (request.removeMissing && request.bases.empty())
         return Usage("--remove-missing needs --base OLD_DIR");
-    if (!request.keep.empty() && request.base.empty())
+    if (!request.keep.empty() && request.bases.empty())
         return Usage("--keep needs --base OLD_DIR");
-    if (request.allowEmpty && request.base.empty())
+    if (request.allowEmpty && request.bases.empty())
         return Usage("--allow-empty needs --base OLD_DIR");
     for (const std::string& pattern : request.keep) {
         std::string cp932;
@@ -374,11 +397,13 @@ bool CollectSource(const BuildRequest& request, std::vector<PlannedEntry>& entri
 bool WeighAgainstBase(const BuildRequest& request, std::vector<PlannedEntry>& entries, BaseReport& report,
                       std::string& error)
 {
-    if (request.base.empty())
+    if (request.bases.empty())
         return true;
     BaseRequest base;
     base.source = fs::u8path(request.source);
-    base.base = fs::u8path(request.base);
+    for (const std::string& folder : request.bases)
+        base.bases.push_back(fs::u8path(folder));
+    base.deltas = request.deltas;
     base.collect = request.collect;
     base.lint = request.lint;
     base.removeMissing = request.removeMissing;
@@ -404,7 +429,7 @@ bool PlanPackage(const BuildRequest& request, std::vector<PlannedEntry>& entries
     if (!CollectSource(request, entries, error) || !WeighAgainstBase(request, entries, report, error) ||
         !OrderEntries(entries, error) || !WarnOfTightNames(entries, request.lint.strict, error))
         return false;
-    if (request.explain && request.base.empty() && !Quiet())
+    if (request.explain && request.bases.empty() && !Quiet())
         for (const PlannedEntry& entry : entries)
             PrintTo(ReportStream(request), "%-9s %s\n", entry.folder ? "folder" : "file",
                     DisplayName(entry.name).c_str());
@@ -458,20 +483,95 @@ bool WriteUpdateFile(const BuildRequest& request, const std::string& stubBytes,
     return written;
 }
 
+std::string JoinBases(const BuildRequest& request)
+{
+    std::string text;
+    for (const std::string& base : request.bases)
+        text += (text.empty() ? "" : ", ") + base;
+    return text;
+}
+
+// The changed files that had old versions to make deltas from, and what they cost and saved.
+struct DeltaTotals {
+    int files = 0, deltaFiles = 0, deltas = 0;
+    uint64_t deltaBytes = 0, wholeBytes = 0;  // of the files packed as deltas
+    bool atLeast = false;                     // some whole sizes only as far as they were compressed
+};
+
+DeltaTotals SumDeltas(const BuildResult& result)
+{
+    DeltaTotals totals;
+    for (const DeltaVerdict& verdict : result.deltaVerdicts) {
+        ++totals.files;
+        if (!verdict.deltas)
+            continue;
+        ++totals.deltaFiles;
+        totals.deltas += (int)verdict.deltaSizes.size();
+        for (uint64_t size : verdict.deltaSizes)
+            totals.deltaBytes += size;
+        totals.wholeBytes += verdict.wholeSize;
+        totals.atLeast = totals.atLeast || verdict.wholeAtLeast;
+    }
+    return totals;
+}
+
+// --explain: each changed file's verdict, with its delta and whole sizes.
+void ExplainDeltas(const BuildResult& result, std::FILE* out)
+{
+    for (const DeltaVerdict& verdict : result.deltaVerdicts) {
+        std::string sizes;
+        for (uint64_t size : verdict.deltaSizes)
+            sizes += (sizes.empty() ? "" : " + ") + std::to_string(size);
+        std::string whole = (verdict.wholeAtLeast ? "more than " : "") + std::to_string(verdict.wholeSize);
+        if (verdict.deltas)
+            PrintTo(out, "delta     %s: %s of %s bytes against %s bytes whole (%llu bytes)\n",
+                    DisplayName(verdict.name).c_str(), Count((long long)verdict.deltaSizes.size(), "delta", "deltas").c_str(),
+                    sizes.c_str(), whole.c_str(), (unsigned long long)verdict.size);
+        else if (verdict.nothingMatches)
+            PrintTo(out, "whole     %s: shares nothing with an old version; %s bytes whole (%llu bytes)\n",
+                    DisplayName(verdict.name).c_str(), whole.c_str(), (unsigned long long)verdict.size);
+        else
+            PrintTo(out, "whole     %s: deltas of %s bytes are not clearly smaller than %s bytes whole (%llu bytes)\n",
+                    DisplayName(verdict.name).c_str(), sizes.c_str(), whole.c_str(), (unsigned long long)verdict.size);
+    }
+}
+
+std::string DeltaSummary(const DeltaTotals& totals)
+{
+    std::string text = Count(totals.deltaFiles, "changed file", "changed files") + " as " +
+                       Count(totals.deltas, "delta", "deltas") + " of " + std::to_string(totals.deltaBytes) +
+                       " bytes instead of " + (totals.atLeast ? "more than " : "") + std::to_string(totals.wholeBytes) +
+                       " whole";
+    if (totals.wholeBytes > totals.deltaBytes)
+        text += ": " + std::string(totals.atLeast ? "at least " : "") +
+                std::to_string(totals.wholeBytes - totals.deltaBytes) + " bytes saved";
+    if (totals.files > totals.deltaFiles)
+        text += "; " + Count(totals.files - totals.deltaFiles, "changed file", "changed files") + " packed whole";
+    return text;
+}
+
 void ReportBuild(const BuildRequest& request, const BuildResult& result, const BaseReport& baseReport)
 {
+    DeltaTotals totals = SumDeltas(result);
     if (request.json) {
         PrintTo(stdout, "{\"output\": %s, \"files\": %d, \"folders\": %d, \"bytes\": %llu, \"packageBytes\": %llu, "
-                        "\"base\": %s}\n",
+                        "\"deltas\": {\"files\": %d, \"entries\": %d, \"bytes\": %llu, \"wholeBytes\": %llu, "
+                        "\"wholeAtLeast\": %s}, \"base\": %s}\n",
                 JsonString(request.output).c_str(), result.files, result.folders,
-                (unsigned long long)result.inputBytes, (unsigned long long)result.packageBytes,
-                request.base.empty() ? "null" : BaseReportJson(baseReport, request.base).c_str());
+                (unsigned long long)result.inputBytes, (unsigned long long)result.packageBytes, totals.deltaFiles,
+                totals.deltas, (unsigned long long)totals.deltaBytes, (unsigned long long)totals.wholeBytes,
+                totals.atLeast ? "true" : "false",
+                request.bases.empty() ? "null" : BaseReportJson(baseReport, request.bases).c_str());
     } else if (!Quiet()) {
         std::FILE* out = ReportStream(request);
-        if (!request.base.empty())
-            PrintTo(out, "against %s: %s\n", request.base.c_str(), BaseSummary(baseReport).c_str());
-        std::string totals = FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes);
-        PrintTo(out, "%s: %s\n", request.output.c_str(), totals.c_str());
+        if (request.explain)
+            ExplainDeltas(result, out);
+        if (!request.bases.empty())
+            PrintTo(out, "against %s: %s\n", JoinBases(request).c_str(), BaseSummary(baseReport).c_str());
+        if (totals.files > 0)
+            PrintTo(out, "deltas: %s\n", DeltaSummary(totals).c_str());
+        std::string totalsText = FormatTotals(result.files, result.folders, result.inputBytes, result.packageBytes);
+        PrintTo(out, "%s: %s\n", request.output.c_str(), totalsText.c_str());
     }
 }
 

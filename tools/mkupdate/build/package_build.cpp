@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "build/delta_match.h"
 #include "cli/command_line.h"
 #include "host/host_files.h"
 #include "lint/lint.h"
@@ -27,7 +28,87 @@ struct Compressed {
     ZlibStream zlib;
     uint64_t originalSize = 0;
     std::string error;
+    std::vector<DeltaMade> deltas;  // packed instead of zlib when not empty
+    bool weighed = false;           // verdict holds what became of a delta candidate
+    DeltaVerdict verdict;
 };
+
+// At most this many matchers at once, whatever --jobs says: each holds its index of the old
+// file, and the 32-bit mkupdate.exe must stay within its address space.
+constexpr int kMatchersAtOnce = 4;
+std::mutex matcherMutex;
+std::condition_variable matcherFree;
+int matchersRunning = 0;
+
+class MatcherSlot {
+public:
+    MatcherSlot()
+    {
+        std::unique_lock<std::mutex> lock(matcherMutex);
+        matcherFree.wait(lock, [] { return matchersRunning < kMatchersAtOnce; });
+        ++matchersRunning;
+    }
+    ~MatcherSlot()
+    {
+        {
+            std::lock_guard<std::mutex> lock(matcherMutex);
+            --matchersRunning;
+        }
+        matcherFree.notify_one();
+    }
+};
+
+// Deltas count as clearly smaller when together they take at most 4/5 of the whole file's stream.
+bool DeltasClearlySmaller(uint64_t deltas, uint64_t whole)
+{
+    return deltas * 5 <= whole * 4;
+}
+
+// A changed file with old versions: a delta from each, and the whole file compressed only until it
+// is clear which is smaller. The whole file wins when any old version shares nothing with it.
+bool WeighDeltas(const PlannedEntry& entry, const BuildOptions& options, Compressed& done)
+{
+    DeltaVerdict& verdict = done.verdict;
+    done.weighed = true;
+    verdict.name = entry.name;
+    verdict.size = entry.size;
+    uint64_t total = 0;
+    {
+        MatcherSlot slot;
+        DeltaMatchOptions match;
+        match.level = options.level;
+        match.indexBudget = options.deltaIndexBudget;
+        for (const std::filesystem::path& base : entry.deltaBases) {
+            DeltaMade made;
+            made.records = ZlibStream(options.memoryPerStream);
+            if (!MakeDelta(base, entry.source, match, made, done.error))
+                return false;
+            if (made.nothingMatches) {
+                verdict.nothingMatches = true;
+                done.deltas.clear();
+                verdict.deltaSizes.clear();
+                break;
+            }
+            total += made.DataSize();
+            verdict.deltaSizes.push_back(made.DataSize());
+            done.deltas.push_back(std::move(made));
+        }
+    }
+    bool capped = false;
+    uint64_t cap = done.deltas.empty() ? UINT64_MAX : total + total / 4;
+    if (!CompressFile(entry.source, options.level, done.zlib, done.originalSize, done.error, cap, &capped))
+        return false;
+    verdict.wholeSize = done.zlib.Size();
+    verdict.wholeAtLeast = capped;
+    if (!done.deltas.empty() && (capped || DeltasClearlySmaller(total, done.zlib.Size()))) {
+        verdict.deltas = true;
+        done.zlib = ZlibStream(options.memoryPerStream);
+        done.originalSize = entry.size;
+        return true;
+    }
+    done.deltas.clear();
+    return !capped;
+}
 
 }  // namespace
 
@@ -102,7 +183,7 @@ bool ZlibStream::CopyTo(const std::function<void(const unsigned char*, size_t)>&
 }
 
 bool CompressFile(const std::filesystem::path& path, int level, ZlibStream& zlib, uint64_t& originalSize,
-                  std::string& error)
+                  std::string& error, uint64_t cap, bool* capped)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -147,6 +228,10 @@ bool CompressFile(const std::filesystem::path& path, int level, ZlibStream& zlib
             deflate(&zs, flush);
             ok = zlib.Append(output.data(), output.size() - zs.avail_out, error);
         } while (ok && (zs.avail_out == 0 || zs.avail_in > 0));
+        if (ok && capped != nullptr && zlib.Size() > cap) {
+            *capped = true;
+            break;
+        }
     } while (ok && flush != Z_FINISH);
     deflateEnd(&zs);
     return ok;
@@ -202,6 +287,8 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
                         reinterpret_cast<const unsigned char*>(entry.contents.data()), entry.contents.size(), options.level);
                     done.ok = done.zlib.Append(zlib.data(), zlib.size(), done.error);
                     done.originalSize = entry.contents.size();
+                } else if (!entry.deltaBases.empty()) {
+                    done.ok = WeighDeltas(entry, options, done);
                 } else {
                     done.ok = CompressFile(entry.source, options.level, done.zlib, done.originalSize, done.error);
                 }
@@ -233,12 +320,27 @@ bool WriteUpdate(const std::string& stub, const std::vector<PlannedEntry>& entri
             item = std::move(results[index]);
         }
         const PlannedEntry& entry = entries[index];
+        if (item.ok && item.weighed)
+            result.deltaVerdicts.push_back(item.verdict);
         if (!item.ok) {
             error = item.error;
             ok = false;
         } else if (entry.folder) {
             writer.AddFolder(entry.name);
             ++result.folders;
+        } else if (!item.deltas.empty()) {
+            for (DeltaMade& delta : item.deltas) {
+                writer.BeginDelta(entry.name, entry.lastWriteTime, (size_t)delta.DataSize());
+                unsigned char header[DELTA_HEADER_SIZE];
+                EncodeDeltaHeader(&delta.header, header);
+                writer.PutData(header, sizeof header);
+                ok = ok && delta.records.CopyTo([&](const unsigned char* data, size_t size) { writer.PutData(data, size); },
+                                                error);
+                ++result.deltas;
+            }
+            ++result.files;
+            result.inputBytes += item.originalSize;
+            doneInput += entry.size;
         } else {
             writer.BeginFile(entry.name, (int32_t)item.originalSize, entry.lastWriteTime, (size_t)item.zlib.Size());
             ok = item.zlib.CopyTo([&](const unsigned char* data, size_t size) { writer.PutData(data, size); }, error);

@@ -40,17 +40,32 @@ private:
 };
 
 // One complete zlib stream of a file's contents, read in pieces (the file is never held whole).
+// With `capped`, stops (setting it) as soon as the stream grows past `cap` bytes.
 bool CompressFile(const std::filesystem::path& path, int level, ZlibStream& zlib, uint64_t& originalSize,
-                  std::string& error);
+                  std::string& error, uint64_t cap = UINT64_MAX, bool* capped = nullptr);
+
+// What became of a changed file that could be packed as deltas.
+struct DeltaVerdict {
+    std::string name;                 // code page 932
+    bool deltas = false;              // packed as deltas (else whole)
+    bool nothingMatches = false;      // found out early: the new file shares nothing with an old one
+    std::vector<uint64_t> deltaSizes; // each delta entry's data, one per old version
+    uint64_t wholeSize = 0;           // the whole file's zlib stream, or how far it got
+    bool wholeAtLeast = false;        // compression stopped once the deltas had clearly won
+    uint64_t size = 0;                // the new file
+};
 
 struct BuildOptions {
     int level = 9;
+    size_t deltaIndexBudget = 64u << 20;  // the matcher's index of each old file
     size_t memoryPerStream = ZlibStream::kDefaultMemoryLimit;  // compressed bytes held per file
     int jobs = 1;
     bool progress = false;  // a progress line on standard error (ProgressLine decides when it shows)
 };
 
 struct BuildResult {
+    std::vector<DeltaVerdict> deltaVerdicts;  // in package order
+    int deltas = 0;                           // delta entries written
     int files = 0;
     int folders = 0;
     uint64_t inputBytes = 0;

@@ -17,6 +17,9 @@ struct PlannedEntry {
     bool generated = false;
     uint64_t size = 0;
     uint64_t lastWriteTime = 0;
+    // build --base: the distinct old versions of a changed file that every base holds; the
+    // build packs a delta from each when together they are clearly smaller than the whole file.
+    std::vector<std::filesystem::path> deltaBases;
 };
 
 // The ignore file a game maker may put at the top of SRC_DIR: a pattern a line, as --exclude takes.

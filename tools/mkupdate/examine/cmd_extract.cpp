@@ -1,4 +1,4 @@
-// mkupdate extract UPDATE.exe [-o] DEST_DIR [--setup-only]
+// mkupdate extract UPDATE.exe [-o] DEST_DIR [--base OLD_DIR] [--setup-only]
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -12,6 +12,7 @@
 #include "host/host_files.h"
 #include "package/entry_names.h"
 #include "text/cp932_text.h"
+#include "examine/delta_bases.h"
 #include "examine/update_file.h"
 
 namespace fs = std::filesystem;
@@ -19,8 +20,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kExtractHelp[] =
-    "usage: mkupdate extract UPDATE.exe DEST_DIR [--setup-only]\n"
-    "       mkupdate extract UPDATE.exe -o DEST_DIR [--setup-only]\n"
+    "usage: mkupdate extract UPDATE.exe DEST_DIR [--base OLD_DIR] [--setup-only]\n"
+    "       mkupdate extract UPDATE.exe -o DEST_DIR [--base OLD_DIR] [--setup-only]\n"
     "\n"
     "Writes into DEST_DIR what the updater's full pass would write into the installed folder,\n"
     "with the stored last-write times; with --setup-only, what its setup pass would put in its\n"
@@ -31,8 +32,14 @@ const char kExtractHelp[] =
     "exist. Nothing is written outside DEST_DIR: a link inside it (a symbolic link, a junction) is\n"
     "refused, never followed, and a read-only file in the way stops the extraction as it stops\n"
     "the updater.\n"
+    "An update built with --base may carry delta entries, the changes from an old version of a\n"
+    "file: --base OLD_DIR names the old version the player has, and each such file is made from\n"
+    "OLD_DIR's file by the delta for its version (a file of OLD_DIR that already is the new one\n"
+    "is copied). A file of OLD_DIR that is none of the delta's old versions stops the extraction,\n"
+    "as the updater refuses such a folder.\n"
     "\n"
     "  -o, --output DEST_DIR  where to write (instead of the second operand)\n"
+    "  --base OLD_DIR         the old version the delta entries apply to\n"
     "  --setup-only           only the setup pass\n"
     "  -q, --quiet            print nothing but problems\n"
     "  -h, --help             show this help\n"
@@ -74,6 +81,7 @@ constexpr int kTemporaryNameTries = 64;
 struct ExtractRequest {
     std::string update;       // UPDATE.exe
     std::string destination;  // DEST_DIR
+    std::string base;         // OLD_DIR, for delta entries
     bool setupOnly = false;
 };
 
@@ -90,6 +98,13 @@ int ReadExtractRequest(const Args& args, ExtractRequest& request)
                                 {{"-o", "--output"}, true,
                                  [&](const std::string& value) {
                                      request.destination = value;
+                                     return std::string();
+                                 }},
+                                {{"--base"}, true,
+                                 [&](const std::string& value) {
+                                     if (!request.base.empty())
+                                         return std::string("--base: one old version at a time");
+                                     request.base = value;
                                      return std::string();
                                  }}},
                                operands);
@@ -108,14 +123,17 @@ int ReadExtractRequest(const Args& args, ExtractRequest& request)
 // The walk's handlers: each file goes to a temporary name beside its place and is renamed there
 // once its stream checked out; the first fault stops the walk and is kept in `problem`.
 struct Extraction {
-    Extraction(const fs::path& root, bool setupOnly, ProgressLine& progress)
-        : root(root), setupOnly(setupOnly), progress(progress)
+    Extraction(const fs::path& root, bool setupOnly, ProgressLine& progress, DeltaBases& bases)
+        : root(root), setupOnly(setupOnly), bases(bases), progress(progress)
     {
     }
 
     fs::path root;
     bool setupOnly;
+    DeltaBases& bases;
     ProgressLine& progress;
+    DeltaGroup group;                    // the delta entries of one name, side by side
+    const DeltaSource* source = nullptr;  // the old file of the delta under way
     PackageProblem problem;
     fs::path target, partial;  // of the entry under way; `partial` while its file is open
     std::FILE* out = nullptr;
@@ -203,11 +221,75 @@ struct Extraction {
             if (step == SETUP_SKIP)
                 return WALK_SKIP;
         }
+        if (!e.delta && !CloseDeltaGroup())
+            return WALK_STOP;
+        if (e.delta)
+            return BeginDelta(e);
         if (!ChooseTarget(e))
             return WALK_STOP;
         if (IsFolderEntry(&e.entry))
             return WALK_TAKE;
         return OpenPartial(e) ? WALK_TAKE : WALK_STOP;
+    }
+
+    // The delta entries of a name are done: one of them must have served OLD_DIR's file.
+    bool CloseDeltaGroup()
+    {
+        if (group.key.empty() || group.served[0])
+            return true;
+        problem.offset = group.offset;
+        problem.name = group.name;
+        problem.text = group.absent[0] ? "OLD_DIR lacks this file, which the update brings only as a delta"
+                                       : "OLD_DIR's file is none of the old versions this update's deltas apply to; "
+                                         "the updater refuses such a folder";
+        return false;
+    }
+
+    // A delta entry: taken when OLD_DIR's file is its old version; OLD_DIR's file copied when it
+    // already is the new one; passed over otherwise (another delta of the name may fit).
+    int BeginDelta(const WalkedEntry& e)
+    {
+        if (bases.Count() == 0)
+            return Fail(e, "a delta entry: give --base OLD_DIR, the old version it applies to"), WALK_STOP;
+        std::string key = NameKey(e.entry.name, false);
+        if (key != group.key) {
+            if (!CloseDeltaGroup())
+                return WALK_STOP;
+            group = DeltaGroup{key, e.entry.name, e.offset, {false}, {false}};
+        }
+        const DeltaBases::OldFile* old = nullptr;
+        std::string error;
+        if (!bases.Find(0, e.entry.name, old, error))
+            return Fail(e, error), WALK_STOP;
+        group.absent[0] = !old->present;
+        if (group.served[0] || !old->present)
+            return WALK_SKIP;
+        int match = CompareDeltaBase(&e.deltaHeader, old->size, old->hash);
+        if (match == DELTA_BASE_DIFFERS)
+            return WALK_SKIP;
+        group.served[0] = true;
+        if (!ChooseTarget(e) || !OpenPartial(e))
+            return WALK_STOP;
+        if (match == DELTA_BASE_MATCHES) {
+            source = bases.Open(old->path);
+            return source != nullptr ? WALK_TAKE : (Fail(e, "cannot open " + PathForDisplay(old->path)), WALK_STOP);
+        }
+        return CopyOldFile(e, old->path) && EndFile(e) ? WALK_SKIP : WALK_STOP;
+    }
+
+    bool CopyOldFile(const WalkedEntry& e, const fs::path& path)
+    {
+        std::FILE* in = OpenBinaryFile(path);
+        if (in == nullptr)
+            return Fail(e, "cannot read " + PathForDisplay(path));
+        std::vector<unsigned char> piece(1 << 20);
+        bool ok = true;
+        for (size_t got; ok && (got = std::fread(piece.data(), 1, piece.size(), in)) > 0;)
+            ok = Data(e, piece.data(), got);
+        if (ok && std::ferror(in))
+            ok = Fail(e, "cannot read " + PathForDisplay(path));
+        std::fclose(in);
+        return ok;
     }
 
     bool Data(const WalkedEntry& e, const unsigned char* data, size_t size)
@@ -267,7 +349,9 @@ bool ExtractEntries(UpdateFile& file, Extraction& extraction)
         return extraction.Data(e, data, size);
     };
     walk.end = [&](const WalkedEntry& e) { return extraction.End(e); };
-    bool ok = WalkPackage(file.Stream(), walk, nullptr, &extraction.problem) && extraction.problem.text.empty();
+    walk.deltaSource = [&](const WalkedEntry&) { return extraction.source; };
+    bool ok = WalkPackage(file.Stream(), walk, nullptr, &extraction.problem) && extraction.problem.text.empty() &&
+              extraction.CloseDeltaGroup();
     if (!ok)
         extraction.Abandon();
     else if (extraction.out != nullptr)
@@ -291,8 +375,13 @@ int RunExtract(const Args& args)
     UpdateFile file;
     if (!file.Open(request.update))
         return InputError("extract", request.update + ": cannot open the file");
+    DeltaBases bases;
+    std::string baseError;
+    if (!bases.Read(request.base.empty() ? std::vector<fs::path>{} : std::vector<fs::path>{fs::u8path(request.base)},
+                    baseError))
+        return InputError("extract", baseError);
     ProgressLine progress("extract", fs::file_size(fs::u8path(request.update), code));
-    Extraction extraction(root, request.setupOnly, progress);
+    Extraction extraction(root, request.setupOnly, progress, bases);
     if (!ExtractEntries(file, extraction))
         return InputError("extract", request.update + ": " + DescribeProblem(extraction.problem));
     Say("%s, %s extracted into %s\n", Count(extraction.files, "file", "files").c_str(),

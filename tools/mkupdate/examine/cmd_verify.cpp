@@ -1,12 +1,14 @@
-// mkupdate verify UPDATE.exe [--json]
+// mkupdate verify UPDATE.exe [--base OLD_DIR]... [--json]
 #include <cstdio>
 #include <filesystem>
 
 #include "build/name_room.h"
+#include "build/package_plan.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "host/host_files.h"
 #include "cli/text_util.h"
+#include "examine/delta_bases.h"
 #include "examine/update_file.h"
 #include "host/rct_convert.h"
 #include "lint/settings_replay.h"
@@ -18,7 +20,7 @@
 namespace {
 
 const char kVerifyHelp[] =
-    "usage: mkupdate verify UPDATE.exe [--json]\n"
+    "usage: mkupdate verify UPDATE.exe [--base OLD_DIR]... [--json]\n"
     "\n"
     "Checks an update executable the way the updater will meet it: the trailer and layout, every\n"
     "entry header, the rules of the format (names the updater writes under exactly that name,\n"
@@ -29,7 +31,14 @@ const char kVerifyHelp[] =
     "packed size says. An update that cannot work is not sound either: one without its title\n"
     "picture insttscr.rct (or with one the updater cannot show), or whose version range no\n"
     "installed version passes.\n"
+    "A delta entry (an update built with --base carries one for a file that changed little) has\n"
+    "its records checked: each kind, each range within the old file, the stream's end, the size\n"
+    "of what they make. Given the old versions with --base, each delta is applied to the file it\n"
+    "belongs to and the result's SHA-256 checked, and every --base must be served: for each\n"
+    "file the update brings as deltas, that folder's file must be one of their old versions (or\n"
+    "already the new one), else the updater would refuse players who have that version.\n"
     "\n"
+    "  --base OLD_DIR  an old version the update is for (repeatable)\n"
     "  --json       print the verdict as a JSON object\n"
     "  -q, --quiet  print nothing but problems\n"
     "  -h, --help   show this help\n"
@@ -83,15 +92,84 @@ bool CheckWorks(const SetupTexts& setup, int64_t packageOffset, PackageProblem& 
     return true;
 }
 
+// The delta entries of one name against every --base, once the group is complete: each old
+// version must be served by one of them.
+bool CheckDeltaGroup(const DeltaGroup& group, const DeltaBases& bases, PackageProblem& problem)
+{
+    for (size_t i = 0; i < group.served.size(); ++i) {
+        if (group.served[i])
+            continue;
+        problem.offset = group.offset;
+        problem.name = group.name;
+        problem.text = group.absent[i]
+                           ? "--base " + PathForDisplay(bases.Folder(i)) +
+                                 " lacks this file, which the update brings only as a delta: the updater would "
+                                 "refuse players who have that version"
+                           : "the file in --base " + PathForDisplay(bases.Folder(i)) +
+                                 " is none of the old versions this update's deltas apply to: the updater would "
+                                 "refuse players who have that version";
+        return false;
+    }
+    return true;
+}
+
+// Weighs a delta entry against every --base; a new name closes the group before it.
+bool WeighDelta(const WalkedEntry& e, DeltaBases& bases, DeltaGroup& group, PackageProblem& problem)
+{
+    std::string key = NameKey(e.entry.name, false);
+    if (!group.key.empty() && key != group.key && !CheckDeltaGroup(group, bases, problem))
+        return false;
+    if (key != group.key) {
+        group = DeltaGroup{key, e.entry.name, e.offset, std::vector<bool>(bases.Count()), std::vector<bool>(bases.Count())};
+    }
+    for (size_t i = 0; i < bases.Count(); ++i) {
+        const DeltaBases::OldFile* old = nullptr;
+        std::string error;
+        if (!bases.Find(i, e.entry.name, old, error)) {
+            problem.offset = e.offset;
+            problem.name = e.entry.name;
+            problem.text = error;
+            return false;
+        }
+        group.absent[i] = !old->present;
+        if (old->present && CompareDeltaBase(&e.deltaHeader, old->size, old->hash) != DELTA_BASE_DIFFERS)
+            group.served[i] = true;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunVerify(const Args& args)
 {
     bool json = false;
     std::string path;
-    int stop = ReadUpdateAndJson("verify", kVerifyHelp, args, path, json);
+    std::vector<std::filesystem::path> baseFolders;
+    std::vector<std::string> operands;
+    int stop = ReadCommandLine("verify", kVerifyHelp, args,
+                               {{{"--json"}, false,
+                                 [&](const std::string&) {
+                                     json = true;
+                                     return std::string();
+                                 }},
+                                {{"--base"}, true,
+                                 [&](const std::string& value) {
+                                     baseFolders.push_back(std::filesystem::u8path(value));
+                                     return std::string();
+                                 }}},
+                               operands);
     if (stop >= 0)
         return stop;
+    if (operands.empty())
+        return UsageError("verify", "which update? UPDATE.exe is missing");
+    if (operands.size() > 1)
+        return UsageError("verify", "one update at a time");
+    path = operands[0];
+    DeltaBases bases;
+    std::string baseError;
+    if (!bases.Read(baseFolders, baseError))
+        return InputError("verify", baseError);
+    DeltaGroup group;
     UpdateFile file;
     if (!file.Open(path))
         return InputError("verify", path + ": cannot open the file");
@@ -120,6 +198,13 @@ int RunVerify(const Args& args)
             problem.name = e.entry.name;
             return (int)WALK_STOP;
         }
+        if (!e.delta && !group.key.empty()) {
+            if (!CheckDeltaGroup(group, bases, problem))
+                return (int)WALK_STOP;
+            group = DeltaGroup{};
+        }
+        if (e.delta && !WeighDelta(e, bases, group, problem))
+            return (int)WALK_STOP;
         std::string name = Lower(e.entry.name);
         taking = nullptr;
         if (e.entry.originalSize != PACKAGE_FOLDER_SIZE && name == "install.env" && !setup.hasSettings) {
@@ -136,16 +221,28 @@ int RunVerify(const Args& args)
         taking->append(reinterpret_cast<const char*>(data), size);
         return true;
     };
+    // Each delta applied to the old version it belongs to, where a --base holds it.
+    walk.deltaSource = [&](const WalkedEntry& e) -> const DeltaSource* {
+        for (size_t i = 0; i < bases.Count(); ++i) {
+            const DeltaBases::OldFile* old = nullptr;
+            std::string error;
+            if (bases.Find(i, e.entry.name, old, error) && old->present &&
+                CompareDeltaBase(&e.deltaHeader, old->size, old->hash) == DELTA_BASE_MATCHES)
+                return bases.Open(old->path);
+        }
+        return nullptr;
+    };
     WalkSummary summary;
     bool sound = WalkPackage(file.Stream(), walk, &summary, &problem) && problem.text.empty() &&
+                 (group.key.empty() || CheckDeltaGroup(group, bases, problem)) &&
                  CheckWorks(setup, summary.firstEntryOffset, problem);
     for (const std::string& line : tight)
         PrintTo(stderr, "mkupdate verify: warning: %s\n", line.c_str());
     if (json) {
         PrintTo(stdout, "{\"file\": %s, \"sound\": %s", JsonString(path).c_str(), sound ? "true" : "false");
         if (sound)
-            PrintTo(stdout, ", \"files\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld", summary.files,
-                        summary.folders, summary.packageSize, (long long)summary.firstEntryOffset);
+            PrintTo(stdout, ", \"files\": %d, \"folders\": %d, \"packageSize\": %d, \"packageOffset\": %lld, \"deltas\": %d",
+                    summary.files, summary.folders, summary.packageSize, (long long)summary.firstEntryOffset, summary.deltas);
         else
             PrintTo(stdout, ", \"problem\": {\"offset\": %lld, \"name\": %s, \"text\": %s}", (long long)problem.offset,
                         JsonString(DisplayName(problem.name)).c_str(), JsonString(problem.text).c_str());
@@ -154,8 +251,12 @@ int RunVerify(const Args& args)
     if (!sound)
         return InputError("verify", path + ": " + DescribeProblem(problem));
     if (!json)
-        Say("%s: sound: %s, %s, package of %d bytes at offset %lld\n", path.c_str(),
-            Count(summary.files, "file", "files").c_str(), Count(summary.folders, "folder", "folders").c_str(),
-            summary.packageSize, (long long)summary.firstEntryOffset);
+        Say("%s: sound: %s%s, %s, package of %d bytes at offset %lld\n", path.c_str(),
+            Count(summary.files, "file", "files").c_str(),
+            summary.deltas > 0 ? (" (" + Count(summary.deltas, "delta", "deltas") +
+                                  (bases.Count() > 0 ? " applied to the old versions given" : ", records checked") + ")")
+                                     .c_str()
+                               : "",
+            Count(summary.folders, "folder", "folders").c_str(), summary.packageSize, (long long)summary.firstEntryOffset);
     return kExitOk;
 }
