@@ -30,7 +30,8 @@ int SetupPassStep(const PackageEntry* entry)
             return SETUP_END;
         return SETUP_SKIP;
     }
-    return IsSetupFileName(entry->name) ? SETUP_EXTRACT : SETUP_SKIP;
+    // A delta is made from a file of the game's: there is none in the work folder.
+    return IsSetupFileName(entry->name) && !IsDeltaEntry(entry) ? SETUP_EXTRACT : SETUP_SKIP;
 }
 
 bool IsSafeEntryName(const char* destinationFolder, const EntryHeader* header)

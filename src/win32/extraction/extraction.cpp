@@ -11,6 +11,7 @@
 #include "package/byte_stream.h"
 #include "package/entry_inflate.h"
 #include "package/entry_names.h"
+#include "package/delta_apply.h"
 #include "package/package_format.h"
 #include "base/notices.h"
 #include "text/path_text.h"
@@ -61,6 +62,11 @@ FILE* OpenPackage(ByteStream* bytes, int* packageSize)
 #define NO_ROOM_TEXT                                                                                                  \
     "ディスクの空き容量が足りません。\n%s\nのあるドライブに、あと %lu MB の空きが必要です。\n\n"                     \
     "空き容量を増やしてから［再試行］を押してください。"
+// A delta entry is made from the old versions the update accepts: a player's file that is none
+// of them (changed by the player, a mod, a damaged install) cannot be updated from.
+#define NO_BASE_TEXT                                                                                                  \
+    "次のファイルが、このアップデートの対象のバージョンと一致しません。\n%s\n\n"                                 \
+    "ゲームをインストールし直してから、もう一度アップデートしてください。"
 #define BUSY_TEXT                                                                                                     \
     "このフォルダでは、別のアップデータが実行中です。\n%s\n\n"                                                       \
     "そのアップデータが終わってから、もう一度実行してください。"
@@ -105,6 +111,49 @@ static int InflateEntry(ByteStream* stream, const EntryHeader* header, const cha
     }
     free(input);
     free(output);
+    return result;
+}
+
+// Makes one delta entry's new file from the installed one (old, as the checks found it), the
+// stream at the entry's data; 0 when the result was written whole and checked, else 1.
+static int ApplyEntry(ByteStream* stream, const EntryHeader* header, const char* folder, const char* path, HWND window,
+                      int consumed, const FileIdentity* old)
+{
+    // The old file is read through its own handle while the new one is written beside it; it must
+    // still be the file the checks hashed.
+    HANDLE oldFile = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    FileIdentity opened;
+    if (oldFile == INVALID_HANDLE_VALUE)
+        return 1;
+    if (!ReadHandleIdentity(oldFile, &opened) || !SameItem(&opened, old)) {
+        CloseHandle(oldFile);
+        return 1;
+    }
+    unsigned char* work = (unsigned char*)CheckedAlloc(DELTA_WORK_SIZE);
+    int result = 1;
+    HANDLE file = OpenExtractedFile(folder, header->entry.name, old);
+    if (file != INVALID_HANDLE_VALUE) {
+        DeltaHeader delta;
+        bool known = ReadDeltaHeader(stream, header->entry.compressedSize, &delta);
+        if (window != NULL)
+            BeginFileProgress(window, path, known && delta.resultSize < 0x7FFFFFFF ? (int)delta.resultSize : 0);
+        HandleSource context;
+        DeltaSource source;
+        OpenOldFileSource(&context, oldFile, &source);
+        FileSink target = {file, window, consumed};
+        InflateSink sink = {&target, WriteBlock, ReportBlock};
+        DeltaOutcome outcome;
+        result = known && ApplyDeltaRecords(stream, &delta, header->entry.compressedSize, &source, work, &sink, &outcome) ==
+                              DELTA_DONE
+                     ? 0
+                     : 1;
+        if (window != NULL)
+            EndFileProgress(window);
+        result = FinishExtractedFile(folder, header->entry.name, result, header->lastWriteTime);
+    }
+    CloseHandle(oldFile);
+    free(work);
     return result;
 }
 
@@ -171,6 +220,17 @@ static int CheckBeforeWriting(const char* destinationFolder)
         }
         if (read != PACKAGE_ENTRY || !IsSafeEntryName(destinationFolder, &header))
             break;
+        if (IsDeltaEntry(&header.entry)) {
+            // Only its header is looked at here: which old version it was made from.
+            DeltaHeader delta;
+            if (!ReadDeltaHeader(&bytes, header.entry.compressedSize, &delta) ||
+                !SkipBytes(&bytes, header.entry.compressedSize - DELTA_HEADER_SIZE))
+                break;
+            result = CheckDeltaEntry(&header.entry, &delta);
+            if (result != 0)
+                break;
+            continue;
+        }
         if (!IsFolderEntry(&header.entry) && SkipPackageData(&bytes, &header.entry) != PACKAGE_ENTRY)
             break;
         result = CheckEntry(&header.entry);
@@ -211,6 +271,8 @@ static void PrepareFullPass(const char* destinationFolder, FILE* stream)
                 EndCancelled(stream);
             continue;
         }
+        if (checked == CHECK_NO_BASE)
+            EndWithNotice(stream, NO_BASE_TEXT, GetCheckedName());
         if (checked != 0)
             FailExtraction(stream);
         int begun = BeginJournal(destinationFolder);
@@ -298,11 +360,20 @@ void ExtractPackage(const char* destinationFolder, int mode)
         consumed += PACKAGE_TIME_SIZE;
         bool replacing = false;
         const FileIdentity* old = NULL;
-        if (mode == EXTRACT_FULL_PASS && !GetFoundDestination(fileOrdinal, &replacing, &old))
+        char delta = 0;
+        if (mode == EXTRACT_FULL_PASS && !GetFoundDestination(fileOrdinal, &replacing, &old, &delta))
             FailExtraction(stream);
         ++fileOrdinal;
-        if (InflateEntry(&bytes, &header, destinationFolder, path, window, consumed, replacing ? old : NULL) != 0)
+        if (IsDeltaEntry(entry) && delta != FOUND_DELTA_APPLY) {
+            // Made from another old version, or the file is new already.
+            if (mode != EXTRACT_FULL_PASS || SkipPackageData(&bytes, entry) != PACKAGE_ENTRY)
+                FailExtraction(stream);
+        } else if (IsDeltaEntry(entry)) {
+            if (ApplyEntry(&bytes, &header, destinationFolder, path, window, consumed, old) != 0)
+                FailExtraction(stream);
+        } else if (InflateEntry(&bytes, &header, destinationFolder, path, window, consumed, replacing ? old : NULL) != 0) {
             FailExtraction(stream);
+        }
         consumed += (int)entry->compressedSize;
     }
 }

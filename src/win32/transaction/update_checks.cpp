@@ -9,6 +9,7 @@
 #include "base/reparse_points.h"
 #include "text/buffer_sizes.h"
 #include "text/path_text.h"
+#include "package/delta_apply.h"
 #include "transaction/destination_index.h"
 #include "transaction/update_journal.h"
 
@@ -21,6 +22,7 @@ static int lastRoom = -1;
 struct FoundDestination {
     bool replacing;
     FileIdentity old;
+    char delta;  // FOUND_* for a delta entry, 0 for a file entry
 };
 static FoundDestination* found;
 static int foundCount;
@@ -34,7 +36,7 @@ static void ForgetFound(void)
     foundRoom = 0;
 }
 
-static void KeepFound(bool replacing, const FileIdentity* old)
+static void KeepFound(bool replacing, const FileIdentity* old, char delta = 0)
 {
     if (foundCount == foundRoom) {
         int room = foundRoom == 0 ? 64 : foundRoom * 2;
@@ -46,6 +48,7 @@ static void KeepFound(bool replacing, const FileIdentity* old)
         foundRoom = room;
     }
     found[foundCount].replacing = replacing;
+    found[foundCount].delta = delta;
     if (old != NULL)
         found[foundCount].old = *old;
     ++foundCount;
@@ -195,8 +198,118 @@ static int CheckRoom(void)
     return 0;
 }
 
+static void NoteNeed(const char* name, uint64_t size);
+
+// The delta entries of one name, one for each old version the update accepts: the installed file
+// is hashed once, and the first entry made from it applies; an installed file that already is
+// the new version needs none. A file that matches no old version stops the pass before anything
+// is written.
+static char deltaName[PATH_BUFFER_SIZE];
+static bool deltaOpen;     // a name's entries are being checked
+static bool deltaDecided;  // one of them applies, or the file is new already
+static bool deltaHashed;   // the installed file was there and could be read
+static uint64_t deltaSize;
+static unsigned char deltaHash[SHA256_SIZE];
+static FileIdentity deltaOld;
+
+static size_t ReadAt(void* context, uint64_t offset, void* buffer, size_t size)
+{
+    HANDLE file = ((HandleSource*)context)->file;
+    LARGE_INTEGER position;
+    position.QuadPart = (LONGLONG)offset;
+    DWORD read = 0;
+    if (!SetFilePointerEx(file, position, NULL, FILE_BEGIN) || !ReadFile(file, buffer, (DWORD)size, &read, NULL))
+        return 0;
+    return read;
+}
+
+static void KeepWindowsAliveWhileHashing(void* context, uint64_t hashed)
+{
+    (void)context;
+    (void)hashed;
+    // Nothing is written yet: a quit now simply ends the run.
+    PumpMessages();
+}
+
+void OpenOldFileSource(HandleSource* context, HANDLE file, DeltaSource* source)
+{
+    context->file = file;
+    source->context = context;
+    source->read = ReadAt;
+}
+
+// The group of delta entries that ended: 0, or CHECK_NO_BASE when none fits the installed file.
+static int CloseDeltaGroup(void)
+{
+    if (!deltaOpen)
+        return 0;
+    deltaOpen = false;
+    if (deltaDecided)
+        return 0;
+    JoinPath(checkedName, checkFolder, deltaName);
+    return CHECK_NO_BASE;
+}
+
+// Hashes the installed file at path once for the group.
+static int HashInstalledFile(const char* path, DWORD attributes)
+{
+    deltaHashed = false;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;  // nothing installed: no old version fits
+    int replaceable = CheckReplaceable(path, attributes, &deltaOld);
+    if (replaceable != 0) {
+        CopyText(checkedName, path, PATH_BUFFER_SIZE);
+        return replaceable;
+    }
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    HandleSource context;
+    DeltaSource source;
+    OpenOldFileSource(&context, file, &source);
+    unsigned char* buffer = (unsigned char*)CheckedAlloc(BLOCK_SIZE);
+    deltaSize = deltaOld.size;
+    deltaHashed = HashDeltaSource(&source, deltaSize, buffer, KeepWindowsAliveWhileHashing, NULL, deltaHash);
+    free(buffer);
+    CloseHandle(file);
+    return 0;
+}
+
+int CheckDeltaEntry(const PackageEntry* entry, const DeltaHeader* header)
+{
+    if (deltaOpen && strcmp(deltaName, entry->name) != 0) {
+        int closed = CloseDeltaGroup();
+        if (closed != 0)
+            return closed;
+    }
+    if (!deltaOpen) {
+        char path[PATH_BUFFER_SIZE];
+        if (!JoinPath(path, checkFolder, entry->name))
+            return CHECK_REFUSED;
+        CopyText(deltaName, entry->name, PATH_BUFFER_SIZE);
+        deltaOpen = true;
+        deltaDecided = false;
+        int hashed = HashInstalledFile(path, FindDestination(checkFolder, entry->name));
+        if (hashed != 0)
+            return hashed;
+    }
+    char verdict = FOUND_DELTA_SKIP;
+    if (!deltaDecided && deltaHashed) {
+        int match = CompareDeltaBase(header, deltaSize, deltaHash);
+        if (match == DELTA_BASE_MATCHES)
+            verdict = FOUND_DELTA_APPLY;
+        deltaDecided = match != DELTA_BASE_DIFFERS;
+    }
+    KeepFound(true, &deltaOld, verdict);
+    if (verdict == FOUND_DELTA_APPLY)
+        NoteNeed(entry->name, header->resultSize);
+    return 0;
+}
+
 void BeginChecks(const char* folder)
 {
+    deltaOpen = false;
     CopyText(checkFolder, folder, PATH_BUFFER_SIZE);
     ForgetDestinations();
     ForgetLeftoverFolders();
@@ -207,8 +320,23 @@ void BeginChecks(const char* folder)
     lastRoom = -1;
 }
 
+// The room a file of size bytes needs on its destination folder's volume.
+static void NoteNeed(const char* name, uint64_t size)
+{
+    int folderPart = FolderPartLength(name);
+    if (lastRoom < 0 || strncmp(lastFolder, name, (size_t)folderPart) != 0 || lastFolder[folderPart] != '\0') {
+        snprintf(lastFolder, sizeof lastFolder, "%.*s", folderPart, name);
+        lastRoom = NoteRoomNeed(checkFolder, lastFolder);
+    }
+    if (lastRoom >= 0)
+        AddRoomNeed(lastRoom, size);
+}
+
 int CheckEntry(const PackageEntry* entry)
 {
+    int closed = CloseDeltaGroup();
+    if (closed != 0)
+        return closed;
     char path[PATH_BUFFER_SIZE];
     if (!JoinPath(path, checkFolder, entry->name))
         return CHECK_REFUSED;
@@ -224,18 +352,15 @@ int CheckEntry(const PackageEntry* entry)
         }
     }
     KeepFound(attributes != INVALID_FILE_ATTRIBUTES, &old);
-    int folderPart = FolderPartLength(entry->name);
-    if (lastRoom < 0 || strncmp(lastFolder, entry->name, (size_t)folderPart) != 0 || lastFolder[folderPart] != '\0') {
-        snprintf(lastFolder, sizeof lastFolder, "%.*s", folderPart, entry->name);
-        lastRoom = NoteRoomNeed(checkFolder, lastFolder);
-    }
-    if (lastRoom >= 0)
-        AddRoomNeed(lastRoom, (uint64_t)(uint32_t)entry->originalSize);
+    NoteNeed(entry->name, (uint64_t)(uint32_t)entry->originalSize);
     return 0;
 }
 
 int EndChecks(int result)
 {
+    if (result == 0)
+        result = CloseDeltaGroup();
+    deltaOpen = false;
     ForgetDestinations();
     SearchLeftoverFolders(false);
     if (result == 0)
@@ -254,11 +379,12 @@ uint64_t GetShortfall(void)
     return shortfall;
 }
 
-bool GetFoundDestination(int ordinal, bool* replacing, const FileIdentity** old)
+bool GetFoundDestination(int ordinal, bool* replacing, const FileIdentity** old, char* delta)
 {
     if (ordinal < 0 || ordinal >= foundCount)
         return false;
     *replacing = found[ordinal].replacing;
+    *delta = found[ordinal].delta;
     *old = &found[ordinal].old;
     return true;
 }

@@ -8,6 +8,9 @@
 
 #include <stdint.h>
 
+#include <windows.h>
+
+#include "package/delta_apply.h"
 #include "package/package_format.h"
 #include "transaction/file_identity.h"
 
@@ -15,12 +18,18 @@
 #define CHECK_REFUSED 1  // damage, or a destination that can never be replaced
 #define CHECK_IN_USE 2   // GetCheckedName is in use
 #define CHECK_NO_ROOM 3  // GetCheckedName's drive lacks GetShortfall bytes
+#define CHECK_NO_BASE 4  // GetCheckedName matches no old version a delta entry of it was made from
+
+// What the checks decided for a delta entry.
+#define FOUND_DELTA_APPLY 'A'  // made from the installed file: applied
+#define FOUND_DELTA_SKIP 'S'   // made from another old version, or the file is new already: passed over
 
 // Starts the checks of a pass into folder; the working folders earlier runs left beside the
 // destinations are noted on the way, for SweepLeftoverFolders.
 void BeginChecks(const char* folder);
-// 0, or why the entry stops the pass.
+// 0, or why the entry stops the pass: a file or folder entry, and a delta entry with its header.
 int CheckEntry(const PackageEntry* entry);
+int CheckDeltaEntry(const PackageEntry* entry, const DeltaHeader* header);
 // After the last entry (result: 0, or what stopped the walk): the room on each volume.
 int EndChecks(int result);
 
@@ -28,8 +37,17 @@ int EndChecks(int result);
 const char* GetCheckedName(void);
 uint64_t GetShortfall(void);
 
-// What the checks found at the name of the file entry at ordinal: false when they saw no such entry.
-bool GetFoundDestination(int ordinal, bool* replacing, const FileIdentity** old);
+// What the checks found at the name of the file or delta entry at ordinal (counting both): whether
+// a file was there and its identity, and for a delta entry FOUND_DELTA_APPLY or FOUND_DELTA_SKIP
+// (else 0). False when they saw no such entry.
+bool GetFoundDestination(int ordinal, bool* replacing, const FileIdentity** old, char* delta);
+
+// A source that reads the old file through its handle, for the delta applier; the caller keeps
+// context while the source is in use.
+struct HandleSource {
+    HANDLE file;
+};
+void OpenOldFileSource(HandleSource* context, HANDLE file, DeltaSource* source);
 void ForgetChecks(void);
 
 // Working folders that earlier runs left beside the destinations go once the update is in place:
