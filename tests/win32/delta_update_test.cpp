@@ -3,6 +3,7 @@
 // the update before anything is written, and a damaged delta is undone like any damage.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "extraction/extraction.h"
 #include "folder_state.h"
 #include "package/delta_writer.h"
+#include "package/sha256.h"
 #include "package/package_writer.h"
 #include "pseudo_random.h"
 #include "scratch.h"
@@ -250,6 +252,99 @@ TEST(DeltaPass, ADamagedDeltaIsUndoneWithEverythingElse)
         EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
         EXPECT_EQ(ReadFolderState(game), before);
     }
+}
+
+// The full pass in a child that reports its peak working set in KiB as its exit code.
+TEST_CHILD(PassPeak)
+{
+    CreateWorkFolder();
+    SetPackageFilePath(args.at(0).c_str());
+    ExtractPackage(args.at(1).c_str(), EXTRACT_FULL_PASS);
+    RemoveWorkFolder();
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return (int)(counters.PeakWorkingSetSize / 1024);
+}
+
+// The old version of a large archive, block by block (cheap to make again for hashing).
+void FillBlock(uint64_t index, std::string& block)
+{
+    uint32_t state = (uint32_t)index * 2654435761u + 1;
+    for (char& byte : block) {
+        state = state * 1103515245u + 12345u;
+        byte = (char)(state >> 24);
+    }
+}
+
+// A game whose archive of `blocks` blocks gets an update changing 8 bytes in its middle and adding
+// a tail: the peak working set of that pass, in KiB.
+DWORD PeakOfLargeDelta(const ScratchFolder& scratch, const std::string& label, uint64_t blocks)
+{
+    const std::string game = scratch / ("game " + label);
+    CreateDirectoryA(game.c_str(), nullptr);
+    const uint64_t size = blocks * BLOCK_SIZE;
+    const uint64_t middle = size / 2 + 3;
+    const std::string patch = "changed!", tail = "the end";
+    Sha256Context oldHash, newHash;
+    Sha256Init(&oldHash);
+    Sha256Init(&newHash);
+    HANDLE file = CreateFileA((game + "\\archive.pak").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string block(BLOCK_SIZE, '\0');
+    for (uint64_t i = 0; i < blocks; ++i) {
+        FillBlock(i, block);
+        DWORD written = 0;
+        WriteFile(file, block.data(), (DWORD)block.size(), &written, nullptr);
+        Sha256Update(&oldHash, block.data(), block.size());
+        if (middle >= i * BLOCK_SIZE && middle < (i + 1) * BLOCK_SIZE)
+            block.replace((size_t)(middle - i * BLOCK_SIZE), patch.size(), patch);
+        Sha256Update(&newHash, block.data(), block.size());
+    }
+    CloseHandle(file);
+    Sha256Update(&newHash, tail.data(), tail.size());
+    DeltaHeader header{};
+    header.baseSize = size;
+    header.resultSize = size + tail.size();
+    Sha256Final(&oldHash, header.baseHash);
+    Sha256Final(&newHash, header.resultHash);
+    Bytes stream;
+    DeltaWriter writer([&](const unsigned char* d, size_t n) { stream.insert(stream.end(), d, d + n); });
+    writer.Copy(0, middle);
+    writer.Add((const unsigned char*)patch.data(), patch.size());
+    writer.Copy(middle + patch.size(), size - middle - patch.size());
+    writer.Add((const unsigned char*)tail.data(), tail.size());
+    writer.Finish();
+    Bytes data(DELTA_HEADER_SIZE);
+    EncodeDeltaHeader(&header, data.data());
+    data.insert(data.end(), stream.begin(), stream.end());
+    const std::string package = scratch / ("update " + label + ".exe");
+    WriteFileBytes(package, BuildUpdate({{"archive.pak", "", data}}));
+    DWORD peak = StartChild("PassPeak", {package, game}).WaitForExit(120000);
+    HANDLE made = CreateFileA((game + "\\archive.pak").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)middle;
+    char seen[8] = {};
+    DWORD read = 0;
+    SetFilePointerEx(made, at, nullptr, FILE_BEGIN);
+    ReadFile(made, seen, sizeof seen, &read, nullptr);
+    CloseHandle(made);
+    EXPECT_EQ(std::string(seen, read), patch) << label;
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    GetFileAttributesExA((game + "\\archive.pak").c_str(), GetFileExInfoStandard, &attributes);
+    EXPECT_EQ(((uint64_t)attributes.nFileSizeHigh << 32) | attributes.nFileSizeLow, size + tail.size()) << label;
+    RemoveTree(game);
+    return peak;
+}
+
+// The 32-bit updater makes a file larger than 512 MiB from its old version in the memory it needs
+// for a small one: the old file is read and the new one written a block at a time.
+TEST(DeltaPass, ALargeFileIsMadeInTheMemoryOfASmallOne)
+{
+    ScratchFolder scratch;
+    const DWORD small = PeakOfLargeDelta(scratch, "1 MiB", 8);
+    const DWORD large = PeakOfLargeDelta(scratch, "513 MiB", 4104);
+    ASSERT_GT(small, 1000u) << "no peak reported";
+    EXPECT_LT((double)large - (double)small, 2048.0) << "peak KiB: " << small << " for 1 MiB, " << large << " for 513 MiB";
 }
 
 }  // namespace
