@@ -431,6 +431,11 @@ TEST(Transaction, WithoutRoomOnTheDiskNothingIsWritten)
     EXPECT_EQ(ReadFolderState(game), before);
 }
 
+bool InWorkingFolder(const std::string& name)
+{
+    return IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\')));
+}
+
 // Every name the game had, as it was: new names may only be the pass's working folders, its
 // record and the package's new folders.
 void ExpectOldNamesUntouched(const FolderState& before, const FolderState& now)
@@ -438,8 +443,7 @@ void ExpectOldNamesUntouched(const FolderState& before, const FolderState& now)
     for (const auto& [name, item] : before)
         EXPECT_EQ(now.count(name) ? now.at(name) : ItemState{}, item) << name << " changed before the commit";
     for (const auto& [name, item] : now) {
-        bool ours = IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\'))) ||
-                    name == UPDATE_JOURNAL_NAME || (item.folder && name == "new");
+        bool ours = InWorkingFolder(name) || name == UPDATE_JOURNAL_NAME || (item.folder && name == "new");
         EXPECT_TRUE(before.count(name) || ours) << name << " took its name before the commit";
     }
 }
@@ -964,11 +968,6 @@ TEST(Transaction, AnotherUpdaterAtWorkOnTheFolderIsToldApart)
     EXPECT_EQ(child.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFolderState(game), before);
     CloseHandle(record);
-}
-
-bool InWorkingFolder(const std::string& name)
-{
-    return IsWorkPath("\\" + name) || IsWorkPath("\\" + name.substr(0, name.rfind('\\')));
 }
 
 // What the folder's working folders hold after the next run: none may carry the mark any more.
