@@ -118,8 +118,9 @@ TEST(MkupdateDelta, OneUpdateTakesEachBaseToTheNewVersion)
             EXPECT_TRUE(e.delta);
             ++archiveDeltas;
         }
-        if (e.name == "data\\image.dat")
+        if (e.name == "data\\image.dat") {
             EXPECT_FALSE(e.delta) << "1.00 lacks it: whole";
+        }
         EXPECT_NE(e.name, "game.exe");  // the same in every base
     }
     EXPECT_EQ(archiveDeltas, 2);
