@@ -207,6 +207,8 @@ Bytes Encrypted(Bytes bytes, uint64_t key)
     return bytes;
 }
 
+void SaveStream(ZlibStream& stream, const fs::path& path, const unsigned char* header = nullptr, size_t headerSize = 0);
+
 struct Measured {
     uint64_t size = 0;
     double seconds = 0;
@@ -229,7 +231,7 @@ Measured Whole(const fs::path& path, const fs::path& save = {})
 }
 
 // Writes a stream's bytes to a file.
-void SaveStream(ZlibStream& stream, const fs::path& path, const unsigned char* header = nullptr, size_t headerSize = 0)
+void SaveStream(ZlibStream& stream, const fs::path& path, const unsigned char* header, size_t headerSize)
 {
     std::FILE* out = std::fopen(path.string().c_str(), "wb");
     if (header != nullptr)
