@@ -25,6 +25,8 @@
 
 #include "build/delta_match.h"
 #include "build/package_build.h"
+#include "package/delta_apply.h"
+#include "package/entry_inflate.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
@@ -205,13 +207,15 @@ Bytes Encrypted(Bytes bytes, uint64_t key)
     return bytes;
 }
 
+void SaveStream(ZlibStream& stream, const fs::path& path, const unsigned char* header = nullptr, size_t headerSize = 0);
+
 struct Measured {
     uint64_t size = 0;
     double seconds = 0;
     bool ran = false;
 };
 
-Measured Whole(const fs::path& path)
+Measured Whole(const fs::path& path, const fs::path& save = {})
 {
     Measured m;
     ZlibStream zlib;
@@ -221,10 +225,60 @@ Measured Whole(const fs::path& path)
     m.ran = CompressFile(path, 9, zlib, original, error);
     m.seconds = Seconds(start);
     m.size = zlib.Size();
+    if (!save.empty())
+        SaveStream(zlib, save);
     return m;
 }
 
-Measured Ours(const fs::path& oldPath, const fs::path& newPath, bool& nothing)
+// Writes a stream's bytes to a file.
+void SaveStream(ZlibStream& stream, const fs::path& path, const unsigned char* header, size_t headerSize)
+{
+    std::FILE* out = std::fopen(path.string().c_str(), "wb");
+    if (header != nullptr)
+        std::fwrite(header, 1, headerSize, out);
+    std::string error;
+    stream.CopyTo([&](const unsigned char* data, size_t size) { std::fwrite(data, 1, size, out); }, error);
+    std::fclose(out);
+}
+
+bool WriteBlock(void* context, const unsigned char* data, size_t size)
+{
+    return std::fwrite(data, 1, size, static_cast<std::FILE*>(context)) == size;
+}
+
+// The updater's two ways to make the new file, each from its packed data to a file on disk: the
+// delta applied to the old file, and the whole file inflated. Seconds of each.
+void TimeApplying(const fs::path& oldPath, const fs::path& deltaPath, const fs::path& wholePath, const fs::path& out,
+                  double& applySeconds, double& inflateSeconds)
+{
+    std::vector<unsigned char> work(DELTA_WORK_SIZE);
+    for (int pass = 0; pass < 2; ++pass) {
+        const fs::path& packed = pass == 0 ? deltaPath : wholePath;
+        std::FILE* in = std::fopen(packed.string().c_str(), "rb");
+        std::FILE* result = std::fopen(out.string().c_str(), "wb");
+        ByteStream stream = FileByteStream(in);
+        InflateSink sink = {result, WriteBlock, nullptr};
+        uint32_t size = (uint32_t)fs::file_size(packed);
+        auto start = std::chrono::steady_clock::now();
+        int status;
+        if (pass == 0) {
+            DeltaFileSource old(oldPath);
+            DeltaOutcome outcome;
+            status = ApplyDeltaEntry(&stream, size, old.Source(), work.data(), &sink, &outcome);
+        } else {
+            InflateOutcome outcome;
+            status = InflateEntryData(&stream, size, -1, work.data(), work.data() + BLOCK_SIZE, &sink, &outcome);
+        }
+        std::fflush(result);
+        (pass == 0 ? applySeconds : inflateSeconds) = Seconds(start);
+        std::fclose(result);
+        std::fclose(in);
+        if (status != 0)
+            std::printf("bench_delta: %s failed with status %d\n", pass == 0 ? "applying" : "inflating", status);
+    }
+}
+
+Measured Ours(const fs::path& oldPath, const fs::path& newPath, bool& nothing, const fs::path& save = {})
 {
     Measured m;
     DeltaMade made;
@@ -234,6 +288,11 @@ Measured Ours(const fs::path& oldPath, const fs::path& newPath, bool& nothing)
     m.seconds = Seconds(start);
     m.size = made.DataSize();
     nothing = made.nothingMatches;
+    if (m.ran && !save.empty()) {
+        unsigned char header[DELTA_HEADER_SIZE];
+        EncodeDeltaHeader(&made.header, header);
+        SaveStream(made.records, save, header, sizeof header);
+    }
     if (!m.ran)
         std::fprintf(stderr, "bench_delta: %s\n", error.c_str());
     return m;
@@ -292,9 +351,14 @@ int main(int argc, char** argv)
         WriteFile(root / "old.arc", Archive(before, deflated));
         WriteFile(root / "new.arc", Archive(after, deflated));
         bool nothing = false;
-        Measured ours = Ours(root / "old.arc", root / "new.arc", nothing);
+        Measured ours = Ours(root / "old.arc", root / "new.arc", nothing, root / "delta.bin");
         Measured xdelta = Xdelta(root / "old.arc", root / "new.arc", root / "x.vcdiff");
-        Report(deflated ? "archive, zlib members" : "archive, raw members", ours, xdelta, Whole(root / "new.arc"));
+        Report(deflated ? "archive, zlib members" : "archive, raw members", ours, xdelta,
+               Whole(root / "new.arc", root / "whole.bin"));
+        double apply = 0, inflate = 0;
+        TimeApplying(root / "old.arc", root / "delta.bin", root / "whole.bin", root / "made.arc", apply, inflate);
+        std::printf("%-24s making the file: delta applied %.2f s, whole inflated %.2f s: speed %.2f of inflating\n",
+                    "", apply, inflate, inflate / apply);
     }
     {
         Bytes oldExe, newExe;

@@ -538,6 +538,9 @@ void ExplainDeltas(const BuildResult& result, std::FILE* out)
 
 std::string DeltaSummary(const DeltaTotals& totals)
 {
+    if (totals.deltaFiles == 0)
+        return "none clearly smaller than the whole file; " +
+               Count(totals.files, "changed file", "changed files") + " packed whole";
     std::string text = Count(totals.deltaFiles, "changed file", "changed files") + " as " +
                        Count(totals.deltas, "delta", "deltas") + " of " + std::to_string(totals.deltaBytes) +
                        " bytes instead of " + (totals.atLeast ? "more than " : "") + std::to_string(totals.wholeBytes) +

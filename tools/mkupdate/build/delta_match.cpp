@@ -118,7 +118,7 @@ uint32_t PowerOut()
 // The sampled index of the old file: every step-th window's hash and its sample number.
 class OldIndex {
 public:
-    bool Build(BlockCache& old, size_t budget, Sha256Context& hash)
+    bool Build(BlockCache& old, size_t budget)
     {
         uint64_t size = old.Size();
         uint64_t slots = 1;
@@ -132,18 +132,22 @@ public:
             slots /= 2;  // small files get small tables
         table_.assign((size_t)slots, Slot{0, kEmpty});
         mask_ = slots - 1;
-        for (uint64_t start = 0; start < size; start += kCacheBlock) {
+        unsigned char window[kWindow];
+        for (uint64_t k = 0; k < samples;) {
+            // The samples whose windows lie inside one block come straight from it.
+            uint64_t at = k * step_;
             size_t got;
-            const unsigned char* span = old.Span(start, kCacheBlock, got);
+            const unsigned char* span = old.Span(at, kCacheBlock, got);
             if (span == nullptr)
                 return false;
-            Sha256Update(&hash, span, got);
-        }
-        unsigned char window[kWindow];
-        for (uint64_t k = 0; k < samples; ++k) {
-            if (!old.Read(k * step_, window, kWindow))
+            if (got >= kWindow) {
+                for (; k < samples && k * step_ + kWindow <= at + got; ++k)
+                    Insert(WindowHash(span + (k * step_ - at)), (uint32_t)k);
+                continue;
+            }
+            if (!old.Read(at, window, kWindow))
                 return false;
-            Insert(WindowHash(window), (uint32_t)k);
+            Insert(WindowHash(window), (uint32_t)k++);
         }
         return true;
     }
@@ -545,18 +549,25 @@ bool MakeDelta(const fs::path& oldPath, const fs::path& newPath, const DeltaMatc
         return false;
     };
     OldIndex index;
-    Sha256Context oldHash;
-    Sha256Init(&oldHash);
-    if (!index.Build(oldCache, options.indexBudget, oldHash))
+    if (!index.Build(oldCache, options.indexBudget))
         return readError();
-    made.header.baseSize = oldSize;
-    Sha256Final(&oldHash, made.header.baseHash);
-    made.header.resultSize = newSize;
-
     Matcher matcher(oldCache, newCache, index);
     made.nothingMatches = NothingMatches(matcher, newSize);
     if (made.nothingMatches)
         return !newCache.Failed() || readError();
+    // The old file's hash only once a delta is worth making.
+    Sha256Context oldHash;
+    Sha256Init(&oldHash);
+    for (uint64_t start = 0; start < oldSize; start += kCacheBlock) {
+        size_t got;
+        const unsigned char* span = oldCache.Span(start, kCacheBlock, got);
+        if (span == nullptr)
+            return readError();
+        Sha256Update(&oldHash, span, got);
+    }
+    made.header.baseSize = oldSize;
+    Sha256Final(&oldHash, made.header.baseHash);
+    made.header.resultSize = newSize;
 
     bool writeOk = true;
     DeltaWriter writer(
