@@ -446,6 +446,13 @@ int main(int argc, char** argv)
     }
     bool largeRun = argc > 1 && std::strcmp(argv[1], "--large") == 0;
     uint64_t big = largeRun ? (1ull << 30) - (1 << 20) : 128ull << 20;
+    // --delta runs the delta's comparison alone, for looking at it closely.
+    if (argc > 1 && std::strcmp(argv[argc - 1], "--delta") == 0) {
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, MAX_PATH);
+        CompareDeltaPass(self, big);
+        return 0;
+    }
 
     const uint64_t blocks = big / kUnit;
     PassTimes large = CompareFullPass(largeRun ? "two files of 512 MiB" : "two files of 64 MiB",
