@@ -50,6 +50,7 @@ struct Record {
     bool* ours;  // per step: a working folder step whose folder is the updater's (identity, mark)
     bool* keptForPlayer;  // per working folder step: an old file stays in it
     bool held;   // something of ours could not be touched because it is in use
+    int lastWork;  // the working folder step found last
 };
 
 static bool HasMark(const char* workPath)
@@ -116,13 +117,17 @@ static bool IsOurWorkFolder(const char* folder, const Step* step)
 }
 
 // The working folder step that a waiting name lies in; -1 when the record has none that is ours.
-static int WorkStepOf(const Record* record, const char* waiting)
+static int WorkStepOf(Record* record, const char* waiting)
 {
     char work[PATH_BUFFER_SIZE];
     WorkFolderOf(waiting, work);
+    // The files of one working folder stand together in the record: the last one found first.
+    int last = record->lastWork;
+    if (last >= 0 && last < record->count && record->ours[last] && _stricmp(record->steps[last].name, work) == 0)
+        return last;
     for (int i = 0; i < record->count; ++i) {
         if (record->steps[i].kind == JOURNAL_WORK_FOLDER && record->ours[i] && _stricmp(record->steps[i].name, work) == 0)
-            return i;
+            return record->lastWork = i;
     }
     return -1;
 }
