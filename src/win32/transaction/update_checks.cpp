@@ -13,6 +13,18 @@
 #include "transaction/destination_index.h"
 #include "transaction/update_journal.h"
 
+// Thousands of destinations are opened before the first write: the windows answer meanwhile (a
+// quit simply ends the run, nothing being written yet).
+static DWORD lastDrain;
+
+static void KeepWindowsAnswering(void)
+{
+    if (GetTickCount() - lastDrain >= 50) {
+        PumpMessages();
+        lastDrain = GetTickCount();
+    }
+}
+
 static char checkFolder[PATH_BUFFER_SIZE];
 static char lastFolder[PATH_BUFFER_SIZE];
 static int lastRoom = -1;
@@ -309,6 +321,7 @@ int CheckDeltaEntry(const PackageEntry* entry, const DeltaHeader* header)
 
 void BeginChecks(const char* folder)
 {
+    lastDrain = GetTickCount();
     deltaOpen = false;
     CopyText(checkFolder, folder, PATH_BUFFER_SIZE);
     ForgetDestinations();
@@ -334,6 +347,7 @@ static void NoteNeed(const char* name, uint64_t size)
 
 int CheckEntry(const PackageEntry* entry)
 {
+    KeepWindowsAnswering();
     int closed = CloseDeltaGroup();
     if (closed != 0)
         return closed;
