@@ -165,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "relative to where the updater runs"},
         LintCase{"IniEntriesWithoutFile", "[ini]\na=1\n-\n", {}, 1, false, "INI_FILE is not set"},
         LintCase{"RegEntriesWithoutKey", "[reg]\n\"a\"=\"b\"\n-\n", {}, 1, false, "REG_GLOBAL is not set"},
-        LintCase{"ChkRegWithoutHigh", "CHKREG\tVersion\n", {}, 1, false, "without CHKREGVERHIGH"},
+        LintCase{"ChkRegWithoutHigh", "REG_GLOBAL\tM\nREG_LOCAL\tG\nCHKREG\tVersion\n[reg]\n\"Version\"=\"1\"\n-\n", {},
+                 3, false, "without CHKREGVERHIGH"},
         LintCase{"VersionRangeEmpty", "CHKREG\tV\nCHKREGVER\t5\nCHKREGVERHIGH\t4\n", {}, 2, true,
                  "CHKREGVER 5 is above CHKREGVERHIGH 4: every installed version is refused"},
         LintCase{"VersionRangeEmptyFromTheDefault", "CHKREG\tV\nCHKREGVERHIGH\t-1\n", {}, 2, true,
@@ -403,8 +404,9 @@ TEST(Lint, Cp932FixtureWithManyMistakes)
     for (const LintFinding& finding : findings)
         seen.push_back({finding.line, finding.message.substr(0, 24)});
     // The fixture has no title picture either: that finding, about the picture, comes first.
-    std::vector<std::pair<int, bool>> expected = {{0, true},   {3, false},  {6, false}, {7, false},
-                                                  {9, false},  {10, false}, {12, true}, {12, false}};
+    // CHKREG without a [reg] line writing its value is an error of the version gate.
+    std::vector<std::pair<int, bool>> expected = {{0, true}, {3, false},  {6, false}, {6, true},  {7, false},
+                                                  {9, false}, {10, false}, {12, true}, {12, false}};
     ASSERT_EQ(findings.size(), expected.size()) << Describe(findings);
     for (size_t i = 0; i < expected.size(); i++) {
         EXPECT_EQ(findings[i].line, expected[i].first) << Describe(findings);
@@ -413,7 +415,8 @@ TEST(Lint, Cp932FixtureWithManyMistakes)
     EXPECT_NE(findings[0].message.find("no title picture"), std::string::npos);
     EXPECT_NE(findings[1].message.find("did you mean TITLEBAR?"), std::string::npos);
     EXPECT_NE(findings[2].message.find("CHKREGVERHIGH"), std::string::npos);
-    EXPECT_NE(findings[4].message.find("REP_INSTAL "), std::string::npos);
+    EXPECT_NE(findings[3].message.find("no [reg] line writes it"), std::string::npos);
+    EXPECT_NE(findings[5].message.find("REP_INSTAL "), std::string::npos);
 }
 
 TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)

@@ -153,10 +153,6 @@ void CheckRegistrySettings(const LintedFile& file, Findings& findings)
     if (file.Find("CHKREG") != nullptr && file.Find("CHKREGVERHIGH") == nullptr)
         findings.Warn(file.LineOf("CHKREG"), "CHKREG is set without CHKREGVERHIGH: every installed version above 0 "
                                              "would be refused");
-    std::string range = VersionRangeProblem();
-    if (!range.empty())
-        findings.Fail(file.Find("CHKREGVER") != nullptr ? file.LineOf("CHKREGVER") : file.LineOf("CHKREGVERHIGH"),
-                      range);
 }
 
 // How a finding names a file beside install.env: as install.env was named, with the folder.
