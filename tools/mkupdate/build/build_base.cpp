@@ -109,14 +109,20 @@ std::string JsonNames(const std::vector<std::string>& names)
 std::string PlayerDataError(const BaseRequest& request, const RemovalPlan& plan)
 {
     std::string list;
-    for (const std::string& name : plan.playerData)
+    for (const std::string& name : plan.playerData) {
         list += "\n  " + DisplayName(name);
+        for (const RemovalPlan::Left& left : plan.left)
+            if (left.name == name)
+                list += " (" + left.why.substr(left.why.find(": ") + 2) + ")";
+    }
     return "OLD_DIR " + PathForDisplay(request.base) + " holds " +
            Count((long long)plan.playerData.size(), "file", "files") +
            " that SRC_DIR lacks and that look like player data; --remove-missing would delete them from "
            "players' folders:" + list +
-           "\nOLD_DIR must be the release as shipped. Remove them from OLD_DIR, list them under [delfiles_user] in "
-           "install.env, or keep them in players' folders with --keep PATTERN (e.g. --keep save/)";
+           "\nOLD_DIR must be the release as shipped, not a copy anyone has played. Remove them from OLD_DIR, list "
+           "them under [delfiles_user] in install.env, keep them in players' folders with --keep PATTERN (e.g. "
+           "--keep save/, --keep '*.ini'), or, for a file of the old release that is meant to go, add its line to "
+           "[delfiles_afterinst] yourself";
 }
 
 // The readme is always packed and replaces a file of the same name in players' folders.
@@ -142,6 +148,36 @@ void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, 
                 "both\n",
                 PathForDisplay(ours).c_str(), PathForDisplay(entry.path).c_str());
     }
+}
+
+// A minute in FILETIME ticks (100 ns): a copy of a release takes less, a game session more.
+const uint64_t kMinute = 60ull * 10000000ull;
+
+// The missing files written more than a minute after every file of SRC_DIR (`newestSource`) and
+// every file OLD_DIR shares with it: a game wrote them while it was played, after the release
+// was in place. A release copied afresh has all its files from the same minute.
+std::vector<std::string> WrittenAfterRelease(const BaseResult& result, const OldTree& old, uint64_t newestSource)
+{
+    uint64_t newest = newestSource;
+    for (const Verdict& verdict : result.verdicts) {
+        if (verdict.folder || verdict.state == BaseState::kNew)
+            continue;
+        auto found = old.byName.find(NameKey(verdict.name, false));
+        if (found == old.byName.end())
+            continue;
+        for (const OldEntry& entry : found->second) {
+            uint64_t time = 0;
+            if (!entry.folder && ReadHostFileTime(entry.path, time))
+                newest = std::max(newest, time);
+        }
+    }
+    std::vector<std::string> later;
+    for (const OldEntry& entry : result.missingFiles) {
+        uint64_t time = 0;
+        if (newest != 0 && ReadHostFileTime(entry.path, time) && time > newest + kMinute)
+            later.push_back(entry.name);
+    }
+    return later;
 }
 
 // Only the setup files, no removal: the update would change nothing in players' folders.
@@ -183,6 +219,10 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     options.carried = {"install.env", "insttscr.rct"};
     if (!view.readme.empty())
         options.carried.push_back(view.readme);
+    uint64_t newestSource = 0;
+    for (const PlannedEntry& entry : entries)
+        if (!entry.folder && !entry.generated)
+            newestSource = std::max(newestSource, entry.lastWriteTime);
     if (!CompareWithBase(entries, old, options, report.result, error))
         return false;
     WarnOfReplacedReadme(request, view, old);
@@ -203,7 +243,8 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     std::vector<std::string> missing;
     for (const OldEntry& entry : report.result.missingFiles)
         missing.push_back(entry.name);
-    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts), request.keep);
+    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts), request.keep,
+                                   WrittenAfterRelease(report.result, old, newestSource));
     if (request.removeMissing && !report.removals.playerData.empty()) {
         error = PlayerDataError(request, report.removals);
         return false;
