@@ -381,15 +381,16 @@ TEST(MkupdateBuildBase, RefusesAnUpdateThatBringsNothingUnlessAllowed)
 
 // The readme is always packed: one that says something else than the old release's file of the
 // same name replaces it in players' folders.
-TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOne)
+TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOneOrIsTheOldOne)
 {
     struct Case {
         const char* what;
         std::string oldReadme;  // empty: OLD_DIR has none
-        bool warned;
-    } cases[] = {{"a different readme", "the game's own manual", true},
-                 {"the same readme", "what changed", false},
-                 {"no readme in OLD_DIR", "", false}};
+        const char* warning;  // after the readme's path; "" for none
+    } cases[] = {{"a different readme", "the game's own manual", " replaces "},
+                 {"the same readme: the update's text was overwritten by the game's", "what changed",
+                  " is byte for byte "},
+                 {"no readme in OLD_DIR", "", ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Scratch scratch;
@@ -404,9 +405,14 @@ TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOne)
         ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(scratch.Path() / "u.exe") + " --stub " +
                               Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir));
         ASSERT_EQ(run.code, kExitOk) << run.output;
-        std::string expected = "warning: the update's readme " + PathForDisplay(newDir / "readme.txt") + " replaces " +
-                               PathForDisplay(oldDir / "ReadMe.txt") + " of OLD_DIR";
-        EXPECT_EQ(run.output.find(expected) != std::string::npos, c.warned) << run.output;
+        std::string warning = "warning: the update's readme " + PathForDisplay(newDir / "readme.txt");
+        if (*c.warning == '\0') {
+            EXPECT_EQ(run.output.find(warning), std::string::npos) << run.output;
+            continue;
+        }
+        EXPECT_NE(run.output.find(warning + c.warning + PathForDisplay(oldDir / "ReadMe.txt") + " of OLD_DIR"),
+                  std::string::npos)
+            << run.output;
     }
 }
 

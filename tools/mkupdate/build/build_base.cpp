@@ -125,7 +125,8 @@ std::string PlayerDataError(const BaseRequest& request, const RemovalPlan& plan)
            "[delfiles_afterinst] yourself";
 }
 
-// The readme is always packed and replaces a file of the same name in players' folders.
+// The readme is always packed and replaces a file of the same name in players' folders; one that
+// equals the old release's file says the maker's text was lost.
 void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, const OldTree& old)
 {
     if (view.readme.empty())
@@ -140,7 +141,19 @@ void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, 
         std::vector<char> a(1 << 16), b(1 << 16);
         std::string error;
         uint64_t read = 0;
-        if (SameContents(ours, entry.path, a, b, &read, error) != 0)
+        int same = SameContents(ours, entry.path, a, b, &read, error);
+        if (same == 1) {
+            // Copying the new version in after mkupdate init puts the game's own readme over the
+            // update's, and the two release's readmes agree: no other sign shows it.
+            PrintTo(stderr,
+                    "mkupdate build: warning: the update's readme %s is byte for byte %s of OLD_DIR: players "
+                    "would open the old release's text, not what this update changes. Was it overwritten when "
+                    "the game's files were copied in? Write the update's text into it (and, to keep the game's "
+                    "readme, give it a name of its own with INSTREADMEFL)\n",
+                    PathForDisplay(ours).c_str(), PathForDisplay(entry.path).c_str());
+            continue;
+        }
+        if (same != 0)
             continue;
         PrintTo(stderr,
                 "mkupdate build: warning: the update's readme %s replaces %s of OLD_DIR, which says something "
