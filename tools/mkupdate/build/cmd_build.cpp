@@ -1,5 +1,6 @@
 // mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing]] [--stub STUB.exe] [--level N] ...
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -447,8 +448,17 @@ bool WriteUpdateFile(const BuildRequest& request, const std::string& stubBytes,
     std::FILE* file = CreateNewFile(partial);
     if (file == nullptr) {
         KeepOnInterrupt();
-        error = request.output + ": cannot create " + PathForDisplay(partial) +
-                " (left from an interrupted build? remove it first)";
+        std::error_code missing;
+        fs::path folder = outputPath.parent_path();
+        if (!folder.empty() && !fs::is_directory(folder, missing))
+            error = request.output + ": the folder " + PathForDisplay(folder) + " does not exist; make it first "
+                    "(mkdir " + PathAsArgument(folder) + ") or give -o a file in a folder that exists";
+        else if (fs::exists(fs::symlink_status(partial, missing)))
+            error = request.output + ": cannot create " + PathForDisplay(partial) +
+                    ": it exists (left from an interrupted build? remove it first)";
+        else
+            error = request.output + ": cannot create " + PathForDisplay(partial) + " (" +
+                    std::generic_category().message(errno) + "); is the folder writable?";
         return false;
     }
     std::error_code code;

@@ -71,7 +71,8 @@ private:
                               "under Software\\-\\-, which no game registers");
             return false;
         }
-        std::string encoding = EncodingProblem(bytes_, fs::u8path(file_.path).filename().u8string());
+        std::string encoding = EncodingProblem(bytes_, fs::u8path(file_.path).filename().u8string(),
+                                               PathAsArgument(fs::u8path(file_.path)));
         if (!encoding.empty()) {
             findings_.Fail(1, encoding);
             return false;
