@@ -24,8 +24,15 @@ const int kRefused = 3;
 // The window as it is on the screen, as a 24-bit BMP file.
 bool SaveWindowPicture(HWND window, const std::string& path)
 {
-    RECT rectangle;
-    GetWindowRect(window, &rectangle);
+    // Only what lies on the screen: a window that is going, or one partly off the screen, must
+    // not make the screen copy ask X for an empty picture.
+    RECT rectangle = {0, 0, 0, 0};
+    RECT screenArea = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (!IsWindow(window) || !IsWindowVisible(window) || !GetWindowRect(window, &rectangle) ||
+        !IntersectRect(&rectangle, &rectangle, &screenArea)) {
+        std::printf("demorun: no picture of a window that is gone (%s)\n", path.c_str());
+        return false;
+    }
     int width = rectangle.right - rectangle.left;
     int height = rectangle.bottom - rectangle.top;
     HDC screen = GetDC(nullptr);
@@ -73,11 +80,16 @@ void Step(const std::string& text)
     std::fflush(stdout);
 }
 
-// A message box of the process (a dialog with the static 0xFFFF), or nullptr.
+const char kEndCaption[] = "インストール終了";
+const char kProgressCaption[] = "ファイルのコピー中...";
+
+// A message box of the process (a dialog with the static 0xFFFF), or nullptr. The end dialog and
+// the progress window have statics of that number too; they are no message boxes.
 HWND FindMessageBox(DWORD processId)
 {
     for (const driver::TopWindow& window : driver::VisibleWindows(processId))
-        if (window.className == driver::kDialogClass && GetDlgItem(window.window, driver::kMessageBoxTextId) != nullptr)
+        if (window.className == driver::kDialogClass && window.caption != kEndCaption &&
+            window.caption != kProgressCaption && GetDlgItem(window.window, driver::kMessageBoxTextId) != nullptr)
             return window.window;
     return nullptr;
 }
@@ -257,12 +269,12 @@ int main(int argc, char** argv)
                     if (!progressSeen) {
                         // Taken once the clip and the bars have moved a little; the copy may be quick.
                         if (HWND progress =
-                                driver::FindWindowOf(updater.Id(), driver::kDialogClass, "ファイルのコピー中...")) {
+                                driver::FindWindowOf(updater.Id(), driver::kDialogClass, kProgressCaption)) {
                             Sleep(60);
                             progressSeen = SaveWindowPicture(progress, shots + "\\progress.bmp");
                         }
                     }
-                    end = driver::FindWindowOf(updater.Id(), driver::kDialogClass, "インストール終了");
+                    end = driver::FindWindowOf(updater.Id(), driver::kDialogClass, kEndCaption);
                     if (end != nullptr)
                         break;
                     if (HWND box = FindMessageBox(updater.Id())) {
