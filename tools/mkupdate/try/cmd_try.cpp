@@ -68,6 +68,13 @@ const char kTryHelp[] =
     "exit status: 0 the update ran through (and the game folder is NEW_DIR's), 1 it did not or it\n"
     "differs, or Wine cannot run it here, 2 wrong usage\n";
 
+struct TryRequest {
+    std::string update, game, expect, pictures, windows;
+    bool hasVersion = false, keep = false;
+    int version = 0, timeout = 1800;
+    std::string player, player64, stub64;
+};
+
 #ifndef _WIN32
 const char kNeedsWine[] =
     "Wine is not installed: try runs the update under Wine. Install it, then run try again:\n"
@@ -98,13 +105,6 @@ const char kPrefixSettings[] =
     "\"Managed\"=\"N\"\r\n\r\n"
     "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
     "\"ShowCrashDialog\"=dword:00000000\r\n";
-
-struct TryRequest {
-    std::string update, game, expect, pictures, windows;
-    bool hasVersion = false, keep = false;
-    int version = 0, timeout = 1800;
-    std::string player, player64, stub64;
-};
 
 // What try takes from the update itself.
 struct UpdateFacts {
@@ -584,7 +584,7 @@ int RunTry(const Args& args)
     if (stop >= 0)
         return stop;
 #ifdef _WIN32
-    return Fail("try runs the update on Linux, under Wine in a prefix of its own. On Windows a test install would "
+    return InputError("try", "try runs the update on Linux, under Wine in a prefix of its own. On Windows a test install would "
                 "write this machine's own registry (the game's keys under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER) "
                 "and leave a game folder behind, so try stops here. Test on a Windows machine of its own, or a "
                 "virtual machine, as the guide's section 6 tells");
