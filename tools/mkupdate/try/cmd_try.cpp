@@ -321,6 +321,12 @@ public:
         fs::path settings = temp_ / "prefix-settings.reg";
         std::ofstream(settings, std::ios::binary) << Utf16(kPrefixSettings);
         RunProcess({run.loader, "regedit", "/S", WindowsPath(settings)}, Environment(), 120);
+        // Wine draws the caption buttons with its Marlett font, which some packagings do not put
+        // into a new prefix.
+        for (const char* font : {"/usr/share/wine/fonts/marlett.ttf", "/usr/share/wine/wine/fonts/marlett.ttf"})
+            if (fs::exists(font, code))
+                fs::copy_file(font, Prefix() / "drive_c" / "windows" / "Fonts" / "marlett.ttf",
+                              fs::copy_options::skip_existing, code);
         ProcessResult probe = RunProcess({run.loader, run.player.string(), "--probe"}, Environment(), 120);
         if (probe.output.find("demorun: ready") == std::string::npos) {
             why = PathForDisplay(run.player) + " does not run under " + run.loader +
