@@ -52,6 +52,24 @@ TEST(MkupdateTry, StopsOnWindows)
 
 #else
 
+// Without Wine, try says how to get it (the loaders named where none lies).
+TEST(MkupdateTry, SaysHowToGetWine)
+{
+    Scratch scratch;
+    setenv("MKUPDATE_TRY_WINE", (scratch.Path() / "no-wine").c_str(), 1);
+    setenv("MKUPDATE_TRY_WINE64", (scratch.Path() / "no-wine64").c_str(), 1);
+    Write(scratch.Path() / "stub.exe", "MZ");
+    fs::path update = scratch.Path() / "u.exe";
+    Write(update, RawUpdate("MZ", {{"install.env", false, "TITLEBAR\tT\r\n"}}, true));
+    ToolRun run = RunTool("try " + Q(update) + " --game " + Q(scratch.Path()));
+    unsetenv("MKUPDATE_TRY_WINE");
+    unsetenv("MKUPDATE_TRY_WINE64");
+    EXPECT_EQ(run.code, kExitInput) << run.output;
+    EXPECT_NE(run.output.find("Wine is not installed: try runs the update under Wine. Install it"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("sudo apt install wine wine32:i386"), std::string::npos) << run.output;
+}
+
 // The Windows build folder beside this test's build: build/native gives build/win32 or
 // build/win64, build/ci-native build/ci-win32 or build/ci-win64.
 fs::path WindowsBuild(const char* bits)

@@ -62,6 +62,8 @@ const char kTryHelp[] =
     "  --player FILE, --player64 FILE, --stub64 FILE\n"
     "                      the Windows programs try uses (default: try/player.exe,\n"
     "                      try/player64.exe and try/updater64.exe beside mkupdate)\n"
+    "Wine is looked for where Debian, Ubuntu and Fedora put it and in PATH; MKUPDATE_TRY_WINE and\n"
+    "MKUPDATE_TRY_WINE64 name the 32-bit and the 64-bit loader where it lies elsewhere.\n"
     "  -q, --quiet         print nothing but problems and the verdict\n"
     "  -h, --help          show this help\n"
     "\n"
@@ -241,11 +243,16 @@ std::string Beside(const std::string& loader, const std::string& name)
     return found.empty() ? FindProgram(name) : found;
 }
 
+// MKUPDATE_TRY_WINE and MKUPDATE_TRY_WINE64 name the loaders where Wine lies elsewhere (a build
+// of one's own); else the packagings' places and PATH.
 bool FindWine(bool is64, WineRun& run)
 {
+    const char* chosen = std::getenv(is64 ? "MKUPDATE_TRY_WINE64" : "MKUPDATE_TRY_WINE");
     const std::vector<std::string> candidates =
-        is64 ? std::vector<std::string>{"/usr/lib/wine/wine64", "/usr/lib64/wine/wine64", "wine64", "wine"}
-             : std::vector<std::string>{"/usr/lib/wine/wine", "/usr/lib32/wine/wine", "wine"};
+        chosen != nullptr && *chosen != '\0'
+            ? std::vector<std::string>{chosen}
+            : is64 ? std::vector<std::string>{"/usr/lib/wine/wine64", "/usr/lib64/wine/wine64", "wine64", "wine"}
+                   : std::vector<std::string>{"/usr/lib/wine/wine", "/usr/lib32/wine/wine", "wine"};
     for (const std::string& candidate : candidates) {
         std::string found = FindProgram(candidate);
         if (found.empty())
@@ -369,7 +376,7 @@ public:
     void StopWine()
     {
         if (!run_.server.empty() && fs::exists(Prefix()))
-            RunProcess({run_.server, "-k"}, Environment(), 60);
+            RunProcess({run_.server, "-k"}, Environment(), 60, false);
     }
 
 private:
@@ -638,6 +645,8 @@ int RunTry(const Args& args)
     fs::path temp = MakeTempFolder();
     if (temp.empty())
         return Fail("cannot make a temporary folder");
+    // Ctrl+C ends the program running, then the prefix, the folder and the display go as usual.
+    CatchInterrupts();
     fs::path pictures = request.pictures.empty() ? temp / "pictures" : fs::u8path(request.pictures);
     int status = [&]() -> int {
         TryRun tryRun(request, facts, temp);
@@ -655,6 +664,8 @@ int RunTry(const Args& args)
                 why32 = PathForDisplay(run32.player) + " is missing (the release carries it beside mkupdate)";
             else
                 ready = tryRun.Prepare(run32, why32);
+            if (Interrupted())
+                return Fail("interrupted; the temporary folder and the prefix are removed");
             if (ready)
                 Note("Windows run: 32-bit Wine, the update as built");
             else if (request.windows == "win32")
@@ -675,7 +686,10 @@ int RunTry(const Args& args)
             if (!Rebase(request.update, stub64, facts, rebased, error))
                 return Fail(error);
             std::string why64;
-            if (!tryRun.Prepare(run64, why64))
+            bool ready64 = tryRun.Prepare(run64, why64);
+            if (Interrupted())
+                return Fail("interrupted; the temporary folder and the prefix are removed");
+            if (!ready64)
                 return Fail("the 64-bit run is not possible either: " + why64);
             update = rebased;
             Note("Windows run: 64-bit Wine, the same package on the 64-bit build of the updater (" +
@@ -698,6 +712,8 @@ int RunTry(const Args& args)
 
         ProcessResult played = tryRun.Play(update, temp / "shots", true);
         ShowPlayer(played.output);
+        if (Interrupted())
+            return Fail("interrupted; the temporary folder and the prefix are removed");
         bool ranThrough = played.started && !played.timedOut && played.exitCode == 0;
         std::vector<std::string> failures;
         if (played.timedOut)
@@ -781,7 +797,9 @@ int RunTry(const Args& args)
             if (it->path() != pictures)
                 fs::remove_all(it->path(), ignored);
         }
-        if (!request.pictures.empty())
+        // A run that saved no picture (it stopped early) leaves nothing.
+        bool noPictures = fs::is_empty(pictures, code) || code;
+        if (!request.pictures.empty() || noPictures)
             fs::remove_all(temp, code);
     }
     return status;

@@ -20,7 +20,14 @@ extern char** environ;
 
 #ifdef _WIN32
 
-ProcessResult RunProcess(const std::vector<std::string>&, const std::map<std::string, std::string>&, int)
+void CatchInterrupts() {}
+
+bool Interrupted()
+{
+    return false;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>&, const std::map<std::string, std::string>&, int, bool)
 {
     ProcessResult result;
     result.error = "starting programs is for Linux only";
@@ -43,6 +50,13 @@ bool PrivateDisplay::Start(const std::string&, std::string& error)
 #else
 
 namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+void NoteInterrupt(int)
+{
+    interrupted = 1;
+}
 
 bool IsExecutableFile(const std::string& path)
 {
@@ -77,6 +91,21 @@ std::vector<char*> Pointers(std::vector<std::string>& texts)
 
 }  // namespace
 
+void CatchInterrupts()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+bool Interrupted()
+{
+    return interrupted != 0;
+}
+
 std::string FindProgram(const std::string& name)
 {
     if (name.find('/') != std::string::npos)
@@ -98,7 +127,7 @@ std::string FindProgram(const std::string& name)
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-                         int timeoutSeconds)
+                         int timeoutSeconds, bool interruptible)
 {
     ProcessResult result;
     std::string program = FindProgram(argv.at(0));
@@ -163,7 +192,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<st
             if (poll(&ready, 1, 200) <= 0)
                 break;
         }
-        if (!ended && std::chrono::steady_clock::now() > deadline) {
+        if (!ended && ((interruptible && interrupted != 0) || std::chrono::steady_clock::now() > deadline)) {
             kill(-child, SIGKILL);
             waitpid(child, &status, 0);
             result.timedOut = true;

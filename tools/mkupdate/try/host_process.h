@@ -17,10 +17,17 @@ struct ProcessResult {
     std::string error;   // why it did not start
 };
 
+// From here on an interrupt (Ctrl+C, SIGTERM, SIGHUP) does not end mkupdate at once: the program
+// running is ended with its process group, Interrupted() turns true, and the caller cleans up.
+void CatchInterrupts();
+bool Interrupted();
+
 // Runs argv[0] (a path, or a name looked up in PATH) with mkupdate's environment plus `environment`
-// and waits at most `timeoutSeconds`; past that the whole process group is killed.
+// and waits at most `timeoutSeconds`; past that, or on an interrupt, the whole process group is
+// killed.
+// `interruptible` false: an interrupt does not end it (the clean-up after one).
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-                         int timeoutSeconds);
+                         int timeoutSeconds, bool interruptible = true);
 
 // The program's path when `name` is found in PATH (or is a path to an executable file); empty
 // when not.
