@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "files.h"
+#include "host/host_files.h"
 #include "host/image_file.h"
 #include "init/starter_folder.h"
 #include "mkupdate_program.h"
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         LintCase{"SavedAsUtf8", "TITLEBAR\t\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n", {}, 1, true,
                  "install.env is UTF-8 text, not code page 932 (Shift-JIS)"},
         LintCase{"Utf8NamesTheConversion", "TITLEBAR\t\xE3\x83\x86\n", {}, 1, true,
-                 "convert it with: mkupdate convert install.env"},
+                 "convert it with: mkupdate convert "},
         LintCase{"Utf8ByteOrderMark", "\xEF\xBB\xBFTITLEBAR\tGame\n", {}, 1, true, "byte-order mark"},
         LintCase{"ZeroByteCutsALine", std::string("TITLEBAR\tGame\0X\n", 16), {}, 1, true,
                  "it reads only \"TITLEBAR\tGame\""},
@@ -165,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "relative to where the updater runs"},
         LintCase{"IniEntriesWithoutFile", "[ini]\na=1\n-\n", {}, 1, false, "INI_FILE is not set"},
         LintCase{"RegEntriesWithoutKey", "[reg]\n\"a\"=\"b\"\n-\n", {}, 1, false, "REG_GLOBAL is not set"},
-        LintCase{"ChkRegWithoutHigh", "CHKREG\tVersion\n", {}, 1, false, "without CHKREGVERHIGH"},
+        LintCase{"ChkRegWithoutHigh", "REG_GLOBAL\tM\nREG_LOCAL\tG\nCHKREG\tVersion\n[reg]\n\"Version\"=\"1\"\n-\n", {},
+                 3, false, "without CHKREGVERHIGH"},
         LintCase{"VersionRangeEmpty", "CHKREG\tV\nCHKREGVER\t5\nCHKREGVERHIGH\t4\n", {}, 2, true,
                  "CHKREGVER 5 is above CHKREGVERHIGH 4: every installed version is refused"},
         LintCase{"VersionRangeEmptyFromTheDefault", "CHKREG\tV\nCHKREGVERHIGH\t-1\n", {}, 2, true,
@@ -335,6 +337,47 @@ TEST(Lint, WarnsOfATitlePictureLargerThanThePictureArea)
     }
 }
 
+// A PNG of width x height grey pixels, the first `seeThrough` of them with alpha 0: stored
+// uncompressed in zlib's own stored blocks, so no encoder is needed.
+std::string TransparentPng(uint32_t width, uint32_t height, uint32_t seeThrough)
+{
+    auto be32 = [](uint32_t v) {
+        return std::string{(char)(v >> 24), (char)(v >> 16), (char)(v >> 8), (char)v};
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        std::string body = type + data;
+        uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char c : body) {
+            crc ^= c;
+            for (int k = 0; k < 8; k++)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        return be32((uint32_t)data.size()) + body + be32(crc ^ 0xFFFFFFFFu);
+    };
+    std::string raw;
+    for (uint32_t y = 0; y < height; y++) {
+        raw += '\0';
+        for (uint32_t x = 0; x < width; x++) {
+            raw += std::string(3, '\x80');
+            raw += y * width + x < seeThrough ? '\0' : '\xFF';
+        }
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    std::string zlib = "\x78\x01";
+    zlib += '\x01';  // one final stored block
+    zlib += (char)(raw.size() & 0xFF);
+    zlib += (char)(raw.size() >> 8);
+    zlib += (char)(~raw.size() & 0xFF);
+    zlib += (char)((~raw.size() >> 8) & 0xFF);
+    zlib += raw + be32((b << 16) | a);
+    std::string header = be32(width) + be32(height) + std::string{8, 6, 0, 0, 0};
+    return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", header) + chunk("IDAT", zlib) + chunk("IEND", "");
+}
+
 // Which file is the title picture, and what becomes of an update without one the updater can show.
 TEST(Lint, TitlePictureIsThereAndReadable)
 {
@@ -346,6 +389,8 @@ TEST(Lint, TitlePictureIsThereAndReadable)
     ASSERT_TRUE(WriteImageFile(pictures / "title.png", image, error)) << error;
     ASSERT_TRUE(StarterPictureFile(starter, error)) << error;
     const std::string png = kit::ReadFileBytes(pictures / "title.png");
+    // The same picture with four pixels of its first row see-through, written as RGBA by hand.
+    const std::string transparent = TransparentPng(8, 8, 4);
     struct Case {
         const char* what;
         std::map<std::string, std::string> files;
@@ -354,12 +399,16 @@ TEST(Lint, TitlePictureIsThereAndReadable)
         std::string message;
     };
     const Case cases[] = {
-        {"none at all", {}, "insttscr.rct", true, "no title picture: without insttscr.rct the updater shows only"},
-        {"a type mkupdate cannot convert", {{"insttscr.jpg", "\xFF\xD8\xFF"}}, "insttscr.rct", true,
+        // Told at install.env, beside which it belongs: never at a file that does not exist.
+        {"none at all", {}, "install.env", true, "no title picture: without insttscr.rct the updater shows only"},
+        {"a type mkupdate cannot convert", {{"insttscr.jpg", "\xFF\xD8\xFF"}}, "insttscr.jpg", true,
          "insttscr.jpg: mkupdate turns only PNG and BMP pictures into the title picture; save it as insttscr.png"},
         {"a PNG in upper case", {{"INSTTSCR.PNG", png}}, "", false, ""},
         {"a PNG that is none", {{"insttscr.png", "GIF89a"}}, "insttscr.png", true, "the title picture cannot be read"},
         {"an RCT that is none", {{"insttscr.rct", "RCT"}}, "insttscr.rct", true, "make it again with mkupdate rct"},
+        {"a PNG with transparent pixels", {{"insttscr.png", transparent}}, "insttscr.png", false,
+         "the picture has 4 of its 64 pixels transparent or partly so; the RCT title picture has no transparency, so "
+         "they are laid over black"},
         {"the placeholder of mkupdate init", {{"insttscr.rct", starter}}, "insttscr.rct", false,
          "still the placeholder picture of mkupdate init"},
     };
@@ -389,6 +438,61 @@ TEST(Lint, WarnsOfTheStartersPlaceholderReadme)
     EXPECT_NE(findings[0].message.find("placeholder line of mkupdate init"), std::string::npos) << Describe(findings);
 }
 
+// The conversion lint suggests names the file with its folder, as it was given.
+TEST(Lint, TheConversionHintNamesTheFolder)
+{
+    Fixture fixture("TITLEBAR\t\xE3\x83\x86\n", {{"readme.txt", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n"}});
+    std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+    ASSERT_EQ(findings.size(), 1u) << Describe(findings);
+    EXPECT_NE(findings[0].message.find("convert it with: mkupdate convert " + PathAsArgument(fixture.Beside("install.env")) +
+                                       " ("),
+              std::string::npos)
+        << Describe(findings);
+    Fixture readme("TITLEBAR\tGame\n" + kReadme, {{"readme.txt", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n"}});
+    findings = LintSettingsFile(readme.Settings());
+    ASSERT_EQ(findings.size(), 1u) << Describe(findings);
+    EXPECT_NE(findings[0].message.find("mkupdate convert " + PathAsArgument(readme.Beside("readme.txt")) + " ("),
+              std::string::npos)
+        << Describe(findings);
+}
+
+// A version in TITLEBAR is also the product's name in every notice.
+TEST(Lint, WarnsOfAVersionInTheTitle)
+{
+    struct Case {
+        std::string title;
+        std::string version;  // empty: no warning
+    } cases[] = {
+        {"Game|Ver1.01", "Ver1.01"},
+        {"Game|ver.2", "ver.2"},
+        {"Game|Version|3.0", "Version 3.0"},
+        {"Game|v1.2", "v1.2"},
+        {"\x83\x66\x83\x82\x83\x51\x81\x5B\x83\x80|1.10", "1.10"},  // デモゲーム 1.10
+        {"Game\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x82\x51", "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93"},  // バージョン
+        {"Game", ""},
+        {"Game|2", ""},
+        {"Fever|Dream", ""},
+        {"Over|9", ""},
+        {"Revolver", ""},
+        // ボ (0x83 0x7B) and ヴ (0x83 0x94): second bytes are no letters or digits of a version.
+        {"\x83\x7B\x83\x94\x82\x50", ""},
+    };
+    for (const Case& c : cases) {
+        Fixture fixture("TITLEBAR\t" + c.title + "\n");
+        std::vector<LintFinding> findings = LintSettingsFile(fixture.Settings());
+        if (c.version.empty()) {
+            EXPECT_TRUE(findings.empty()) << c.title << "\n" << Describe(findings);
+            continue;
+        }
+        ASSERT_EQ(findings.size(), 1u) << c.title << "\n" << Describe(findings);
+        EXPECT_FALSE(findings[0].error);
+        EXPECT_EQ(findings[0].line, 1);
+        EXPECT_NE(findings[0].message.find("holds a version (\"" + Cp932ToUtf8(c.version) + "\")"), std::string::npos)
+            << Describe(findings);
+        EXPECT_NE(findings[0].message.find("in every notice"), std::string::npos) << Describe(findings);
+    }
+}
+
 TEST(Lint, DemoUpdateIsClean)
 {
     std::vector<LintFinding> findings = LintSettingsFile(std::string(TEST_SOURCE_DIR) + "/../examples/demo/install.env");
@@ -403,8 +507,9 @@ TEST(Lint, Cp932FixtureWithManyMistakes)
     for (const LintFinding& finding : findings)
         seen.push_back({finding.line, finding.message.substr(0, 24)});
     // The fixture has no title picture either: that finding, about the picture, comes first.
-    std::vector<std::pair<int, bool>> expected = {{0, true},   {3, false},  {6, false}, {7, false},
-                                                  {9, false},  {10, false}, {12, true}, {12, false}};
+    // CHKREG without a [reg] line writing its value is an error of the version gate.
+    std::vector<std::pair<int, bool>> expected = {{0, true}, {3, false},  {6, false}, {6, true},  {7, false},
+                                                  {9, false}, {10, false}, {12, true}, {12, false}};
     ASSERT_EQ(findings.size(), expected.size()) << Describe(findings);
     for (size_t i = 0; i < expected.size(); i++) {
         EXPECT_EQ(findings[i].line, expected[i].first) << Describe(findings);
@@ -413,7 +518,8 @@ TEST(Lint, Cp932FixtureWithManyMistakes)
     EXPECT_NE(findings[0].message.find("no title picture"), std::string::npos);
     EXPECT_NE(findings[1].message.find("did you mean TITLEBAR?"), std::string::npos);
     EXPECT_NE(findings[2].message.find("CHKREGVERHIGH"), std::string::npos);
-    EXPECT_NE(findings[4].message.find("REP_INSTAL "), std::string::npos);
+    EXPECT_NE(findings[3].message.find("no [reg] line writes it"), std::string::npos);
+    EXPECT_NE(findings[5].message.find("REP_INSTAL "), std::string::npos);
 }
 
 TEST(Lint, ExplainShowsWhatTheUpdaterWillDo)

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "build/base_compare.h"
 #include "cli/commands.h"
+#include "cli/command_line.h"
 #include "host/host_files.h"
 #include "lint/lint.h"
 #include "package/package_walk.h"
@@ -192,11 +194,11 @@ TEST(MkupdateBuildBase, PlayerDataIsNeverRemoved)
         {"[delfiles_user] names the saves: skipped, matched as the updater matches", played, "SAVE\\*.SAV\r\n", "",
          kExitOk, {"old.dat"}, "save\\slot01.sav: no removal line: install.env names it as player data"},
         {"saves nothing names stop the build, listed", played, "", "", kExitInput, {},
-         "look like player data; --remove-missing would delete them from players' folders:\n  save\\global.sav\n  "
-         "save\\slot01.sav\n"},
+         "look like player data; --remove-missing would delete them from players' folders:\n  save\\global.sav (it lies "
+         "in a save folder (save\\))\n  save\\slot01.sav (it lies in a save folder (save\\))\n"},
         {"--keep with a folder", played, "", " --keep save/", kExitOk, {"old.dat"}, "kept by --keep save/"},
         {"--keep with a name anywhere", played, "", " --keep *.SAV", kExitOk, {"old.dat"}, "kept by --keep *.SAV"},
-        {"--keep that misses one", played, "", " --keep save/slot*.sav", kExitInput, {}, "  save\\global.sav\n"},
+        {"--keep that misses one", played, "", " --keep save/slot*.sav", kExitInput, {}, "  save\\global.sav ("},
         {"a save file outside a save folder", {{"data/global.sav", "g"}, {"old.dat", "o"}}, "", "", kExitInput, {},
          "data\\global.sav"},
         {"RPG Maker saves", {{"Save01.rvdata2", "s"}, {"old.dat", "o"}}, "", "", kExitInput, {}, "Save01.rvdata2"},
@@ -232,6 +234,98 @@ TEST(MkupdateBuildBase, PlayerDataIsNeverRemoved)
         expected.insert(expected.end(), c.removals.begin(), c.removals.end());
         EXPECT_EQ(Utf8(ReadSettingsView(ReadPackage(update).settings).removals), expected);
     }
+}
+
+struct PlayedCase {
+    const char* what;
+    std::vector<TreeItem> oldTree;  // besides game.exe and old.dat; the new tree holds game.exe and new.dat
+    std::vector<std::string> later;  // of those, written two hours after everything else
+    std::string options;             // more than --base OLD --remove-missing
+    std::vector<std::string> stopped;  // listed as player data, each with a part of its reason; none: built
+};
+
+// A copy someone has played holds more than saves: the settings the game wrote, screenshots,
+// logs, caches, and files written long after the release was put in place. Each stops
+// --remove-missing with a list, and --keep clears it.
+TEST(MkupdateBuildBase, APlayedCopyStopsTheRemovals)
+{
+    const std::string screenshots = "\xE3\x82\xB9\xE3\x82\xAF\xE3\x83\xAA\xE3\x83\xBC\xE3\x83\xB3\xE3\x82\xB7"
+                                    "\xE3\x83\xA7\xE3\x83\x83\xE3\x83\x88";  // スクリーンショット
+    const std::vector<PlayedCase> cases = {
+        {"the played copy of the issue: config.ini and three screenshots",
+         {{"config.ini", "c"}, {"ScreenShot/shot1.png", "1"}, {"ScreenShot/shot2.png", "2"}, {"ScreenShot/shot3.png", "3"}},
+         {}, "",
+         {"config.ini (it is a settings file a game writes (*.ini)", "ScreenShot\\shot1.png (it lies in a folder a game "
+          "fills while it is played (screenshot\\))", "ScreenShot\\shot2.png", "ScreenShot\\shot3.png"}},
+        {"settings files of other kinds", {{"data/Game.CFG", "c"}, {"options.conf", "o"}, {"user.prefs", "p"}}, {}, "",
+         {"data\\Game.CFG (it is a settings file", "options.conf", "user.prefs"}},
+        {"logs and dumps", {{"error.log", "e"}, {"crash.dmp", "d"}, {"Logs/2024-01-01.txt", "l"}}, {}, "",
+         {"error.log (it is a file a game writes while it runs (*.log))", "crash.dmp", "Logs\\2024-01-01.txt (it lies in a folder"}},
+        {"caches", {{"cache/shader.bin", "s"}, {"data/ShaderCache/a.bin", "a"}}, {}, "",
+         {"cache\\shader.bin", "data\\ShaderCache\\a.bin"}},
+        {"a Japanese screenshot folder", {{screenshots + "/a.png", "a"}}, {}, "", {screenshots + "\\a.png"}},
+        {"a file written long after the release", {{"data/played.bin", "p"}}, {"data/played.bin"}, "",
+         {"data\\played.bin (it was written more than a minute after every file of SRC_DIR"}},
+        {"--keep clears each kind", {{"config.ini", "c"}, {"ScreenShot/a.png", "a"}, {"error.log", "e"}}, {},
+         " --keep \"*.ini\" --keep ScreenShot/ --keep \"*.log\"", {}},
+        {"names that only resemble them are removed",
+         {{"inifile.dat", "i"}, {"catalog.txt", "c"}, {"data/screen.png", "s"}, {"blog/a.txt", "b"}}, {}, "", {}},
+    };
+    for (const PlayedCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch scratch;
+        fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+        MakeTree(oldDir, c.oldTree);
+        MakeTree(oldDir, {{"game.exe", "1"}, {"old.dat", "o"}});
+        MakeTree(newDir, {{"game.exe", "1"}, {"new.dat", "n"}});
+        Write(newDir / "install.env", kSettings);
+        WriteTitlePicture(newDir);
+        for (const std::string& name : c.later)
+            fs::last_write_time(oldDir / U8(name.c_str()), fs::file_time_type::clock::now() + std::chrono::hours(2));
+        Write(scratch.Path() / "stub.exe", "MZ");
+        fs::path update = scratch.Path() / "update.exe";
+        ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
+                              " --base " + Q(oldDir) + " --remove-missing" + c.options);
+        std::string output = Lines(run.output);
+        if (c.stopped.empty()) {
+            ASSERT_EQ(run.code, kExitOk) << output;
+            std::vector<std::string> removals = Utf8(ReadSettingsView(ReadPackage(update).settings).removals);
+            EXPECT_NE(std::find(removals.begin(), removals.end(), "old.dat"), removals.end()) << output;
+            for (const TreeItem& item : c.oldTree) {
+                std::string name = item.path;
+                std::replace(name.begin(), name.end(), '/', '\\');
+                bool kept = !c.options.empty();
+                EXPECT_EQ(std::find(removals.begin(), removals.end(), name) == removals.end(), kept) << name << "\n" << output;
+            }
+            continue;
+        }
+        ASSERT_EQ(run.code, kExitInput) << output;
+        EXPECT_FALSE(fs::exists(update));
+        EXPECT_NE(output.find(Count((long long)c.stopped.size(), "file", "files") + " that SRC_DIR lacks and that look "
+                              "like player data"), std::string::npos) << output;
+        for (const std::string& part : c.stopped)
+            EXPECT_NE(output.find("\n  " + part), std::string::npos) << part << "\n" << output;
+        EXPECT_EQ(output.find("\n  old.dat"), std::string::npos) << output;
+    }
+}
+
+// A file written within a minute of the release (a copy made just now) is no sign of play.
+TEST(MkupdateBuildBase, AFreshCopyOfTheReleaseIsNoPlayedCopy)
+{
+    Scratch scratch;
+    fs::path oldDir = scratch.Path() / "old", newDir = scratch.Path() / "new";
+    MakeTree(newDir, {{"game.exe", "1"}, {"new.dat", "n"}, {"install.env", kSettings}});
+    WriteTitlePicture(newDir);
+    // OLD_DIR copied after SRC_DIR was made, and its missing file a little later than the rest.
+    MakeTree(oldDir, {{"game.exe", "1"}, {"data/old.bin", "o"}});
+    fs::last_write_time(oldDir / "data" / "old.bin", fs::file_time_type::clock::now() + std::chrono::seconds(30));
+    Write(scratch.Path() / "stub.exe", "MZ");
+    fs::path update = scratch.Path() / "update.exe";
+    ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(update) + " --stub " + Q(scratch.Path() / "stub.exe") +
+                          " --base " + Q(oldDir) + " --remove-missing");
+    ASSERT_EQ(run.code, kExitOk) << run.output;
+    std::vector<std::string> removals = Utf8(ReadSettingsView(ReadPackage(update).settings).removals);
+    EXPECT_EQ(removals, std::vector<std::string>({"install.env", "data\\old.bin"}));
 }
 
 // Without --remove-missing nothing is removed, so a played copy only keeps its saves off the
@@ -287,15 +381,16 @@ TEST(MkupdateBuildBase, RefusesAnUpdateThatBringsNothingUnlessAllowed)
 
 // The readme is always packed: one that says something else than the old release's file of the
 // same name replaces it in players' folders.
-TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOne)
+TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOneOrIsTheOldOne)
 {
     struct Case {
         const char* what;
         std::string oldReadme;  // empty: OLD_DIR has none
-        bool warned;
-    } cases[] = {{"a different readme", "the game's own manual", true},
-                 {"the same readme", "what changed", false},
-                 {"no readme in OLD_DIR", "", false}};
+        const char* warning;  // after the readme's path; "" for none
+    } cases[] = {{"a different readme", "the game's own manual", " replaces "},
+                 {"the same readme: the update's text was overwritten by the game's", "what changed",
+                  " is byte for byte "},
+                 {"no readme in OLD_DIR", "", ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Scratch scratch;
@@ -310,9 +405,14 @@ TEST(MkupdateBuildBase, WarnsWhenTheReadmeReplacesADifferentOne)
         ToolRun run = RunTool("build " + Q(newDir) + " -o " + Q(scratch.Path() / "u.exe") + " --stub " +
                               Q(scratch.Path() / "stub.exe") + " --base " + Q(oldDir));
         ASSERT_EQ(run.code, kExitOk) << run.output;
-        std::string expected = "warning: the update's readme " + PathForDisplay(newDir / "readme.txt") + " replaces " +
-                               PathForDisplay(oldDir / "ReadMe.txt") + " of OLD_DIR";
-        EXPECT_EQ(run.output.find(expected) != std::string::npos, c.warned) << run.output;
+        std::string warning = "warning: the update's readme " + PathForDisplay(newDir / "readme.txt");
+        if (*c.warning == '\0') {
+            EXPECT_EQ(run.output.find(warning), std::string::npos) << run.output;
+            continue;
+        }
+        EXPECT_NE(run.output.find(warning + c.warning + PathForDisplay(oldDir / "ReadMe.txt") + " of OLD_DIR"),
+                  std::string::npos)
+            << run.output;
     }
 }
 

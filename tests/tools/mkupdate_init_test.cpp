@@ -282,6 +282,26 @@ TEST(MkupdateInit, RefusesToOverwriteUnlessForced)
     EXPECT_TRUE(fs::exists(folder / "readme.txt"));
 }
 
+// The guide's order: the new version copied in first, init after. The game's own readme.txt
+// stays the game's; the update's readme takes a name of its own.
+TEST(MkupdateInit, LeavesTheGamesReadmeAndNamesItsOwn)
+{
+    Scratch scratch;
+    fs::path folder = scratch.Path() / "update";
+    Write(folder / "game.exe", "x");
+    Write(folder / "readme.txt", "the game's own manual\r\n");
+    ToolRun init = RunTool("init " + Q(folder));
+    ASSERT_EQ(init.code, kExitOk) << init.output;
+    EXPECT_EQ(Read(folder / "readme.txt"), "the game's own manual\r\n");
+    EXPECT_NE(init.output.find("the update's readme is update.txt (INSTREADMEFL)"), std::string::npos) << init.output;
+    ASSERT_TRUE(fs::exists(folder / "update.txt"));
+    EXPECT_EQ(SettingsAsRead(Read(folder / "install.env"))["INSTREADMEFL"], "update.txt");
+    ToolRun lint = RunTool("lint " + Q(folder));
+    EXPECT_EQ(lint.code, kExitOk) << lint.output;
+    EXPECT_NE(lint.output.find("update.txt:6: warning: the readme still holds the placeholder line"), std::string::npos)
+        << lint.output;
+}
+
 TEST(MkupdateInit, KeepsTheMakersOwnTitlePicture)
 {
     Scratch scratch;

@@ -241,6 +241,32 @@ TEST(MkupdateBuild, UsageErrorsAndHelp)
     }
 }
 
+// Where the output cannot be written, the message says why: a folder that is not there, or a
+// .part file left from an interrupted build.
+TEST(MkupdateBuild, SaysWhyTheOutputCannotBeWritten)
+{
+    Scratch scratch;
+    fs::path source = scratch.Path() / "src";
+    MakeTree(source);
+    Write(scratch.Path() / "stub.exe", "MZ");
+    const std::string stub = " --stub " + Q(scratch.Path() / "stub.exe");
+    fs::path missing = scratch.Path() / "no-such-folder";
+    ToolRun run = RunTool("build " + Q(source) + " -o " + Q(missing / "update.exe") + stub);
+    EXPECT_EQ(run.code, kExitInput) << run.output;
+    EXPECT_NE(run.output.find("the folder " + PathForDisplay(missing) + " does not exist; make it first (mkdir "),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("interrupted"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(missing));
+
+    Write(scratch.Path() / "update.exe.part", "left");
+    run = RunTool("build " + Q(source) + " -o " + Q(scratch.Path() / "update.exe") + stub);
+    EXPECT_EQ(run.code, kExitInput) << run.output;
+    EXPECT_NE(run.output.find("update.exe.part: it exists (left from an interrupted build? remove it first)"),
+              std::string::npos)
+        << run.output;
+}
+
 TEST(MkupdateVerify, FindsDamageTheUpdaterWouldMeet)
 {
     Scratch scratch;

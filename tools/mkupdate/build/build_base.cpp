@@ -119,17 +119,24 @@ std::string BaseFolders(const BaseRequest& request)
 std::string PlayerDataError(const BaseRequest& request, const RemovalPlan& plan)
 {
     std::string list;
-    for (const std::string& name : plan.playerData)
+    for (const std::string& name : plan.playerData) {
         list += "\n  " + DisplayName(name);
+        for (const RemovalPlan::Left& left : plan.left)
+            if (left.name == name)
+                list += " (" + left.why.substr(left.why.find(": ") + 2) + ")";
+    }
     return "OLD_DIR " + BaseFolders(request) + " holds " +
            Count((long long)plan.playerData.size(), "file", "files") +
            " that SRC_DIR lacks and that look like player data; --remove-missing would delete them from "
            "players' folders:" + list +
-           "\nOLD_DIR must be the release as shipped. Remove them from OLD_DIR, list them under [delfiles_user] in "
-           "install.env, or keep them in players' folders with --keep PATTERN (e.g. --keep save/)";
+           "\nOLD_DIR must be the release as shipped, not a copy anyone has played. Remove them from OLD_DIR, list "
+           "them under [delfiles_user] in install.env, keep them in players' folders with --keep PATTERN (e.g. "
+           "--keep save/, --keep '*.ini'), or, for a file of the old release that is meant to go, add its line to "
+           "[delfiles_afterinst] yourself";
 }
 
-// The readme is always packed and replaces a file of the same name in players' folders.
+// The readme is always packed and replaces a file of the same name in players' folders; one that
+// equals the old release's file says the maker's text was lost.
 void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, const OldTree& old)
 {
     if (view.readme.empty())
@@ -144,7 +151,19 @@ void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, 
         std::vector<char> a(1 << 16), b(1 << 16);
         std::string error;
         uint64_t read = 0;
-        if (SameContents(ours, entry.path, a, b, &read, error) != 0)
+        int same = SameContents(ours, entry.path, a, b, &read, error);
+        if (same == 1) {
+            // Copying the new version in after mkupdate init puts the game's own readme over the
+            // update's, and the two release's readmes agree: no other sign shows it.
+            PrintTo(stderr,
+                    "mkupdate build: warning: the update's readme %s is byte for byte %s of OLD_DIR: players "
+                    "would open the old release's text, not what this update changes. Was it overwritten when "
+                    "the game's files were copied in? Write the update's text into it (and, to keep the game's "
+                    "readme, give it a name of its own with INSTREADMEFL)\n",
+                    PathForDisplay(ours).c_str(), PathForDisplay(entry.path).c_str());
+            continue;
+        }
+        if (same != 0)
             continue;
         PrintTo(stderr,
                 "mkupdate build: warning: the update's readme %s replaces %s of OLD_DIR, which says something "
@@ -152,6 +171,39 @@ void WarnOfReplacedReadme(const BaseRequest& request, const SettingsView& view, 
                 "both\n",
                 PathForDisplay(ours).c_str(), PathForDisplay(entry.path).c_str());
     }
+}
+
+// A minute in FILETIME ticks (100 ns): a copy of a release takes less, a game session more.
+const uint64_t kMinute = 60ull * 10000000ull;
+
+// The missing files written more than a minute after every file of SRC_DIR (`newestSource`) and
+// every file an OLD_DIR shares with it: a game wrote them while it was played, after the release
+// was in place. A release copied afresh has all its files from the same minute.
+std::vector<std::string> WrittenAfterRelease(const BaseResult& result, const std::vector<OldTree>& olds,
+                                             uint64_t newestSource)
+{
+    uint64_t newest = newestSource;
+    for (const Verdict& verdict : result.verdicts) {
+        if (verdict.folder || verdict.state == BaseState::kNew)
+            continue;
+        for (const OldTree& old : olds) {
+            auto found = old.byName.find(NameKey(verdict.name, false));
+            if (found == old.byName.end())
+                continue;
+            for (const OldEntry& entry : found->second) {
+                uint64_t time = 0;
+                if (!entry.folder && ReadHostFileTime(entry.path, time))
+                    newest = std::max(newest, time);
+            }
+        }
+    }
+    std::vector<std::string> later;
+    for (const OldEntry& entry : result.missingFiles) {
+        uint64_t time = 0;
+        if (newest != 0 && ReadHostFileTime(entry.path, time) && time > newest + kMinute)
+            later.push_back(entry.name);
+    }
+    return later;
 }
 
 // Only the setup files, no removal: the update would change nothing in players' folders.
@@ -318,6 +370,10 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     options.carried = {"install.env", "insttscr.rct"};
     if (!view.readme.empty())
         options.carried.push_back(view.readme);
+    uint64_t newestSource = 0;
+    for (const PlannedEntry& entry : entries)
+        if (!entry.folder && !entry.generated)
+            newestSource = std::max(newestSource, entry.lastWriteTime);
     if (!CompareWithBases(request, olds, options, entries, report.result, error))
         return false;
     for (size_t b = 0; b < olds.size(); ++b)
@@ -337,7 +393,8 @@ bool ApplyBase(const BaseRequest& request, std::vector<PlannedEntry>& entries, B
     std::vector<std::string> missing;
     for (const OldEntry& entry : report.result.missingFiles)
         missing.push_back(entry.name);
-    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts), request.keep);
+    report.removals = PlanRemovals(missing, view, EmptyFolders(report.result.verdicts), request.keep,
+                                   WrittenAfterRelease(report.result, olds, newestSource));
     if (request.removeMissing && !report.removals.playerData.empty()) {
         error = PlayerDataError(request, report.removals);
         return false;

@@ -1,5 +1,6 @@
 // mkupdate build SRC_DIR -o OUT.exe [--base OLD_DIR [--remove-missing]] [--stub STUB.exe] [--level N] ...
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -94,12 +95,20 @@ const char kBuildHelp[] =
     "  updater would read as something other than a file (\"-old.dat\", \"EOF.txt\", ...), and the\n"
     "  last file of a folder this update brings empty. The updater removes the first folder level\n"
     "  of a line once it is empty; other emptied folders stay.\n"
-    "  OLD_DIR is the release as shipped. Files that look like player data (in a folder save\\,\n"
-    "  saves\\, savedata\\, savegame\\, savegames\\, userdata\\ or its Japanese name; *.sav, *.save,\n"
-    "  *.lsd, *.rpgsave, *.rmmzsave, Save*.rxdata, Save*.rvdata, Save*.rvdata2) that SRC_DIR lacks and\n"
-    "  neither [delfiles_user] nor --keep names stop --remove-missing with a list of them: remove\n"
-    "  them from OLD_DIR, or name them. An update that brings no file or folder of the game and\n"
-    "  removes nothing is refused (is OLD_DIR the new version?) unless --allow-empty is given.\n"
+    "  OLD_DIR is the release as shipped. Files that look like player data, that SRC_DIR lacks\n"
+    "  and that neither [delfiles_user] nor --keep names stop --remove-missing with a list of them:\n"
+    "  - saves: anything in a folder save\\, saves\\, savedata\\, savegame\\, savegames\\, userdata\\\n"
+    "    or its Japanese name; *.sav, *.save, *.lsd, *.rpgsave, *.rmmzsave, Save*.rxdata,\n"
+    "    Save*.rvdata, Save*.rvdata2;\n"
+    "  - what a game writes while it is played: settings files (*.ini, *.cfg, *.conf, *.config,\n"
+    "    *.prefs), logs and dumps (*.log, *.dmp), anything in a folder screenshot\\, screenshots\\,\n"
+    "    log\\, logs\\, cache\\, caches\\, shadercache\\ or the Japanese screenshot folders;\n"
+    "  - any file written more than a minute after every file of SRC_DIR and every file OLD_DIR\n"
+    "    shares with SRC_DIR.\n"
+    "  Remove them from OLD_DIR, name them (--keep save/, --keep '*.ini'), or add the line of a\n"
+    "  file that is meant to go to [delfiles_afterinst] yourself. An update that brings no file\n"
+    "  or folder of the game and removes nothing is refused (is OLD_DIR the new version?) unless\n"
+    "  --allow-empty is given.\n"
     "  Names are matched the way Windows matches them on a player's disk:\n"
     "  - case is ignored: Data.DAT in OLD_DIR and data.dat in SRC_DIR are one file, compared by\n"
     "    content and never removed. Equal bytes: left out, and players keep the old spelling (no\n"
@@ -464,8 +473,17 @@ bool WriteUpdateFile(const BuildRequest& request, const std::string& stubBytes,
     std::FILE* file = CreateNewFile(partial);
     if (file == nullptr) {
         KeepOnInterrupt();
-        error = request.output + ": cannot create " + PathForDisplay(partial) +
-                " (left from an interrupted build? remove it first)";
+        std::error_code missing;
+        fs::path folder = outputPath.parent_path();
+        if (!folder.empty() && !fs::is_directory(folder, missing))
+            error = request.output + ": the folder " + PathForDisplay(folder) + " does not exist; make it first "
+                    "(mkdir " + PathAsArgument(folder) + ") or give -o a file in a folder that exists";
+        else if (fs::exists(fs::symlink_status(partial, missing)))
+            error = request.output + ": cannot create " + PathForDisplay(partial) +
+                    ": it exists (left from an interrupted build? remove it first)";
+        else
+            error = request.output + ": cannot create " + PathForDisplay(partial) + " (" +
+                    std::generic_category().message(errno) + "); is the folder writable?";
         return false;
     }
     std::error_code code;

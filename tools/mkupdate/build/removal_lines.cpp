@@ -165,6 +165,14 @@ std::vector<std::string> NameParts(const std::string& text)
 // Folders in which games keep saves, folded as NameKey folds them. セーブ is "save" in Japanese.
 const char* const kSaveFolders[] = {"save", "saves", "savedata", "savegame", "savegames", "userdata",
                                     "\x83\x5A\x81\x5B\x83\x75"};
+// Folders a game fills while it is played: screenshots (スクリーンショット, スクショ), logs, caches.
+const char* const kPlayedFolders[] = {"screenshot", "screenshots",
+                                      "\x83\x58\x83\x4E\x83\x8A\x81\x5B\x83\x93\x83\x56\x83\x87\x83\x62\x83\x67",
+                                      "\x83\x58\x83\x4E\x83\x56\x83\x87",
+                                      "log", "logs", "cache", "caches", "shadercache"};
+// Files a game writes beside itself: its settings, its logs, crash dumps.
+const char* const kSettingsEndings[] = {".ini", ".cfg", ".conf", ".config", ".prefs"};
+const char* const kWrittenEndings[] = {".log", ".dmp"};
 // Save files by their ending: the common one, RPG Maker 2000/2003, MV and MZ.
 const char* const kSaveEndings[] = {".sav", ".save", ".lsd", ".rpgsave", ".rmmzsave"};
 // RPG Maker XP, VX and VX Ace: Save01.rxdata and the like.
@@ -189,7 +197,17 @@ std::string PlayerDataSign(const std::string& name)
         for (const char* folder : kSaveFolders)
             if (parts[i] == Folded(folder))
                 return "it lies in a save folder (" + DisplayName(folder) + "\\)";
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+        for (const char* folder : kPlayedFolders)
+            if (parts[i] == Folded(folder))
+                return "it lies in a folder a game fills while it is played (" + DisplayName(folder) + "\\)";
     const std::string& file = parts.back();
+    for (const char* ending : kSettingsEndings)
+        if (EndsWith(file, Folded(ending)))
+            return std::string("it is a settings file a game writes (*") + ending + ") and the new version lacks it";
+    for (const char* ending : kWrittenEndings)
+        if (EndsWith(file, Folded(ending)))
+            return std::string("it is a file a game writes while it runs (*") + ending + ")";
     for (const char* ending : kSaveEndings)
         if (EndsWith(file, Folded(ending)))
             return std::string("it is a save file (*") + ending + ")";
@@ -257,10 +275,14 @@ bool RemovalMatches(const std::string& pattern, const std::string& name)
 }
 
 RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const SettingsView& settings,
-                         const std::vector<std::string>& emptyFolders, const std::vector<std::string>& keep)
+                         const std::vector<std::string>& emptyFolders, const std::vector<std::string>& keep,
+                         const std::vector<std::string>& writtenLater)
 {
     RemovalPlan plan;
     std::set<std::string> empty(emptyFolders.begin(), emptyFolders.end());
+    std::set<std::string> later;
+    for (const std::string& name : writtenLater)
+        later.insert(NameKey(name, false));
     for (const std::string& name : missing) {
         if (!settings.keyFile.empty() && NameKey(name, false) == NameKey(settings.keyFile, false)) {
             plan.left.push_back({name, "it is the key file (KEYFILE): without it the next update could not find "
@@ -291,6 +313,9 @@ RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const Settings
             why = "the updater would then remove the folder " + DisplayName(name.substr(0, (size_t)separator)) +
                   " too, which this update brings empty";
         std::string sign = why.empty() ? PlayerDataSign(name) : std::string();
+        if (why.empty() && sign.empty() && later.count(NameKey(name, false)) != 0)
+            sign = "it was written more than a minute after every file of SRC_DIR and every file OLD_DIR shares "
+                   "with it, as a game writes while it is played";
         if (!sign.empty()) {
             plan.playerData.push_back(name);
             why = "it looks like player data: " + sign;

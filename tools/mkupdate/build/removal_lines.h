@@ -31,12 +31,16 @@ struct RemovalPlan {
 
 // `missing`: names of files in the previous release only. `emptyFolders`: NameKey of the new
 // tree's folders that hold nothing (removing the last file of a first-level folder removes that
-// folder too). `keep`: the --keep patterns, in code page 932.
+// folder too). `keep`: the --keep patterns, in code page 932. `writtenLater`: missing files
+// whose time says a game wrote them after the release was in place (WrittenAfterRelease).
 RemovalPlan PlanRemovals(const std::vector<std::string>& missing, const SettingsView& settings,
-                         const std::vector<std::string>& emptyFolders, const std::vector<std::string>& keep = {});
+                         const std::vector<std::string>& emptyFolders, const std::vector<std::string>& keep = {},
+                         const std::vector<std::string>& writtenLater = {});
 
 // Why the file `name` (code page 932) looks like something a player made rather than part of a
-// release: "" when it does not. The names checked are listed in build's help.
+// release: "" when it does not. The names checked are listed in build's help: saves, settings
+// files a game writes (*.ini, *.cfg, ...), logs and dumps, and what lies in folders of saves,
+// screenshots, logs and caches.
 std::string PlayerDataSign(const std::string& name);
 
 // True when the --keep pattern (code page 932, "/" or "\" between folders, "*" and "?" within

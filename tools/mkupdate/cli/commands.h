@@ -24,5 +24,6 @@ int RunExtract(const Args& args);
 int RunLint(const Args& args);
 int RunRct(const Args& args);
 int RunConvert(const Args& args);
+int RunTry(const Args& args);
 
 #endif

@@ -29,6 +29,7 @@ const Command kCommands[] = {
     {"lint", "check an install.env the way the updater reads it", RunLint},
     {"rct", "make an RCT title image from a PNG or BMP, or decode one", RunRct},
     {"convert", "turn a UTF-8 or UTF-16 install.env or readme into code page 932", RunConvert},
+    {"try", "run an update under Wine as a player would and compare the game folder", RunTry},
 };
 
 int PrintUsage(std::FILE* out)

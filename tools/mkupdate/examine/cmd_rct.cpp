@@ -71,6 +71,8 @@ int RunEncode(const Args& args)
     std::string error;
     if (!ReadImageFile(files[0], image, error))
         return Fail(error);
+    if (image.transparentPixels > 0)
+        PrintTo(stderr, "mkupdate rct: warning: %s: %s\n", files[0].c_str(), TransparencyWarning(image).c_str());
     std::string rct;
     if (!EncodeRct(image, variant, name, rct, error))
         return Fail(files[0] + ": " + error);

@@ -13,6 +13,7 @@
 #include "host/rct_convert.h"
 #include "lint/settings_replay.h"
 #include "lint/update_faults.h"
+#include "lint/version_rules.h"
 #include "settings/action_lists.h"
 #include "settings/settings.h"
 #include "text/cp932_text.h"
@@ -29,8 +30,10 @@ const char kVerifyHelp[] =
     "folder, with a warning for each that leaves less room than an ordinary one of 80 bytes), and\n"
     "inflates every stream, checking its Adler-32, its size, and that it ends exactly where its\n"
     "packed size says. An update that cannot work is not sound either: one without its title\n"
-    "picture insttscr.rct (or with one the updater cannot show), or whose version range no\n"
-    "installed version passes.\n"
+    "picture insttscr.rct (or with one the updater cannot show), or whose version gate fails: a\n"
+    "range no installed version passes, a CHKREGVER or CHKREGVERHIGH that is no whole number, and\n"
+    "no [reg] line writing CHKREG's value above the range (players could take it again, or be\n"
+    "turned back to an older number).\n"
     "A delta entry (an update built with --base carries one for a file that changed little) has\n"
     "its records checked: each kind, each range within the old file, the stream's end, the size\n"
     "of what they make. Given the old versions with --base, each delta is applied to the file it\n"
@@ -79,13 +82,15 @@ bool CheckWorks(const SetupTexts& setup, int64_t packageOffset, PackageProblem& 
         return false;
     }
     if (setup.hasSettings) {
-        ReplaySettings(setup.settings);
+        SettingsReplay replay = ReplaySettings(setup.settings);
+        std::vector<VersionFinding> versions = CheckVersionGate(replay);
         FreeActionLists();
-        std::string range = VersionRangeProblem();
         FreeSettings();
-        if (!range.empty()) {
+        for (const VersionFinding& finding : versions) {
+            if (!finding.error)
+                continue;
             problem.name = "install.env";
-            problem.text = range;
+            problem.text = finding.message + " (line " + std::to_string(finding.line) + " of the packaged install.env)";
             return false;
         }
     }

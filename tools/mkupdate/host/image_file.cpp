@@ -225,9 +225,19 @@ static bool ReadPng(const std::string& bytes, RgbImage& image, std::string& erro
         const stbi_uc* p = rgba + 4 * i;
         for (int c = 0; c < 3; ++c)
             image.bgr[3 * i + (size_t)(2 - c)] = (unsigned char)((p[c] * p[3] + 127) / 255);
+        if (p[3] != 255)
+            image.transparentPixels++;
     }
     stbi_image_free(rgba);
     return true;
+}
+
+std::string TransparencyWarning(const RgbImage& image)
+{
+    return "the picture has " + std::to_string(image.transparentPixels) + " of its " +
+           std::to_string((uint64_t)image.width * image.height) + " pixels transparent or partly so; the RCT title "
+           "picture has no transparency, so they are laid over black, not over the window's grey: fill them with the "
+           "colour you want players to see and save the picture again";
 }
 
 static void AppendPng(void* context, void* data, int size)

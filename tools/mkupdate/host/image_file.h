@@ -12,7 +12,11 @@ struct RgbImage {
     uint32_t width = 0;
     uint32_t height = 0;
     std::vector<unsigned char> bgr;  // 3 * width * height bytes
+    uint32_t transparentPixels = 0;  // read with less than full opacity (and laid over black)
 };
+
+// What a maker hears of a picture with transparent pixels: where they went, and what to do.
+std::string TransparencyWarning(const RgbImage& image);
 
 // Reads a BMP (1, 4, 8, 24 or 32 bits per pixel, uncompressed, either row order) or a PNG, told
 // apart by their signatures. Transparent pixels are laid over black: the RCT format has no

@@ -25,10 +25,13 @@ const char kInitHelp[] =
     "                replace it with your own (mkupdate rct encode PICTURE insttscr.rct, or delete\n"
     "                it and put insttscr.png there: build converts that). Not written when DIR\n"
     "                already holds an insttscr.png or insttscr.bmp, which it would hide.\n"
-    "  readme.txt    a readme for the players, opened by the window's readme button\n"
-    "Then put the update's files into DIR, laid out as in the game's folder, and fill in what the\n"
-    "settings cannot know: TITLEBAR, the product key REG_GLOBAL and REG_LOCAL (the key the game's\n"
-    "installer writes), KEYFILE, and the version range if you use one.\n"
+    "  readme.txt    a readme for the players, opened by the window's readme button; when DIR\n"
+    "                holds a readme.txt already (the game's own, copied in with its files) and no\n"
+    "                install.env, the update's readme is written as update.txt instead and\n"
+    "                INSTREADMEFL names it, so the game's readme stays as it is\n"
+    "Put the update's files into DIR first, laid out as in the game's folder, then run init, and\n"
+    "fill in what the settings cannot know: TITLEBAR, the product key REG_GLOBAL and REG_LOCAL\n"
+    "(the key the game's installer writes), KEYFILE, and the version range if you use one.\n"
     "\n"
     "  --from-game GAME_DIR  fill in what an installed game's folder tells:\n"
     "                        TITLEBAR and INSTTO: the folder's name;\n"
@@ -117,7 +120,14 @@ int RunInit(const Args& args)
     for (const char* picture : {"insttscr.png", "insttscr.bmp"})
         ownPicture = ownPicture || fs::exists(folder / picture, code);
 
-    std::vector<StarterFile> files = {{"install.env", StarterSettingsFile(facts)}, {"readme.txt", StarterReadme(facts)}};
+    // The game's own readme.txt, put in with the update's files before init: the update's readme
+    // takes a name of its own, so that neither replaces the other.
+    bool gameReadme = !force && fs::is_regular_file(folder / "readme.txt", code) &&
+                      !fs::exists(folder / "install.env", code);
+    if (gameReadme)
+        facts.readmeFile = kUpdateReadmeName;
+    const char* readmeName = gameReadme ? kUpdateReadmeName : "readme.txt";
+    std::vector<StarterFile> files = {{"install.env", StarterSettingsFile(facts)}, {readmeName, StarterReadme(facts)}};
     if (!ownPicture) {
         std::string rct;
         if (!StarterPictureFile(rct, error))
@@ -144,6 +154,10 @@ int RunInit(const Args& args)
             return Fail(error);
         Say("wrote %s\n", PathForDisplay(folder / file.name).c_str());
     }
+    if (gameReadme)
+        Say("note: %s holds a readme.txt already (the game's own): the update's readme is %s (INSTREADMEFL), and "
+            "readme.txt goes to players as the game's file\n",
+            PathForDisplay(folder).c_str(), kUpdateReadmeName);
     if (ownPicture)
         Say("kept your title picture (insttscr.png or insttscr.bmp): build turns it into insttscr.rct\n");
     for (const std::string& note : facts.notes)
@@ -154,8 +168,9 @@ int RunInit(const Args& args)
     PrintLintFindings(findings, stdout);
     if (HasLintErrors(findings))
         return kExitInput;
-    Say("\nnext: put the update's files into %s as they lie in the game's folder; in install.env %s\n"
-        "TITLEBAR, set REG_GLOBAL and REG_LOCAL%s; then:\n"
+    Say("\nnext: put the update's files into %s as they lie in the game's folder, if they are not there\n"
+        "yet (a readme.txt of the game's would replace the update's readme: copy the files in first and\n"
+        "run init after); in install.env %s TITLEBAR, set REG_GLOBAL and REG_LOCAL%s; then:\n"
         "  mkupdate lint --explain %s\n"
         "  mkupdate build %s -o update.exe\n",
         PathForDisplay(folder).c_str(), facts.title.empty() ? "set" : "check",

@@ -208,7 +208,8 @@ std::string StarterSettingsFile(const GameFacts& facts)
     AddLine(t, "");
     AddLine(t, u8"// ---- お読みください ----");
     AddKey(t, u8"お読みくださいボタンの文字。- にするとボタンを出しません", "INSTREADME", u8"お読みください");
-    AddKey(t, u8"開く文書 (このフォルダの一番上に置く .txt)", "INSTREADMEFL", "readme.txt");
+    AddKey(t, u8"開く文書 (このフォルダの一番上に置く .txt)", "INSTREADMEFL",
+           facts.readmeFile.empty() ? "readme.txt" : facts.readmeFile);
     AddLine(t, "");
     AddLine(t, u8"// 以下のセクションは見出しで始まり、「-」で始まる行で閉じます。行頭 // はコメントです。");
     AddLine(t, u8"// REP_INSTALL はインストール先、REP_CDROMDRIVE ([reg] では REP_CDROM) は CD-ROM ドライブになります。");
@@ -223,6 +224,8 @@ std::string StarterSettingsFile(const GameFacts& facts)
     AddLine(t, "[EOF]");
     return ToCp932Lines(t);
 }
+
+const char kUpdateReadmeName[] = "update.txt";
 
 const char kStarterReadmePlaceholder[] = u8"\u30FB(\u5909\u66F4\u70B9\u3092\u66F8\u3044\u3066\u304F\u3060\u3055\u3044)";
 

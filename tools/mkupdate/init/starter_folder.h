@@ -23,7 +23,11 @@ struct GameFacts {
     std::string makerFolder;            // INSTFOL: the folder between Program Files and the game's
     std::vector<std::string> keyFiles;  // KEYFILE candidates, the likeliest first
     std::vector<std::string> notes;     // what was passed over, and why (UTF-8, for the user)
+    std::string readmeFile;             // INSTREADMEFL; empty: readme.txt
 };
+
+// The update's readme when the folder holds the game's own readme.txt already.
+extern const char kUpdateReadmeName[];
 
 // Reads the top level of an installed game's folder. False, with the reason, when it is no folder.
 bool ReadGameFolder(const std::filesystem::path& game, GameFacts& facts, std::string& error);

@@ -132,6 +132,72 @@ void CheckRemoval(const EntryLine& entry, const LintOptions& options, Findings& 
                                   "folder; name the files to remove, or give --allow-wipe if that is meant");
 }
 
+// A version in the title ("Game Ver1.01", "Game 1.10") is read as part of the product's name:
+// the notices show the title in brackets to players of every version. Only single-byte
+// characters are looked at, so a second byte of a Japanese character never counts.
+std::string VersionInTitle(const std::string& title)
+{
+    std::string shadow;          // the title with each double-byte character as one 0x01
+    std::vector<size_t> offsets;  // the byte where each character of the shadow starts, and the end
+    for (int i = 0; i < (int)title.size(); i = NextCharacter(title.c_str(), i)) {
+        offsets.push_back((size_t)i);
+        int next = NextCharacter(title.c_str(), i);
+        shadow += next - i == 1 ? (char)std::tolower((unsigned char)title[(size_t)i]) : '\x01';
+    }
+    offsets.push_back(title.size());
+    auto digitAt = [&](size_t at) { return at < shadow.size() && std::isdigit((unsigned char)shadow[at]); };
+    auto letterAt = [&](size_t at) { return at < shadow.size() && std::isalpha((unsigned char)shadow[at]); };
+    for (size_t i = 0; i < shadow.size(); ++i) {
+        size_t end = i;
+        if (shadow.compare(i, 3, "ver") == 0 && (i == 0 || !letterAt(i - 1))) {
+            end = i + 3;
+            while (end < shadow.size() && (shadow[end] == '.' || shadow[end] == '|' || shadow[end] == ' '))
+                end++;
+            if (shadow.compare(i, 7, "version") == 0 && !digitAt(end)) {
+                end = i + 7;
+                while (end < shadow.size() && (shadow[end] == '.' || shadow[end] == '|' || shadow[end] == ' '))
+                    end++;
+            }
+            if (!digitAt(end))
+                continue;
+        } else if (shadow[i] == 'v' && (i == 0 || !letterAt(i - 1)) && digitAt(i + 1)) {
+            end = i + 1;
+        } else if (digitAt(i) && (i == 0 || !digitAt(i - 1))) {
+            size_t dot = i;
+            while (digitAt(dot))
+                dot++;
+            if (dot >= shadow.size() || shadow[dot] != '.' || !digitAt(dot + 1))
+                continue;
+            end = i;
+        } else {
+            continue;
+        }
+        while (end < shadow.size() && (digitAt(end) || (shadow[end] == '.' && digitAt(end + 1))))
+            end++;
+        return title.substr(offsets[i], offsets[end] - offsets[i]);
+    }
+    // バージョン, the word itself.
+    const char* word = FindCharacters(title.c_str(), "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93");
+    return word != nullptr ? std::string(word, 10) : std::string();
+}
+
+void CheckTitleVersion(const LintedFile& file, Findings& findings)
+{
+    const SettingLine* title = file.Find("TITLEBAR");
+    if (title == nullptr || FindInvalidCp932(title->value.data(), title->value.size()) >= 0)
+        return;
+    std::string version = VersionInTitle(title->value);
+    if (version.empty())
+        return;
+    std::string shown = title->value;
+    std::replace(shown.begin(), shown.end(), '|', ' ');
+    std::replace(version.begin(), version.end(), '|', ' ');
+    findings.Warn(title->line, "TITLEBAR " + Quoted(shown) + " holds a version (" + Quoted(version) + "): the updater "
+                               "shows the title as the product's name in its window and in every notice (\"[ " +
+                               Cp932ToUtf8(shown) + " ] ...\"), also to players of other versions; name the "
+                               "product alone, and tell the version in the readme");
+}
+
 void CheckIniSettings(const LintedFile& file, Findings& findings)
 {
     if (file.IsUsed("INI_FILE") && !file.IsUsed("INI_SECTION"))
@@ -153,10 +219,6 @@ void CheckRegistrySettings(const LintedFile& file, Findings& findings)
     if (file.Find("CHKREG") != nullptr && file.Find("CHKREGVERHIGH") == nullptr)
         findings.Warn(file.LineOf("CHKREG"), "CHKREG is set without CHKREGVERHIGH: every installed version above 0 "
                                              "would be refused");
-    std::string range = VersionRangeProblem();
-    if (!range.empty())
-        findings.Fail(file.Find("CHKREGVER") != nullptr ? file.LineOf("CHKREGVER") : file.LineOf("CHKREGVERHIGH"),
-                      range);
 }
 
 // How a finding names a file beside install.env: as install.env was named, with the folder.
@@ -174,7 +236,7 @@ void CheckReadmeText(const LintedFile& file, const std::string& name, int line, 
     fs::path readme;
     if (!Cp932ToHostPath(folder.empty() ? fs::path(".") : folder, name, readme) || !ReadWholeFile(readme, text))
         return;
-    std::string problem = EncodingProblem(text, Cp932ToUtf8(name));
+    std::string problem = EncodingProblem(text, Cp932ToUtf8(name), PathAsArgument(readme));
     if (problem.empty() && FindInvalidCp932(text.data(), text.size()) >= 0)
         problem = Cp932ToUtf8(name) + " is not code page 932 (Shift-JIS) text: the player would see it garbled";
     if (!problem.empty()) {
@@ -250,7 +312,12 @@ void CheckTitlePicture(const LintedFile& file, Findings& findings)
     fs::path folder = UpdateFolder(file);
     TitlePicture title = FindTitlePicture(TopLevelFiles(folder));
     if (!title.problem.empty()) {
-        findings.About(Beside(file, "insttscr.rct"), 0, true, title.problem);
+        // At the picture of another type when there is one, else at install.env: never at a file
+        // that does not exist.
+        if (!title.passed.empty())
+            findings.About(Beside(file, title.passed.front()), 0, true, title.problem);
+        else
+            findings.Fail(0, title.problem);
         return;
     }
     bool rct = !title.rct.empty();
@@ -269,6 +336,8 @@ void CheckTitlePicture(const LintedFile& file, Findings& findings)
         return;
     }
     CheckPictureSize(where, image, findings);
+    if (image.transparentPixels > 0)
+        findings.About(where, 0, false, TransparencyWarning(image));
     RgbImage starter = StarterPicture();
     if (image.width == starter.width && image.height == starter.height && image.bgr == starter.bgr)
         findings.About(where, 0, false,
@@ -291,6 +360,7 @@ void CheckEntry(const EntryLine& entry, const LintedFile& file, const LintOption
 
 void CheckSettingsTogether(const LintedFile& file, Findings& findings)
 {
+    CheckTitleVersion(file, findings);
     CheckIniSettings(file, findings);
     CheckRegistrySettings(file, findings);
     CheckReadme(file, findings);

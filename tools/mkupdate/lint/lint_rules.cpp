@@ -10,6 +10,7 @@
 #include "host/host_files.h"
 #include "lint/lint_text.h"
 #include "lint/settings_replay.h"
+#include "lint/version_rules.h"
 #include "settings/action_lists.h"
 #include "settings/settings.h"
 #include "text/cp932_text.h"
@@ -51,6 +52,12 @@ public:
         for (const EntryLine& entry : file_.entries)
             CheckEntry(entry, file_, options_, findings_);
         CheckSettingsTogether(file_, findings_);
+        for (const VersionFinding& finding : CheckVersionGate(replay_)) {
+            if (finding.error)
+                findings_.Fail(finding.line, finding.message);
+            else
+                findings_.Warn(finding.line, finding.message);
+        }
         FreeSettings();
         return findings_.Take();
     }
@@ -64,7 +71,8 @@ private:
                               "under Software\\-\\-, which no game registers");
             return false;
         }
-        std::string encoding = EncodingProblem(bytes_, fs::u8path(file_.path).filename().u8string());
+        std::string encoding = EncodingProblem(bytes_, fs::u8path(file_.path).filename().u8string(),
+                                               PathAsArgument(fs::u8path(file_.path)));
         if (!encoding.empty()) {
             findings_.Fail(1, encoding);
             return false;
@@ -311,7 +319,9 @@ private:
         if (std::find(known.begin(), known.end(), key) != known.end()) {
             bool integer = std::find(std::begin(kUpdaterIntegerKeys), std::end(kUpdaterIntegerKeys), key) !=
                            std::end(kUpdaterIntegerKeys);
-            if (integer && !IsWellFormedInteger(value))
+            // The version range's values are the version gate's (version_rules.cpp).
+            bool version = key == "CHKREGVER" || key == "CHKREGVERHIGH";
+            if (integer && !version && !IsWellFormedInteger(value))
                 findings_.Warn(line, "value " + Quoted(value) + " of " + key + " is not a whole number; the updater "
                                      "reads " + std::to_string(number));
             return;

@@ -96,9 +96,9 @@ std::string Quoted(const std::string& cp932)
     return "\"" + Cp932ToUtf8(cp932) + "\"";
 }
 
-std::string EncodingProblem(const std::string& bytes, const std::string& shownName)
+std::string EncodingProblem(const std::string& bytes, const std::string& shownName, const std::string& argument)
 {
-    const std::string howTo = "; convert it with: mkupdate convert " + shownName +
+    const std::string howTo = "; convert it with: mkupdate convert " + (argument.empty() ? shownName : argument) +
                               " (or save it as Shift-JIS, code page 932, in your editor)";
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
         return shownName + " starts with a UTF-8 byte-order mark: it is UTF-8 text, which the updater shows garbled" +

@@ -23,8 +23,9 @@ bool ContainsSeparator(const std::string& text);
 // Code page 932 text in double quotes, as UTF-8 for the message.
 std::string Quoted(const std::string& cp932);
 // What is wrong with a text's encoding for the updater, or empty: a byte-order mark, UTF-8, or
-// bytes that are not code page 932.
-std::string EncodingProblem(const std::string& bytes, const std::string& shownName);
+// bytes that are not code page 932. `argument`: the file as the mkupdate convert command it
+// suggests names it (with its folder); empty: the shown name.
+std::string EncodingProblem(const std::string& bytes, const std::string& shownName, const std::string& argument = "");
 // A removal line whose name part has no fixed character ("*", "*.*", "?*") at the top of the
 // game's folder deletes every file there.
 bool WipesGameFolder(const std::string& pattern);
