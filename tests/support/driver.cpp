@@ -145,7 +145,13 @@ void Process::Kill()
         return;
     if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
         TerminateProcess(process_, 0xDEAD);
-        WaitForSingleObject(process_, (DWORD)Scaled(5000));
+        // Also called from the destructor, which must not throw for a malformed factor.
+        int wait = 5000;
+        try {
+            wait = Scaled(wait);
+        } catch (const DriverError&) {
+        }
+        WaitForSingleObject(process_, (DWORD)wait);
     }
     CloseHandle(process_);
     process_ = nullptr;
