@@ -30,12 +30,13 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 
 // How many times slower than a quick machine this one runs Windows programs: the environment
 // variable UPDATER_WAIT_FACTOR (a number of at least 1; scripts/lib/win32-guest measures the
-// virtual machine's pace and sets it), 1 when it is unset. A malformed value fails the test
-// program at once rather than quietly running with quick waits.
+// virtual machine's pace and sets it), 1 when it is unset. A malformed value fails every wait
+// (DriverError) rather than leaving quick waits on a slow machine.
 double WaitFactor();
 // `milliseconds` on a quick machine, on this one.
 int Scaled(int milliseconds);
-// "20 s" or, on a slower machine, "100 s (20 s at factor 5)": for failure texts.
+// "20 s" or, on a slower machine, "100 s (20 s at this machine's pace, factor 5)": for failure
+// texts.
 std::string DescribeWait(int milliseconds);
 // Waits until `done` holds, polling; throws DriverError naming `what` after the (scaled) timeout.
 void WaitUntil(const std::string& what, const std::function<bool()>& done, int timeoutMs = kDefaultTimeoutMs);
