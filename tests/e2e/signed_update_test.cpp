@@ -29,12 +29,8 @@ int RunLinux(const std::string& command)
     std::string rc = Unix("signed/rc");
     DeleteFileA(WinePath(rc).c_str());
     driver::Start("Z:\\bin\\sh -c \"" + command + " >/dev/null 2>&1; echo $? > " + rc + ".tmp; mv " + rc + ".tmp " + rc + "\"");
-    for (int waited = 0; waited < 120000; waited += 50) {
-        if (FileExists(WinePath(rc)))
-            return std::stoi(ReadFileBytes(WinePath(rc)));
-        Sleep(50);
-    }
-    throw driver::DriverError("timed out waiting for: " + command);
+    driver::WaitUntil("the exit code of: " + command, [&] { return FileExists(WinePath(rc)); }, 120000);
+    return std::stoi(ReadFileBytes(WinePath(rc)));
 }
 
 TEST(SignedUpdate, BuiltSignedVerifiedAndRun)

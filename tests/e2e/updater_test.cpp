@@ -184,7 +184,7 @@ TEST_F(UpdaterTest, TitleImageIsDrawnAtItsOriginPixelForPixel)
     update.title = "E2E画像";
     Process updater = Start(update);
     HWND window = WaitForMainWindow(updater.Id(), Title(update));
-    Sleep(500);  // let it paint
+    driver::Pause(500);  // let it paint
     RECT client;
     GetClientRect(window, &client);
     POINT origin = {0, 0};
@@ -272,7 +272,7 @@ TEST_F(UpdateThroughTheWindow, AbandonedUpdateKeepsTheWindowWhichIgnoresClicksMe
     Box aborted = AnswerBox(updater.Id(), IDOK);
     EXPECT_EQ(aborted.text, "アップデートを中止しました");
 
-    Sleep(300);
+    driver::Pause(300);
     EXPECT_TRUE(updater.Running());
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_FALSE(FileExists(target_ / "notes.dat"));
@@ -346,9 +346,8 @@ TEST_F(UpdateThroughTheWindow, QuitMessageDuringTheCopyEndsWithItsCode)
     HWND progress = driver::WaitForWindow(updater.Id(), driver::kDialogClass, "ファイルのコピー中...");
     // The name line takes each file's path at once, whenever it is painted.
     const std::string movie = target_ / "movie.dat";
-    for (int i = 0; i < 2000 && driver::ControlText(progress, kFileNameLine) != movie; ++i)
-        Sleep(2);
-    EXPECT_EQ(driver::ControlText(progress, kFileNameLine), movie);
+    driver::WaitUntil("the progress window to name " + movie,
+                      [&] { return driver::ControlText(progress, kFileNameLine) == movie; }, 4000);
     PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0);
     EXPECT_EQ(updater.WaitForExit(), 7u);
     EXPECT_FALSE(FileExists(movie)) << "the new file being written when the quit came goes again";

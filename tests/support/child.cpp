@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -44,6 +45,15 @@ int RunTestProgram(int argc, char** argv)
         if (found == Children().end())
             return 250;
         return found->second(ChildArgs(argv + 3, argv + argc));
+    }
+    // The wow64.* runs mean 64-bit Windows: a program that is not under WoW64 there would pass
+    // them as a second plain 32-bit run.
+    char wow64Asked[8] = "";
+    BOOL wow64 = FALSE;
+    if (GetEnvironmentVariableA("UPDATER_WOW64", wow64Asked, sizeof wow64Asked) != 0 &&
+        std::strcmp(wow64Asked, "1") == 0 && (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)) {
+        std::fprintf(stderr, "UPDATER_WOW64=1 asks for 64-bit Windows, but this program does not run under WoW64\n");
+        return 1;
     }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,6 +1,9 @@
 #include "driver.h"
 
 #include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -28,7 +31,73 @@ std::string DescribeWindows(DWORD processId)
     return out.str();
 }
 
+// Polls `done` every 20 ms until it holds (true) or the scaled timeout has passed (false); it is
+// asked once more at the end, so a slow last poll cannot turn a success into a timeout.
+bool Poll(int timeoutMs, const std::function<bool()>& done)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
+    while (Clock::now() < deadline) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+std::string Seconds(double milliseconds)
+{
+    std::ostringstream out;
+    out << std::round(milliseconds / 100.0) / 10.0 << " s";
+    return out.str();
+}
+
 }  // namespace
+
+double WaitFactor()
+{
+    static const double factor = [] {
+        char text[64] = "";
+        DWORD length = GetEnvironmentVariableA("UPDATER_WAIT_FACTOR", text, sizeof text);
+        if (length == 0)
+            return 1.0;
+        char* end = nullptr;
+        double value = length < sizeof text ? std::strtod(text, &end) : 0.0;
+        if (end == text || end == nullptr || *end != '\0' || !(value >= 1.0) || value > 1000.0)
+            return -1.0;
+        return value;
+    }();
+    if (factor < 0)
+        throw DriverError("UPDATER_WAIT_FACTOR must be a number from 1 to 1000 (how many times slower than a quick "
+                          "machine this one is)");
+    return factor;
+}
+
+int Scaled(int milliseconds)
+{
+    double scaled = milliseconds * WaitFactor();
+    return scaled >= INT_MAX ? INT_MAX : (int)scaled;
+}
+
+std::string DescribeWait(int milliseconds)
+{
+    if (WaitFactor() == 1.0)
+        return Seconds(milliseconds);
+    std::ostringstream out;
+    out << Seconds(Scaled(milliseconds)) << " (" << Seconds(milliseconds) << " at this machine's pace, factor "
+        << WaitFactor() << ")";
+    return out.str();
+}
+
+void WaitUntil(const std::string& what, const std::function<bool()>& done, int timeoutMs)
+{
+    if (!Poll(timeoutMs, done))
+        throw DriverError("timed out after " + DescribeWait(timeoutMs) + " waiting for " + what);
+}
+
+void Pause(int milliseconds)
+{
+    Sleep((DWORD)Scaled(milliseconds));
+}
 
 Process::Process(Process&& other) noexcept : process_(other.process_), id_(other.id_)
 {
@@ -62,8 +131,8 @@ DWORD Process::WaitForExit(int timeoutMs)
 {
     if (process_ == nullptr)
         throw DriverError("WaitForExit: no process was started");
-    if (WaitForSingleObject(process_, (DWORD)timeoutMs) != WAIT_OBJECT_0)
-        throw DriverError("timed out after " + std::to_string(timeoutMs) + " ms waiting for process " +
+    if (WaitForSingleObject(process_, (DWORD)Scaled(timeoutMs)) != WAIT_OBJECT_0)
+        throw DriverError("timed out after " + DescribeWait(timeoutMs) + " waiting for process " +
                           std::to_string(id_) + " to exit; its visible windows: " + DescribeWindows(id_));
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
@@ -76,7 +145,13 @@ void Process::Kill()
         return;
     if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
         TerminateProcess(process_, 0xDEAD);
-        WaitForSingleObject(process_, 5000);
+        // Also called from the destructor, which must not throw for a malformed factor.
+        int wait = 5000;
+        try {
+            wait = Scaled(wait);
+        } catch (const DriverError&) {
+        }
+        WaitForSingleObject(process_, (DWORD)wait);
     }
     CloseHandle(process_);
     process_ = nullptr;
@@ -151,29 +226,21 @@ HWND FindWindowOf(DWORD processId, const char* className, const char* caption)
 
 HWND WaitForWindow(DWORD processId, const char* className, const char* caption, int timeoutMs)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (HWND window = FindWindowOf(processId, className, caption))
-            return window;
-        if (Clock::now() > deadline)
-            throw DriverError("timed out after " + std::to_string(timeoutMs) +
-                              " ms waiting for a visible top-level window of process " +
-                              std::to_string(processId == 0 ? GetCurrentProcessId() : processId) + " with class " +
-                              Describe(className) + " and caption " + Describe(caption) +
-                              "; visible windows: " + DescribeWindows(processId));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    HWND window = nullptr;
+    if (!Poll(timeoutMs, [&] { return (window = FindWindowOf(processId, className, caption)) != nullptr; }))
+        throw DriverError("timed out after " + DescribeWait(timeoutMs) +
+                          " waiting for a visible top-level window of process " +
+                          std::to_string(processId == 0 ? GetCurrentProcessId() : processId) + " with class " +
+                          Describe(className) + " and caption " + Describe(caption) +
+                          "; visible windows: " + DescribeWindows(processId));
+    return window;
 }
 
 void WaitForWindowGone(HWND window, int timeoutMs)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (IsWindow(window) && IsWindowVisible(window)) {
-        if (Clock::now() > deadline)
-            throw DriverError("timed out after " + std::to_string(timeoutMs) + " ms waiting for the window \"" +
-                              WindowText(window) + "\" to go away");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (!Poll(timeoutMs, [&] { return !IsWindow(window) || !IsWindowVisible(window); }))
+        throw DriverError("timed out after " + DescribeWait(timeoutMs) + " waiting for the window \"" +
+                          WindowText(window) + "\" (class \"" + ClassName(window) + "\") to go away");
 }
 
 std::vector<Control> ListControls(HWND dialog)
@@ -209,11 +276,21 @@ void Close(HWND window)
     PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
+namespace {
+
+// Another program may hold the clipboard for a moment.
+void OpenTheClipboard()
+{
+    WaitUntil("the clipboard to open (another program keeps it)", [] { return OpenClipboard(nullptr) != FALSE; },
+              1000);
+}
+
+}  // namespace
+
 std::string ReadClipboard()
 {
     std::string text;
-    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt)
-        Sleep(20);
+    OpenTheClipboard();
     if (HANDLE data = GetClipboardData(CF_TEXT)) {
         if (const char* bytes = static_cast<const char*>(GlobalLock(data))) {
             text = bytes;
@@ -226,8 +303,7 @@ std::string ReadClipboard()
 
 void ClearClipboard()
 {
-    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt)
-        Sleep(20);
+    OpenTheClipboard();
     EmptyClipboard();
     CloseClipboard();
 }
@@ -246,19 +322,22 @@ Box ReadBox(HWND box)
 
 HWND WaitForMessageBox(DWORD processId, int timeoutMs)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        // A message box is the dialog that carries the static 0xFFFF.
+    HWND box = nullptr;
+    // A message box is the dialog that carries the static 0xFFFF.
+    auto found = [&] {
         for (const TopWindow& window : VisibleWindows(processId)) {
-            if (window.className == kDialogClass && GetDlgItem(window.window, kMessageBoxTextId) != nullptr)
-                return window.window;
+            if (window.className == kDialogClass && GetDlgItem(window.window, kMessageBoxTextId) != nullptr) {
+                box = window.window;
+                return true;
+            }
         }
-        if (Clock::now() > deadline)
-            throw DriverError("timed out after " + std::to_string(timeoutMs) + " ms waiting for a message box of process " +
-                              std::to_string(processId == 0 ? GetCurrentProcessId() : processId) +
-                              "; visible windows: " + DescribeWindows(processId));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+        return false;
+    };
+    if (!Poll(timeoutMs, found))
+        throw DriverError("timed out after " + DescribeWait(timeoutMs) + " waiting for a message box of process " +
+                          std::to_string(processId == 0 ? GetCurrentProcessId() : processId) +
+                          "; visible windows: " + DescribeWindows(processId));
+    return box;
 }
 
 Box AnswerBox(DWORD processId, int button, int timeoutMs)

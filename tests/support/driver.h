@@ -2,11 +2,16 @@
 // player would: wait for a window, read its texts, press its buttons, read the clipboard and
 // the exit code. Every wait has a timeout; a failure throws DriverError saying what was waited
 // for and what was there instead, which GoogleTest reports as the test's failure.
+//
+// Timeouts are written as a quick machine needs them and stretched by the machine's pace
+// (WaitFactor), so a slow test bed (an emulated virtual machine, a loaded CI machine) makes a
+// test slower, never failing: only a hang runs out of time.
 #ifndef UPDATER_TESTS_SUPPORT_DRIVER_H
 #define UPDATER_TESTS_SUPPORT_DRIVER_H
 
 #include <windows.h>
 
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <string>
@@ -18,9 +23,26 @@ struct DriverError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A wait's time on a quick machine; every wait stretches it by WaitFactor().
 constexpr int kDefaultTimeoutMs = 20000;
 constexpr const char* kDialogClass = "#32770";  // dialogs and message boxes
 constexpr int kMessageBoxTextId = 0xFFFF;
+
+// How many times slower than a quick machine this one runs Windows programs: the environment
+// variable UPDATER_WAIT_FACTOR (a number of at least 1; scripts/lib/win32-guest measures the
+// virtual machine's pace and sets it), 1 when it is unset. A malformed value fails every wait
+// (DriverError) rather than leaving quick waits on a slow machine.
+double WaitFactor();
+// `milliseconds` on a quick machine, on this one.
+int Scaled(int milliseconds);
+// "20 s" or, on a slower machine, "100 s (20 s at this machine's pace, factor 5)": for failure
+// texts.
+std::string DescribeWait(int milliseconds);
+// Waits until `done` holds, polling; throws DriverError naming `what` after the (scaled) timeout.
+void WaitUntil(const std::string& what, const std::function<bool()>& done, int timeoutMs = kDefaultTimeoutMs);
+// Sleeps `milliseconds` stretched by the machine's pace: for a moment the other process needs to
+// react (a check that something did not happen is only as strong as the time it was given).
+void Pause(int milliseconds);
 
 // A started program. The destructor kills it if it is still running.
 class Process {

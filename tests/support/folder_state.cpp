@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "driver.h"
 #include "files.h"
 
 bool ItemState::operator==(const ItemState& other) const
@@ -96,11 +97,14 @@ bool MakeFolderLink(const std::string& link, const std::string& target)
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
-    WaitForSingleObject(process.hProcess, 10000);
+    WaitForSingleObject(process.hProcess, (DWORD)driver::Scaled(10000));
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     // Wine may report the Unix program ended before it has done its work.
-    for (int attempt = 0; attempt < 50 && !isLink(); ++attempt)
-        Sleep(100);
-    return isLink();
+    try {
+        driver::WaitUntil("the link " + link + " made by: " + command, isLink, 5000);
+    } catch (const driver::DriverError&) {
+        return false;
+    }
+    return true;
 }

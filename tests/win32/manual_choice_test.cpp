@@ -290,14 +290,17 @@ TEST(ManualChoice, LongBuiltProposalIsRefusedOnlyWhereItIsShownOrUsed)
 
 HWND WaitForBrowser(DWORD processId, HWND setup)
 {
-    for (int attempt = 0; attempt < 500; ++attempt) {
+    HWND browser = nullptr;
+    driver::WaitUntil("the folder browser (a second dialog of process " + std::to_string(processId) + ")", [&] {
         for (const driver::TopWindow& window : driver::VisibleWindows(processId)) {
-            if (window.window != setup && window.className == driver::kDialogClass)
-                return window.window;
+            if (window.window != setup && window.className == driver::kDialogClass) {
+                browser = window.window;
+                return true;
+            }
         }
-        Sleep(20);
-    }
-    throw driver::DriverError("the folder browser did not open");
+        return false;
+    }, 10000);
+    return browser;
 }
 
 TEST(ManualChoice, BrowseThenCancelPutsBackTheLastSetText)
@@ -312,9 +315,8 @@ TEST(ManualChoice, BrowseThenCancelPutsBackTheLastSetText)
         HWND browser = WaitForBrowser(child.Id(), setup);
         driver::Press(browser, IDCANCEL);
         driver::WaitForWindowGone(browser);
-        for (int attempt = 0; attempt < 100 && driver::ControlText(setup, kFolderField) != seen.proposal; ++attempt)
-            Sleep(20);
-        EXPECT_EQ(driver::ControlText(setup, kFolderField), seen.proposal);
+        driver::WaitUntil("the folder field to show the proposal again",
+                          [&] { return driver::ControlText(setup, kFolderField) == seen.proposal; }, 2000);
         driver::Press(setup, IDCANCEL);
     });
     EXPECT_EQ(outcome.proposal, "C:\\Program Files\\VUVORI_DIV");

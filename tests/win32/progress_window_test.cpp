@@ -404,11 +404,12 @@ TEST_CHILD(ShowProgress)
 
 TEST(ProgressWindowFromOutside, HasNoCloseBoxAndIgnoresCloseRequests)
 {
-    driver::Process child = StartChild("ShowProgress", {"4000"});
+    // The child keeps its window long enough for the checks below at this machine's pace.
+    driver::Process child = StartChild("ShowProgress", {std::to_string(driver::Scaled(4000))});
     HWND window = driver::WaitForWindow(child.Id(), driver::kDialogClass, kCaption);
     // The window shows itself as it is made; the first file follows a moment later.
-    for (int i = 0; i < 200 && driver::ControlText(window, IDC_FILE_NAME).empty(); ++i)
-        Sleep(20);
+    driver::WaitUntil("the progress window to show its first file's name",
+                      [&] { return !driver::ControlText(window, IDC_FILE_NAME).empty(); }, 4000);
     EXPECT_EQ(GetWindowLongA(window, GWL_STYLE) & WS_SYSMENU, 0);
     EXPECT_EQ(driver::ControlText(window, IDC_FILE_NAME), "C:\\Program Files\\ZOREDU\\data\\イベント01.dat");
     EXPECT_EQ(BarRange(window, IDC_FILE_BAR), (Range{0, 2}));
@@ -419,7 +420,7 @@ TEST(ProgressWindowFromOutside, HasNoCloseBoxAndIgnoresCloseRequests)
     // Escape and the close request become Cancel in the dialog manager: the window stays.
     driver::Close(window);
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
-    Sleep(500);
+    driver::Pause(500);
     EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_EQ(child.WaitForExit(), 0u);
