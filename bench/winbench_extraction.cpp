@@ -90,13 +90,14 @@ double PerCall(int count, Work work)
 
 // What a full pass must pay beyond the plain loop on this machine, from the calls it must make,
 // each timed alone: per block, the bars moved and the queue drained (the progress window up, the
-// drains paced as the pass paces them); per
-// pass, the progress window opened and closed and the record flushed at the commit (after as many
-// bytes as the pass wrote); per file, its time set, its identity read, its two lines in the
-// record, its name in the progress window, the queue drained at its end and its rename at the
-// commit; per replaced file besides, the check before writing (an open for
-// writing, the identity, a close), the old file's second name and that name's delete after the
-// commit; per working folder (64 names), the folder made, marked, identified and removed.
+// drains paced as the pass paces them); per pass, the progress window opened and closed and the
+// record flushed at the commit (after as many bytes as the pass wrote); per file, its time set,
+// its identity read, its two lines in the record, its name in the progress window, the queue
+// drained at its end and its rename at the commit (from its working folder, over the old file's
+// name for a replaced one); per replaced file besides, the check before writing (an open for
+// writing, the identity, a close), the old file's second name and, after the commit, the delete
+// of that name, by then the old file's last; per working folder (64 names), the folder made,
+// marked, identified and removed.
 struct Floors {
     double block;
     double pass;
@@ -163,10 +164,19 @@ Floors MeasureFloors(uint64_t largeBytes, double plainPerBlock)
                              "0000000000012345\t0000000000001000\t01D8A1B2C3D4E5F0\r\n";
     auto name = [&](int i) { return folder + "\\f" + std::to_string(i); };
     auto work = [&](int i) { return folder + "\\~upd" + std::to_string(i / 64) + ".tmp"; };
+    const std::string contents(4096, 'o');
+    auto fill = [&](const std::string& path) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, contents.data(), (DWORD)contents.size(), &written, nullptr);
+        CloseHandle(file);
+    };
+    auto waiting = [&](int i, const char* kind) { return work(i) + "\\" + kind + std::to_string(i); };
     std::vector<HANDLE> files;
     for (int i = 0; i < 3 * count; ++i) {
-        files.push_back(CreateFileA(name(i).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                    0, nullptr));
+        fill(name(i));  // an installed file of the game's
+        files.push_back(CreateFileA(name(i).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
         CreateDirectoryA(work(i).c_str(), nullptr);
     }
     HANDLE record = CreateFileA((folder + "\\record").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
@@ -186,19 +196,26 @@ Floors MeasureFloors(uint64_t largeBytes, double plainPerBlock)
     });
     for (HANDLE file : files)
         CloseHandle(file);
-    double rename = PerCall(count, [&](int i) { MoveFileExA(name(i).c_str(), (name(i) + "r").c_str(), 0); });
     double check = PerCall(count, [&](int i) {
-        HANDLE file = CreateFileA((name(i) + "r").c_str(), FILE_WRITE_DATA | DELETE | FILE_READ_ATTRIBUTES,
+        HANDLE file = CreateFileA(name(i).c_str(), FILE_WRITE_DATA | DELETE | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         BY_HANDLE_FILE_INFORMATION information;
         GetFileInformationByHandle(file, &information);
         CloseHandle(file);
     });
-    double link = PerCall(count, [&](int i) {
-        CreateHardLinkA((work(i) + "\\o" + std::to_string(i)).c_str(), (name(i) + "r").c_str(), nullptr);
+    double link = PerCall(count, [&](int i) { CreateHardLinkA(waiting(i, "o").c_str(), name(i).c_str(), nullptr); });
+    // As the commit does them: a waiting file from its working folder over the old file's name,
+    // then the old file's last name deleted; a new file's waiting file to a name not yet there.
+    for (int i = 0; i < 3 * count; ++i) {
+        fill(waiting(i, "w"));
+        fill(waiting(i, "v"));
+    }
+    double replace = PerCall(count, [&](int i) {
+        MoveFileExA(waiting(i, "w").c_str(), name(i).c_str(), MOVEFILE_REPLACE_EXISTING);
     });
-    double unlink = PerCall(count, [&](int i) { DeleteFileA((work(i) + "\\o" + std::to_string(i)).c_str()); });
+    double unlink = PerCall(count, [&](int i) { DeleteFileA(waiting(i, "o").c_str()); });
+    double rename = PerCall(count, [&](int i) { MoveFileExA(waiting(i, "v").c_str(), (name(i) + "n").c_str(), 0); });
     double workFolder = PerCall(5, [&](int i) {
         const std::string path = folder + "\\~updW" + std::to_string(i) + ".tmp";
         CreateDirectoryA(path.c_str(), nullptr);
@@ -217,12 +234,12 @@ Floors MeasureFloors(uint64_t largeBytes, double plainPerBlock)
     CloseHandle(record);
     CloseProgressWindow();
     floors.newFile = perFile + rename + workFolder / 64;
-    floors.replacedFile = perFile + rename + check + link + unlink + workFolder / 32;
-    std::printf("floor per file beyond the plain loop: time, identity, record lines, its progress and the queue %.3f ms, rename %.3f ms, "
-                "check %.3f ms, second name %.3f ms and its delete %.3f ms, working folder %.3f ms per 64 names; "
-                "per block %.1f us, per pass %.1f ms\n",
-                perFile * 1e3, rename * 1e3, check * 1e3, link * 1e3, unlink * 1e3, workFolder * 1e3, floors.block * 1e6,
-                floors.pass * 1e3);
+    floors.replacedFile = perFile + replace + check + link + unlink + workFolder / 32;
+    std::printf("floor per file beyond the plain loop: time, identity, record lines, its progress and the queue %.3f ms, "
+                "rename to a new name %.3f ms, over the old file %.3f ms, check %.3f ms, second name %.3f ms and the old "
+                "file's delete %.3f ms, working folder %.3f ms per 64 names; per block %.1f us, per pass %.1f ms\n",
+                perFile * 1e3, rename * 1e3, replace * 1e3, check * 1e3, link * 1e3, unlink * 1e3, workFolder * 1e3,
+                floors.block * 1e6, floors.pass * 1e3);
     EmptyFolder(folder);
     RemoveDirectoryA(folder.c_str());
     return floors;
