@@ -18,17 +18,6 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 const size_t kBlock = BLOCK_SIZE;
 
-std::string Hex(const unsigned char* digest)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (int i = 0; i < SHA256_SIZE; ++i) {
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 15];
-    }
-    return text;
-}
-
 TEST(Sha256, KnownAnswersWhateverThePiecesTheDataComesIn)
 {
     struct Case {
@@ -50,7 +39,7 @@ TEST(Sha256, KnownAnswersWhateverThePiecesTheDataComesIn)
                 Sha256Update(&context, c.data.data() + at, std::min(piece, c.data.size() - at));
             unsigned char digest[SHA256_SIZE];
             Sha256Final(&context, digest);
-            EXPECT_EQ(Hex(digest), c.digest) << c.data.size() << " bytes in pieces of " << piece;
+            EXPECT_EQ(DigestHex(digest), c.digest) << c.data.size() << " bytes in pieces of " << piece;
         }
     }
     // Lengths around the padding boundary: pieces and one call agree.
@@ -63,7 +52,7 @@ TEST(Sha256, KnownAnswersWhateverThePiecesTheDataComesIn)
         for (char c : data)
             Sha256Update(&context, &c, 1);
         Sha256Final(&context, pieces);
-        EXPECT_EQ(Hex(whole), Hex(pieces)) << length;
+        EXPECT_EQ(DigestHex(whole), DigestHex(pieces)) << length;
     }
 }
 
@@ -74,7 +63,7 @@ TEST(Sha256, ALengthThatNeedsASecondPaddingBlock)
     std::string data = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
     ASSERT_EQ(data.size(), 56u);
     Sha256Of(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
-    EXPECT_EQ(Hex(digest), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(DigestHex(digest), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 struct OldFile {

@@ -128,3 +128,14 @@ std::vector<unsigned char> DeltaEntryData(const DeltaHeader& header, const std::
     data.insert(data.end(), zlib.begin(), zlib.end());
     return data;
 }
+
+std::string DigestHex(const unsigned char digest[SHA256_SIZE])
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (int i = 0; i < SHA256_SIZE; ++i) {
+        text += digits[digest[i] >> 4];
+        text += digits[digest[i] & 15];
+    }
+    return text;
+}

@@ -53,6 +53,9 @@ private:
     uint64_t outputBytes_ = 0;
 };
 
+// A SHA-256 digest as 64 lower-case hexadecimal digits (list's JSON, tests).
+std::string DigestHex(const unsigned char digest[SHA256_SIZE]);
+
 // A DeltaHeader's hash fields from whole contents (tests, small files).
 void Sha256Of(const unsigned char* data, size_t size, unsigned char digest[SHA256_SIZE]);
 

@@ -122,6 +122,22 @@ struct Walker {
         }
     }
 
+    // Where an entry's bytes go: to the walk's data callback, when the entry is to be delivered.
+    struct Delivery {
+        PackageWalk& walk;
+        const WalkedEntry& walked;
+        bool deliver;
+    };
+    static InflateSink DeliverySink(Delivery* delivery)
+    {
+        return {delivery,
+                [](void* context, const unsigned char* data, size_t size) {
+                    Delivery* d = static_cast<Delivery*>(context);
+                    return !d->deliver || !d->walk.data || d->walk.data(d->walked, data, size);
+                },
+                nullptr};
+    }
+
     // Applies a delta's records with the updater's own applier, to the old file the walk names
     // or, without one, to stand-in bytes (every check but the result's hash).
     bool ApplyDelta(WalkedEntry& walked, bool deliver)
@@ -129,17 +145,8 @@ struct Walker {
         const PackageEntry& entry = walked.entry;
         int64_t recordsOffset = walked.offset + EntryHeaderSize(&entry) + PACKAGE_TIME_SIZE + DELTA_HEADER_SIZE;
         std::vector<unsigned char> work(DELTA_WORK_SIZE);
-        struct Delivery {
-            PackageWalk& walk;
-            const WalkedEntry& walked;
-            bool deliver;
-        } delivery{walk, walked, deliver};
-        InflateSink sink = {&delivery,
-                            [](void* context, const unsigned char* data, size_t size) {
-                                Delivery* d = static_cast<Delivery*>(context);
-                                return !d->deliver || !d->walk.data || d->walk.data(d->walked, data, size);
-                            },
-                            nullptr};
+        Delivery delivery{walk, walked, deliver};
+        InflateSink sink = DeliverySink(&delivery);
         const DeltaSource* source = walk.deltaSource ? walk.deltaSource(walked) : nullptr;
         DeltaOutcome outcome;
         int status = ApplyDeltaRecords(stream, &walked.deltaHeader, entry.compressedSize, source, work.data(), &sink,
@@ -160,17 +167,8 @@ struct Walker {
         int64_t dataOffset = walked.offset + EntryHeaderSize(&entry) + PACKAGE_TIME_SIZE;
         std::vector<unsigned char> input(BLOCK_SIZE);
         std::vector<unsigned char> output(BLOCK_SIZE);
-        struct Delivery {
-            PackageWalk& walk;
-            const WalkedEntry& walked;
-            bool deliver;
-        } delivery{walk, walked, deliver};
-        InflateSink sink = {&delivery,
-                            [](void* context, const unsigned char* data, size_t size) {
-                                Delivery* d = static_cast<Delivery*>(context);
-                                return !d->deliver || !d->walk.data || d->walk.data(d->walked, data, size);
-                            },
-                            nullptr};
+        Delivery delivery{walk, walked, deliver};
+        InflateSink sink = DeliverySink(&delivery);
         InflateOutcome outcome;
         int status = InflateEntryData(stream, entry.compressedSize, walk.checkRules ? entry.originalSize : -1,
                                       input.data(), output.data(), &sink, &outcome);

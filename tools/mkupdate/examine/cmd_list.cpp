@@ -9,6 +9,7 @@
 #include "build/removal_lines.h"
 #include "cli/text_util.h"
 #include "examine/update_file.h"
+#include "package/delta_writer.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ struct Row {
     uint64_t time;
 };
 
-std::string HexDigest(const unsigned char* digest)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (int i = 0; i < SHA256_SIZE; ++i) {
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 15];
-    }
-    return text;
-}
-
 double Ratio(const Row& row)
 {
     return row.originalSize > 0 ? 100.0 * row.compressedSize / (double)row.originalSize : 100.0;
@@ -76,8 +66,8 @@ int RunList(const Args& args)
         if (e.delta) {
             row.originalSize = (int64_t)e.deltaHeader.resultSize;
             row.baseSize = e.deltaHeader.baseSize;
-            row.baseHash = HexDigest(e.deltaHeader.baseHash);
-            row.resultHash = HexDigest(e.deltaHeader.resultHash);
+            row.baseHash = DigestHex(e.deltaHeader.baseHash);
+            row.resultHash = DigestHex(e.deltaHeader.resultHash);
         }
         rows.push_back(row);
         return std::string(e.entry.name) == "install.env" ? (int)WALK_TAKE : (int)WALK_SKIP;
