@@ -3,6 +3,12 @@
 // need); a complete update through the window, its wall time against the plain zlib loop over
 // the same package and its peak working set; and the stub's size and imported DLLs.
 // --large uses a 1 GiB payload where the default uses 128 MiB.
+//
+// Against a peer installer (scripts/bench winbench_peer): --peer-make FOLDER writes each case's
+// update and, for NSIS, the same files as a folder and a script (makensis then builds the
+// installer on the Linux side); --peer-time FOLDER runs each case's complete update, from the Yes
+// to the end dialog, against the installer's silent run from its start to its exit, over the same
+// files into the same folder, interleaved, best of three.
 #include <windows.h>
 #include <psapi.h>
 
@@ -78,9 +84,11 @@ struct UpdateBench {
 
     // A complete update through the window: seconds from the Yes that starts it until the end
     // dialog shows, and the process's peak working set at that moment.
-    double TimeUpdate(const std::string& exe, const std::string& name, SIZE_T& peak)
+    double TimeUpdate(const std::string& exe, const std::string& name, SIZE_T& peak, const std::string& installed = "")
     {
         EmptyFolder(target);
+        if (!installed.empty())
+            PlainZlibLoop(installed, target);
         std::FILE* game = std::fopen((target + "\\game.exe").c_str(), "wb");
         std::fclose(game);
         key.SetMachineText("IsInst", "1");
@@ -111,10 +119,112 @@ struct UpdateBench {
     }
 };
 
+// The peer's cases, as the comparison that first measured the lead had them: many small files into
+// an empty folder and over the same files, and large files with small ones.
+struct PeerCase {
+    const char* name;
+    std::vector<BenchFile> files;
+    bool overExisting;
+};
+
+std::vector<PeerCase> PeerCases()
+{
+    std::vector<BenchFile> small, mix;
+    for (int i = 0; i < 5000; ++i)
+        small.push_back(Generated("data\\f" + std::to_string(i) + ".dat", 4096));
+    for (int i = 0; i < 3; ++i)
+        mix.push_back(Generated("movie" + std::to_string(i) + ".dat", 100 << 20));
+    for (int i = 0; i < 2000; ++i)
+        mix.push_back(Generated("data\\g" + std::to_string(i) + ".dat", 16384));
+    return {{"PeerSmallNew", small, false}, {"PeerSmallOver", small, true}, {"PeerMix", mix, false}};
+}
+
+std::string PayloadOf(const std::string& folder, const PeerCase& peer)
+{
+    return folder + "\\" + peer.name + "_payload.exe";
+}
+
+// The peer's files: the same bytes, as the plain loop writes them from a package of them alone,
+// and its script; makensis builds the installer from both.
+void MakePeerCases(const std::string& folder)
+{
+    for (const PeerCase& peer : PeerCases()) {
+        const std::string source = folder + "\\" + peer.name;
+        CreateDirectoryA(source.c_str(), nullptr);
+        EmptyFolder(source);
+        WritePackage(PayloadOf(folder, peer), std::string(64, 'M'), peer.files);
+        PlainZlibLoop(PayloadOf(folder, peer), source);
+        std::FILE* script = std::fopen((folder + "\\" + peer.name + ".nsi").c_str(), "wb");
+        std::fprintf(script,
+                     "Name \"%s\"\nOutFile \"%s_nsis.exe\"\nSetCompressor zlib\nRequestExecutionLevel user\n"
+                     "SilentInstall silent\nInstallDir \"C:\\peer\"\nSection\n  SetOutPath \"$INSTDIR\"\n"
+                     "  File /r \"%s/*\"\nSectionEnd\n",
+                     peer.name, peer.name, peer.name);
+        std::fclose(script);
+    }
+}
+
+// The update: the bench's settings (this process's product key), picture and readme around the files.
+std::string WritePeerUpdate(UpdateBench& bench, const std::string& folder, const PeerCase& peer)
+{
+    std::vector<BenchFile> files = peer.files;
+    const std::string settings = SettingsFile({"TITLEBAR\t" + std::string(peer.name), "REG_GLOBAL\t" + bench.key.Global(),
+                                               "REG_LOCAL\t" + bench.key.Local(), "KEYFILE\tgame.exe",
+                                               "[delfiles_afterinst]", "install.env", "insttscr.rct", "-", "[EOF]"});
+    files.insert(files.begin(), Literal("insttscr.rct", MakeRctFile(320, 200, PatternPixels(320, 200))));
+    files.insert(files.begin(), Literal("install.env", settings));
+    const std::string path = folder + "\\" + peer.name + ".exe";
+    WritePackage(path, ReadWhole(StubPath()), files);
+    return path;
+}
+
+double TimePeerInstaller(const std::string& installer, const std::string& target, const std::string& installed)
+{
+    EmptyFolder(target);
+    if (!installed.empty())
+        PlainZlibLoop(installed, target);
+    const double start = Now();
+    driver::Process process = driver::Start(driver::Quote(installer) + " /S /D=" + target);
+    process.WaitForExit(kLongMs);
+    return Now() - start;
+}
+
+void TimePeerCases(UpdateBench& bench, const std::string& folder)
+{
+    for (const PeerCase& peer : PeerCases()) {
+        const std::string installed = peer.overExisting ? PayloadOf(folder, peer) : "";
+        const std::string update = WritePeerUpdate(bench, folder, peer);
+        double ours = 1e9, theirs = 1e9;
+        SIZE_T peak = 0;
+        for (int round = 0; round < 3; ++round) {
+            theirs = std::min(theirs, TimePeerInstaller(folder + "\\" + peer.name + "_nsis.exe", bench.target, installed));
+            ours = std::min(ours, bench.TimeUpdate(update, peer.name, peak, installed));
+        }
+        std::printf("%s (%zu files%s): the update %.3f s from Yes to the end dialog, NSIS's silent install %.3f s from "
+                    "start to exit, ratio %.2f (the update's time over the installer's)\n",
+                    peer.name, peer.files.size(), peer.overExisting ? ", over the same files" : ", into an empty folder",
+                    ours, theirs, ours / theirs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && (std::strcmp(argv[1], "--peer-make") == 0 || std::strcmp(argv[1], "--peer-time") == 0)) {
+        try {
+            if (std::strcmp(argv[1], "--peer-make") == 0) {
+                MakePeerCases(argv[2]);
+            } else {
+                UpdateBench bench;
+                TimePeerCases(bench, argv[2]);
+            }
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "winbench_update: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
     const bool large = argc > 1 && std::strcmp(argv[1], "--large") == 0;
     const uint64_t big = large ? (1ull << 30) - (1 << 20) : 128ull << 20;
     try {
