@@ -69,9 +69,8 @@ void Sha256BlocksPortable(uint32_t state[8], const unsigned char* blocks, size_t
 // The state is kept as the instructions want it: ABEF in one register, CDGH in the other. Each
 // group of four rounds takes the next four schedule words; words 16..63 are made four at a time
 // from the four groups before them, so the four message registers turn round as a ring.
-__attribute__((target("sha,sse4.1,ssse3"))) void Sha256BlocksWithExtensions(uint32_t state[8],
-                                                                            const unsigned char* blocks,
-                                                                            size_t count)
+__attribute__((target("sha,sse4.1,ssse3")))
+void Sha256BlocksWithExtensions(uint32_t state[8], const unsigned char* blocks, size_t count)
 {
     const __m128i byteOrder = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
     __m128i low = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i*)&state[0]), 0xB1);   // CDAB
@@ -104,7 +103,11 @@ __attribute__((target("sha,sse4.1,ssse3"))) void Sha256BlocksWithExtensions(uint
     _mm_storeu_si128((__m128i*)&state[0], _mm_blend_epi16(feba, dchg, 0xF0));  // DCBA
     _mm_storeu_si128((__m128i*)&state[4], _mm_alignr_epi8(dchg, feba, 8));     // HGFE
 }
-
+#else
+void Sha256BlocksWithExtensions(uint32_t state[8], const unsigned char* blocks, size_t count)
+{
+    Sha256BlocksPortable(state, blocks, count);
+}
 #endif
 
 static int ProcessorHasShaExtensions()
