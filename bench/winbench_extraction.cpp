@@ -134,6 +134,21 @@ double FlushAfter(const std::string& folder, uint64_t bytes)
     return best;
 }
 
+// A working folder as the pass makes one: made, marked and its identity read.
+void MakeMarkedWorkFolder(const std::string& path)
+{
+    CreateDirectoryA(path.c_str(), nullptr);
+    HANDLE mark = CreateFileA((path + "\\" UPDATE_MARK_NAME).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(mark, UPDATE_MARK_TEXT, (DWORD)std::strlen(UPDATE_MARK_TEXT), &written, nullptr);
+    CloseHandle(mark);
+    HANDLE item = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    GetFileInformationByHandle(item, &information);
+    CloseHandle(item);
+}
+
 // The replaced files' floor made in place: the calls the design makes for each replaced file, in
 // the order the pass makes them (every check before the first write; each file made in a working
 // folder of 32 with its time, identity, second name, record lines and progress; the commit's
@@ -182,15 +197,7 @@ void ReplacedFilesInPlaceOnce(int count, HWND progress, double& sequence, double
     for (int i = 0; i < count; ++i) {
         if (i % 32 == 0) {
             WriteFile(record, line.data(), 40, &written, nullptr);
-            CreateDirectoryA(work(i).c_str(), nullptr);
-            const std::string mark = work(i) + "\\" UPDATE_MARK_NAME;
-            HANDLE file = CreateFileA(mark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-            WriteFile(file, UPDATE_MARK_TEXT, (DWORD)std::strlen(UPDATE_MARK_TEXT), &written, nullptr);
-            CloseHandle(file);
-            HANDLE item = CreateFileA(work(i).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-            GetFileInformationByHandle(item, &information);
-            CloseHandle(item);
+            MakeMarkedWorkFolder(work(i));
             WriteFile(record, line.data(), (DWORD)line.size(), &written, nullptr);
         }
         WriteFile(record, line.data(), (DWORD)line.size(), &written, nullptr);
@@ -337,16 +344,7 @@ Floors MeasureFloors(uint64_t largeBytes, double plainPerBlock)
     double ownFile = std::max(0.0, made - overwritten);
     double workFolder = PerCall(5, [&](int i) {
         const std::string path = folder + "\\~updW" + std::to_string(i) + ".tmp";
-        CreateDirectoryA(path.c_str(), nullptr);
-        HANDLE mark = CreateFileA((path + "\\" UPDATE_MARK_NAME).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(mark, UPDATE_MARK_TEXT, (DWORD)std::strlen(UPDATE_MARK_TEXT), &written, nullptr);
-        CloseHandle(mark);
-        HANDLE item = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        BY_HANDLE_FILE_INFORMATION information;
-        GetFileInformationByHandle(item, &information);
-        CloseHandle(item);
+        MakeMarkedWorkFolder(path);
         DeleteFileA((path + "\\" UPDATE_MARK_NAME).c_str());
         RemoveDirectoryA(path.c_str());
     });
